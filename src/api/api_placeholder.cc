@@ -1,0 +1,1 @@
+// Replaced by the exported functions.
