@@ -1,0 +1,50 @@
+#include "features/frame.h"
+
+namespace vornik {
+
+namespace {
+constexpr int32_t kMinPyramidWidth = 50;
+constexpr int32_t kCoarsestMaxWidth = 100;
+}  // namespace
+
+void normalizeCorners(int32_t width, int32_t height, std::vector<KeyframeCorner>* corners) {
+  if (corners == nullptr || width <= 0) return;
+  const float w = static_cast<float>(width);
+  for (KeyframeCorner& c : *corners) {
+    c.X = static_cast<float>(c.x - (width >> 1)) / w;
+    c.Y = static_cast<float>((height >> 1) - c.y) / w;
+  }
+}
+
+int32_t pyramidLevelCount(int32_t width) {
+  if (width < kMinPyramidWidth) return 0;
+  int32_t k = 0;
+  // 64-bit so the shift cannot overflow for any int32 width.
+  while ((int64_t{kCoarsestMaxWidth} << k) < width) ++k;
+  const int32_t count = k + 1;
+  return count < Frame::kMaxLevels ? count : Frame::kMaxLevels;
+}
+
+Frame::Frame() = default;
+
+Frame::~Frame() = default;
+
+void Frame::buildPyramid(std::unique_ptr<GrayImage> image) {
+  if (!image) return;
+  for (auto& level : levels_) level.reset();
+  levelCount_ = pyramidLevelCount(image->width) - firstLevel_;
+  if (levelCount_ < 0) levelCount_ = 0;
+  if (levelCount_ == 0) {
+    // Too small for any level: the image is released, nothing is kept.
+    return;
+  }
+  levels_[0] = std::move(image);
+  for (int32_t i = 1; i < levelCount_; ++i) levels_[i] = downsampleHalf(*levels_[i - 1]);
+}
+
+GrayImage* Frame::getLevel(int32_t index) const {
+  if (index < 0 || index >= levelCount_) return nullptr;
+  return levels_[index].get();
+}
+
+}  // namespace vornik
