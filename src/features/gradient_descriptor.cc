@@ -1,0 +1,241 @@
+#include "features/gradient_descriptor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "features/corner_detection.h"
+
+namespace vornik {
+
+namespace {
+
+// Single-precision pi and 2 pi, used in double arithmetic: stored database
+// descriptors were computed with exactly these values.
+constexpr double kPi = 3.1415927410125732;
+constexpr double kTwoPi = 6.2831854820251465;
+
+constexpr int32_t kOrientationRadius = 5;  // samples with dx^2 + dy^2 < 36
+constexpr int32_t kOrientationRadiusSq = 36;
+constexpr float kOrientationGaussNorm = 0.017683882f;  // 1 / (2 pi 3^2)
+constexpr float kOrientationGaussDenominator = 18.0f;  // 2 sigma^2, sigma = 3
+
+constexpr int32_t kGridHalf = 10;  // sample grid spans -10 .. 10
+constexpr int32_t kGridSide = 2 * kGridHalf + 1;
+constexpr int32_t kGridSize = kGridSide * kGridSide;
+constexpr int32_t kCellSamples = 6;
+constexpr int32_t kCellStep = 5;  // neighbouring cells share one sample row or column
+
+// Farthest pixel a feature reads: 14 for the rotated grid plus 2 for the
+// gradient kernel.
+constexpr int32_t kSafeMargin = kRecognitionBorder;
+
+struct OrientationSample {
+  int32_t dx;
+  int32_t dy;
+  float weight;
+};
+
+const std::vector<OrientationSample>& orientationSamples() {
+  static const std::vector<OrientationSample> samples = [] {
+    std::vector<OrientationSample> s;
+    for (int32_t dy = -kOrientationRadius; dy <= kOrientationRadius; ++dy) {
+      for (int32_t dx = -kOrientationRadius; dx <= kOrientationRadius; ++dx) {
+        const int32_t r2 = dx * dx + dy * dy;
+        if (r2 >= kOrientationRadiusSq) continue;
+        const float weight = std::exp(-static_cast<float>(r2) / kOrientationGaussDenominator) *
+                             kOrientationGaussNorm;
+        s.push_back(OrientationSample{dx, dy, weight});
+      }
+    }
+    return s;
+  }();
+  return samples;
+}
+
+// Rounds half away from zero except at 0 (nearest of the descriptor grid).
+inline int32_t nearest(double v) {
+  return v > 0.0 ? static_cast<int32_t>(v + 0.5) : static_cast<int32_t>(v - 0.5);
+}
+
+// 5 x 5 gradient kernel at (u, v); the clamped form replicates the border
+// for features too close to it.
+template <bool kClamp>
+inline void gradientAt(const uint8_t* pixels, int32_t width, int32_t height, int32_t u, int32_t v,
+                       int32_t* gx, int32_t* gy) {
+  auto at = [&](int32_t x, int32_t y) -> int32_t {
+    if (kClamp) {
+      x = std::min(std::max(x, 0), width - 1);
+      y = std::min(std::max(y, 0), height - 1);
+    }
+    return pixels[static_cast<ptrdiff_t>(y) * width + x];
+  };
+  *gx = 4 * (at(u + 1, v) - at(u - 1, v)) + 2 * (at(u + 2, v) - at(u - 2, v)) +
+        2 * (at(u + 1, v - 1) - at(u - 1, v - 1)) + 2 * (at(u + 1, v + 1) - at(u - 1, v + 1)) +
+        (at(u + 2, v - 1) - at(u - 2, v - 1)) + (at(u + 2, v + 1) - at(u - 2, v + 1));
+  *gy = 4 * (at(u, v + 1) - at(u, v - 1)) + 2 * (at(u, v + 2) - at(u, v - 2)) +
+        2 * (at(u - 1, v + 1) - at(u - 1, v - 1)) + 2 * (at(u + 1, v + 1) - at(u + 1, v - 1)) +
+        (at(u - 1, v + 2) - at(u - 1, v - 2)) + (at(u + 1, v + 2) - at(u + 1, v - 2));
+}
+
+inline bool insideMargin(int32_t width, int32_t height, int32_t x, int32_t y) {
+  return x >= kSafeMargin && x < width - kSafeMargin && y >= kSafeMargin &&
+         y < height - kSafeMargin;
+}
+
+}  // namespace
+
+GradientDescriptor::GradientDescriptor()
+    : sampleOffsets_(static_cast<size_t>(kOrientationBins) * kGridSize),
+      gridA_(kGridSize),
+      gridB_(kGridSize) {
+  for (int32_t b = 0; b < kOrientationBins; ++b) {
+    const double theta = kPi - (static_cast<double>(b) / 36.0) * kTwoPi;
+    const double co = std::cos(theta);
+    const double si = std::sin(theta);
+    cos_[b] = co;
+    sin_[b] = si;
+    for (int32_t i = -kGridHalf; i <= kGridHalf; ++i) {
+      for (int32_t j = -kGridHalf; j <= kGridHalf; ++j) {
+        auto& offset = sampleOffsets_[static_cast<size_t>(b) * kGridSize +
+                                      (i + kGridHalf) * kGridSide + (j + kGridHalf)];
+        offset[0] = static_cast<int8_t>(nearest(j * co - i * si));
+        offset[1] = static_cast<int8_t>(nearest(j * si + i * co));
+      }
+    }
+  }
+}
+
+int32_t GradientDescriptor::orientationBin(int32_t width, int32_t height, const uint8_t* pixels,
+                                           int32_t x, int32_t y) {
+  histogram_.fill(0.0);
+  if (pixels == nullptr || width <= 0 || height <= 0) return 0;
+  const bool safe = insideMargin(width, height, x, y);
+  for (const OrientationSample& s : orientationSamples()) {
+    int32_t gx;
+    int32_t gy;
+    if (safe) {
+      gradientAt<false>(pixels, width, height, x + s.dx, y + s.dy, &gx, &gy);
+    } else {
+      gradientAt<true>(pixels, width, height, x + s.dx, y + s.dy, &gx, &gy);
+    }
+    const double fx = gx;
+    const double fy = gy;
+    const double magnitude = std::sqrt(fx * fx + fy * fy);
+    const double angle = std::atan2(fy, fx);
+    int32_t bin = static_cast<int32_t>(((kPi - angle) / kTwoPi) * 36.0);
+    bin = std::min(std::max(bin, 0), kOrientationBins - 1);
+    histogram_[bin] += static_cast<double>(s.weight) * magnitude;
+  }
+  int32_t best = 0;
+  for (int32_t b = 1; b < kOrientationBins; ++b) {
+    if (histogram_[b] > histogram_[best]) best = b;
+  }
+  return best;
+}
+
+void GradientDescriptor::computeValues(int32_t width, int32_t height, const uint8_t* pixels,
+                                       int32_t x, int32_t y, int32_t bin, float* values) {
+  std::fill(values, values + kDescriptorBytes, 0.0f);
+  if (pixels == nullptr || width <= 0 || height <= 0) return;
+  bin = std::min(std::max(bin, 0), kOrientationBins - 1);
+  const double co = cos_[bin];
+  const double si = sin_[bin];
+  const auto* offsets = &sampleOffsets_[static_cast<size_t>(bin) * kGridSize];
+  const bool safe = insideMargin(width, height, x, y);
+  for (int32_t g = 0; g < kGridSize; ++g) {
+    int32_t gx;
+    int32_t gy;
+    const int32_t u = x + offsets[g][0];
+    const int32_t v = y + offsets[g][1];
+    if (safe) {
+      gradientAt<false>(pixels, width, height, u, v, &gx, &gy);
+    } else {
+      gradientAt<true>(pixels, width, height, u, v, &gx, &gy);
+    }
+    gridA_[g] = gx * co + gy * si;
+    gridB_[g] = gy * co - gx * si;
+  }
+  for (int32_t r = 0; r < 4; ++r) {
+    for (int32_t c = 0; c < 4; ++c) {
+      double sumA = 0.0;
+      double sumAbsA = 0.0;
+      double sumB = 0.0;
+      double sumAbsB = 0.0;
+      const int32_t row0 = r * kCellStep;  // grid row of i = -10 + 5 r
+      const int32_t col0 = c * kCellStep;
+      for (int32_t i = 0; i < kCellSamples; ++i) {
+        const int32_t base = (row0 + i) * kGridSide + col0;
+        for (int32_t j = 0; j < kCellSamples; ++j) {
+          const double a = gridA_[base + j];
+          const double b = gridB_[base + j];
+          sumA += a;
+          sumAbsA += std::fabs(a);
+          sumB += b;
+          sumAbsB += std::fabs(b);
+        }
+      }
+      float* cell = values + 4 * (4 * r + c);
+      cell[0] = static_cast<float>(sumA);
+      cell[1] = static_cast<float>(sumAbsA);
+      cell[2] = static_cast<float>(sumB);
+      cell[3] = static_cast<float>(sumAbsB);
+    }
+  }
+}
+
+void GradientDescriptor::describeLevel(int32_t width, int32_t height, const uint8_t* pixels,
+                                       int32_t level, HessianGradientFeatureMngr* features) {
+  if (features == nullptr || pixels == nullptr) return;
+  for (const HessianGradientFeaturePtr& f : features->levelFeatures(level)) {
+    f->orientationBin = orientationBin(width, height, pixels, f->x, f->y);
+    computeValues(width, height, pixels, f->x, f->y, f->orientationBin, f->descriptorValues.data());
+  }
+}
+
+namespace {
+
+// Moves every other cell's byte that equals the byte of the float extreme
+// one step away from it (bytes wrap modulo 256).
+void separateTies(const float* f, uint8_t* d, int component, bool maximum) {
+  int32_t extreme = 0;
+  for (int32_t k = 1; k < 16; ++k) {
+    const float v = f[4 * k + component];
+    const float e = f[4 * extreme + component];
+    if (maximum ? v > e : v < e) extreme = k;
+  }
+  const uint8_t byte = d[4 * extreme + component];
+  const uint8_t moved = static_cast<uint8_t>(maximum ? byte - 1 : byte + 1);
+  for (int32_t k = 0; k < 16; ++k) {
+    if (k != extreme && d[4 * k + component] == byte) d[4 * k + component] = moved;
+  }
+}
+
+}  // namespace
+
+void GradientDescriptor::quantizeDescriptor(HessianGradientFeature* feature) {
+  if (feature == nullptr) return;
+  const float* f = feature->descriptorValues.data();
+  uint8_t* d = feature->descriptor.data();
+  float maxSigned = 0.0f;
+  float maxAbsolute = 0.0f;
+  for (int32_t m = 0; m < kDescriptorBytes; m += 2) {
+    maxSigned = std::max(maxSigned, std::fabs(f[m]));
+    maxAbsolute = std::max(maxAbsolute, f[m + 1]);
+  }
+  // Without any gradient the scale is undefined: signed sums then take the
+  // byte of a zero sum (127) and absolute sums 0, the bytes a zero value
+  // gets under any positive scale.
+  for (int32_t m = 0; m < kDescriptorBytes; m += 2) {
+    d[m] = maxSigned > 0.0f ? static_cast<uint8_t>(f[m] / maxSigned * 127.5f + 127.5f) : 127;
+    d[m + 1] = maxAbsolute > 0.0f ? static_cast<uint8_t>(f[m + 1] / maxAbsolute * 255.0f) : 0;
+  }
+  separateTies(f, d, 0, true);
+  separateTies(f, d, 0, false);
+  separateTies(f, d, 1, true);
+  separateTies(f, d, 2, true);
+  separateTies(f, d, 2, false);
+  separateTies(f, d, 3, true);
+}
+
+}  // namespace vornik

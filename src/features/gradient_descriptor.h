@@ -1,0 +1,51 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "features/hessian_gradient_feature.h"
+#include "features/hessian_gradient_feature_mngr.h"
+
+namespace vornik {
+
+constexpr int32_t kOrientationBins = 36;
+
+// Orientation and 4 x 4-cell gradient descriptor of recognition corners.
+// Holds work buffers and per-orientation sampling tables, so one instance is
+// reused for every frame and must not be used by two threads at once.
+class GradientDescriptor {
+ public:
+  GradientDescriptor();
+
+  // Sets orientationBin and descriptorValues of every feature of `level` in
+  // the manager, from the level image (packed rows of `width` bytes).
+  void describeLevel(int32_t width, int32_t height, const uint8_t* pixels, int32_t level,
+                     HessianGradientFeatureMngr* features);
+
+  // Dominant gradient direction around (x, y): bin 0 .. 35, lowest bin on
+  // ties.
+  int32_t orientationBin(int32_t width, int32_t height, const uint8_t* pixels, int32_t x,
+                         int32_t y);
+  // The 64 unquantised cell sums at (x, y) for orientation `bin`.
+  void computeValues(int32_t width, int32_t height, const uint8_t* pixels, int32_t x, int32_t y,
+                     int32_t bin, float* values);
+
+  // Fills feature->descriptor from feature->descriptorValues: scaled bytes,
+  // then the tie separation that keeps each extreme's byte unique.
+  static void quantizeDescriptor(HessianGradientFeature* feature);
+
+  // Orientation histogram of the last orientationBin call.
+  const std::array<double, kOrientationBins>& histogram() const { return histogram_; }
+
+ private:
+  std::array<double, kOrientationBins> histogram_{};
+  // Per bin: pixel offsets (dx, dy) of the 21 x 21 sample grid.
+  std::vector<std::array<int8_t, 2>> sampleOffsets_;
+  std::array<double, kOrientationBins> cos_{};
+  std::array<double, kOrientationBins> sin_{};
+  // Rotated gradient components on the 21 x 21 sample grid of one feature.
+  std::vector<double> gridA_;
+  std::vector<double> gridB_;
+};
+
+}  // namespace vornik
