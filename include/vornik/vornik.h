@@ -1,5 +1,16 @@
 #pragma once
 // Vornik: image-target augmented reality. The namespaced interface.
+//
+// Calling order of a host:
+//   1. setAppDataDirPath, setArdbAssetDirPath (empties the group list), then
+//      one addTrackableGroup per group file;
+//   2. startCamera, startTracker (the database is loaded on the tracking
+//      thread when the first frame after the start arrives);
+//   3. per rendered frame on the GL thread: updateRendering when the surface
+//      size changes, renderVideoBackground, getProjectionMatrix,
+//      getTrackingResult;
+//   4. initRendering after the GL context was recreated;
+//   5. stopTracker, stopCamera.
 
 #include <cstdint>
 #include <fstream>
@@ -52,5 +63,49 @@ enum TestModeEnum {
   TEST_RECOGNITION = 1,
   TEST_TRACKING = 2,
 };
+
+// Receives every diagnostic line (without an added line end).
+using LogCallback = void (*)(const char* line);
+
+// Database set-up.
+VORNIK_API void setAppDataDirPath(std::string path);
+VORNIK_API void setArdbAssetDirPath(std::string path);
+VORNIK_API void addTrackableGroup(std::string groupFile);
+
+// Camera. `source`: "0" = first camera, another number = that device index,
+// otherwise a video file or an image-sequence pattern. Takes effect at the
+// next startCamera.
+VORNIK_API void setCameraSource(std::string source);
+VORNIK_API void startCamera(int width, int height);
+VORNIK_API void stopCamera();
+
+// Tracking.
+VORNIK_API void startTracker();
+VORNIK_API void stopTracker();
+// The snapshot stays valid until the next getTrackingResult call.
+VORNIK_API ITrackingResult& getTrackingResult();
+// Identity until both the camera and the window size are known.
+VORNIK_API const Matrix44F& getProjectionMatrix();
+
+// Rendering; call on the thread that owns the OpenGL context.
+VORNIK_API void setScreenOrientationModePortrait(bool portrait);
+VORNIK_API void initRendering();
+VORNIK_API void updateRendering(int width, int height);
+VORNIK_API void renderVideoBackground();
+VORNIK_API void stopRendering();
+
+// Still-image test modes.
+VORNIK_API void startTest(TestModeEnum mode, std::string reportPath, int width, int height);
+VORNIK_API void trackNextImage(std::string name, unsigned char* pixels, int byteSize, int width,
+                               int height, int pixelFormat);
+VORNIK_API void renderNextImage(unsigned char* pixels, int byteSize, int width, int height,
+                                int pixelFormat);
+VORNIK_API void testRecognizer(unsigned char* pixels, std::string name, int width, int height,
+                               int byteSize, int pixelFormat, std::ofstream& report);
+VORNIK_API void endTest();
+
+// Routes diagnostics to `callback`; null restores standard error (the
+// debugger channel on Windows).
+VORNIK_API void setLogCallback(LogCallback callback);
 
 }  // namespace vornik

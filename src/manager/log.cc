@@ -31,6 +31,6 @@ void logMessage(const char* format, ...) {
 
 void traceMessage(const char* /*format*/, ...) {}
 
-void setLogCallback(LogCallback callback) { g_callback.store(callback, std::memory_order_release); }
+void setLogSink(LogCallback callback) { g_callback.store(callback, std::memory_order_release); }
 
 }  // namespace vornik

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "vornik/vornik.h"
+
 namespace vornik {
 
 // Bytes of one formatted log message, terminating NUL included. Longer
 // messages are cut at this size.
 constexpr int kLogBufferSize = 2048;
-
-using LogCallback = void (*)(const char* line);
 
 // printf-style diagnostic line to the debugger channel, or to the host's
 // callback when one is set. No line end is added.
@@ -19,8 +19,9 @@ void logMessage(const char* format, ...)
 // Verbose trace sink: accepts the same arguments and writes nothing.
 void traceMessage(const char* format, ...);
 
-// Routes every logMessage line to `callback`; null restores the debugger
-// channel. Safe to call from any thread.
-void setLogCallback(LogCallback callback);
+// Where logMessage lines go: `callback`, or the debugger channel when null.
+// Safe to call from any thread. setLogCallback (declared with the public
+// interface) forwards here.
+void setLogSink(LogCallback callback);
 
 }  // namespace vornik

@@ -1,0 +1,64 @@
+#ifndef VORNIK_VORNIK_C_H_
+#define VORNIK_VORNIK_C_H_
+/* Vornik: the flat interface for C, game-engine bindings and Python ctypes.
+ * Plain numbers and pointers only; undecorated names with C linkage.
+ * A null string argument is logged and ignored. */
+
+#include "vornik/export.h"
+
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Database set-up: application-data directory, asset directory (empties the
+ * group list), then one call per group file. */
+VORNIK_API void setAppDataDirPath(const char* path);
+VORNIK_API void setArdbAssetDirPath(const char* path);
+VORNIK_API void addTrackableGroup(const char* groupFile);
+
+/* Camera. source: "0" = first camera, another number = that device index,
+ * otherwise a video file or an image-sequence pattern. */
+VORNIK_API void setCameraSource(const char* source);
+VORNIK_API void startCamera(int width, int height);
+VORNIK_API void stopCamera(void);
+/* size[0], size[1] := preview width and height; 0 and 0 before the first frame. */
+VORNIK_API void getCameraPreviewSize(int* size);
+
+/* Tracking. */
+VORNIK_API void startTracker(void);
+VORNIK_API void stopTracker(void);
+/* Takes a new result snapshot and returns its number of trackables (0 or 1). */
+VORNIK_API int getTrackableCount(void);
+/* Reads trackable `index` of the snapshot of the last getTrackableCount:
+ * id (34 bytes) := NUL-terminated identifier cut to 33 characters,
+ * pose (16 floats, column-major), size (2 floats) := width, height.
+ * A bad index or a missing snapshot writes an empty id and zeros. */
+VORNIK_API void getTrackableInfo(int index, char* id, float* pose, float* size);
+/* matrix (16 floats) := the projection matrix, column-major. */
+VORNIK_API void getProjectionMatrix(float* matrix);
+
+/* Rendering; call on the thread that owns the OpenGL context. */
+VORNIK_API void setScreenOrientationPortraitMode(bool portrait);
+VORNIK_API void initRendering(void);
+VORNIK_API void updateRendering(int width, int height);
+VORNIK_API void renderVideoBackground(void);
+/* Copies the newest camera frame into the host's OpenGL texture. */
+VORNIK_API void updateVideoBackground(int textureId);
+/* Copies the newest camera frame, width * height * 3 bytes (BGR), into out. */
+VORNIK_API void getVideoFrame(unsigned char* out);
+VORNIK_API void stopRendering(void);
+/* Stops the tracker and the renderer. */
+VORNIK_API void destroy(void);
+
+/* Routes diagnostics to callback; null restores standard error. */
+VORNIK_API void setLogCallback(void (*callback)(const char* line));
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VORNIK_VORNIK_C_H_ */

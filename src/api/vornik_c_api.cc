@@ -1,0 +1,101 @@
+// Exported flat functions: plain pointers in, nothing thrown out.
+#include <atomic>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "manager/ar_manager.h"
+#include "manager/log.h"
+#include "vornik/vornik.h"
+#include "vornik/vornik_c.h"
+
+namespace {
+
+// Identifier bytes handed to the host, terminating NUL included.
+constexpr size_t kFlatIdBytes = 34;
+
+// The snapshot of the last getTrackableCount; null before the first call.
+std::atomic<vornik::ITrackingResult*> g_snapshot{nullptr};
+
+void writeEmptyTrackable(char* id, float* pose, float* size) {
+  if (id != nullptr) id[0] = '\0';
+  if (pose != nullptr) std::memset(pose, 0, 16 * sizeof(float));
+  if (size != nullptr) size[0] = size[1] = 0.0f;
+}
+
+bool checkString(const char* value, const char* function) {
+  if (value != nullptr) return true;
+  vornik::logMessage("%s: null string ignored\n", function);
+  return false;
+}
+
+}  // namespace
+
+extern "C" {
+
+void setAppDataDirPath(const char* path) {
+  if (checkString(path, "setAppDataDirPath")) vornik::setAppDataDirPath(path);
+}
+
+void setArdbAssetDirPath(const char* path) {
+  if (checkString(path, "setArdbAssetDirPath")) vornik::setArdbAssetDirPath(path);
+}
+
+void addTrackableGroup(const char* groupFile) {
+  if (checkString(groupFile, "addTrackableGroup")) vornik::addTrackableGroup(groupFile);
+}
+
+void startTracker(void) { vornik::startTracker(); }
+
+void stopTracker(void) { vornik::stopTracker(); }
+
+int getTrackableCount(void) {
+  vornik::ITrackingResult& snapshot = vornik::getTrackingResult();
+  g_snapshot.store(&snapshot);
+  return snapshot.getCount();
+}
+
+void getTrackableInfo(int index, char* id, float* pose, float* size) {
+  if (id == nullptr || pose == nullptr || size == nullptr) {
+    vornik::logMessage("getTrackableInfo: null output pointer\n");
+    writeEmptyTrackable(id, pose, size);
+    return;
+  }
+  vornik::ITrackingResult* snapshot = g_snapshot.load();
+  if (snapshot == nullptr) {
+    vornik::logMessage("getTrackableInfo: call getTrackableCount first\n");
+    writeEmptyTrackable(id, pose, size);
+    return;
+  }
+  if (index < 0 || index >= snapshot->getCount()) {
+    vornik::logMessage("getTrackableInfo: index %d outside 0 .. %d\n", index,
+                       snapshot->getCount() - 1);
+    writeEmptyTrackable(id, pose, size);
+    return;
+  }
+  try {
+    const vornik::ITrackable& trackable = snapshot->getTrackable(index);
+    const std::string text = trackable.getId();
+    const size_t length = text.size() < kFlatIdBytes - 1 ? text.size() : kFlatIdBytes - 1;
+    std::memcpy(id, text.data(), length);
+    id[length] = '\0';
+    std::memcpy(pose, trackable.getPose(), 16 * sizeof(float));
+    size[0] = trackable.getWidth();
+    size[1] = trackable.getHeight();
+  } catch (const std::exception& e) {
+    vornik::logMessage("getTrackableInfo: %s\n", e.what());
+    writeEmptyTrackable(id, pose, size);
+  }
+}
+
+void getProjectionMatrix(float* matrix) {
+  if (matrix == nullptr) {
+    vornik::logMessage("getProjectionMatrix: null matrix ignored\n");
+    return;
+  }
+  std::memcpy(matrix, vornik::getProjectionMatrix().data, 16 * sizeof(float));
+}
+
+void setLogCallback(void (*callback)(const char* line)) { vornik::setLogCallback(callback); }
+
+}  // extern "C"

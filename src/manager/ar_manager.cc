@@ -1,0 +1,297 @@
+#include "manager/ar_manager.h"
+
+#include <cstring>
+#include <utility>
+
+#include "manager/log.h"
+#include "manager/profiler.h"
+
+namespace vornik {
+namespace {
+
+class MutexLock {
+ public:
+  explicit MutexLock(pthread_mutex_t& mutex) : mutex_(mutex) { pthread_mutex_lock(&mutex_); }
+  ~MutexLock() { pthread_mutex_unlock(&mutex_); }
+  MutexLock(const MutexLock&) = delete;
+  MutexLock& operator=(const MutexLock&) = delete;
+
+ private:
+  pthread_mutex_t& mutex_;
+};
+
+// Timers reported after every frame step that published nothing.
+constexpr int32_t kFirstReportedTimer = kTimerRecogInitPoseTotal;
+constexpr int32_t kLastReportedTimer = kTimerInitPoseCalcPoseDecomposition;
+
+int64_t bytesPerPixel(int32_t pixelFormat) { return pixelFormat == 1 ? 1 : 3; }
+
+}  // namespace
+
+std::shared_ptr<ARManager> ARManager::getInstance() {
+  // A function-local static is initialised exactly once even when the first
+  // calls race.
+  static const std::shared_ptr<ARManager> instance(new ARManager());
+  return instance;
+}
+
+ARManager::ARManager() { construct(nullptr); }
+
+ARManager::ARManager(std::unique_ptr<TrackingEngines> engines) { construct(std::move(engines)); }
+
+void ARManager::construct(std::unique_ptr<TrackingEngines> engines) {
+  threadStartResult_ = -1;
+  pthread_mutex_init(&frameMutex_, nullptr);
+  pthread_mutex_init(&resultMutex_, nullptr);
+  pthread_mutex_init(&wakeMutex_, nullptr);
+  pthread_cond_init(&frameReady_, nullptr);
+  pthread_mutex_init(&controlMutex_, nullptr);
+  pthread_mutex_init(&configMutex_, nullptr);
+  frameStage_ = kRecognising;
+  stateRequests_.clear();
+  ardbMngr_ = std::make_shared<ArdbMngr>();
+  recognizer_ = std::make_shared<Recognizer>();
+  tracker_ = std::make_shared<Tracker>();
+  calibration_ = std::make_shared<CameraCalibration>();
+  engines_ = engines ? std::move(engines)
+                     : std::make_unique<DefaultTrackingEngines>(ardbMngr_, recognizer_, tracker_);
+}
+
+ARManager::~ARManager() {
+  {
+    MutexLock control(controlMutex_);
+    if (threadStartResult_ == 0) {
+      {
+        MutexLock wake(wakeMutex_);
+        running_ = false;
+        pthread_cond_signal(&frameReady_);
+      }
+      pthread_join(thread_, nullptr);
+      threadStartResult_ = -1;
+    }
+  }
+  pthread_mutex_destroy(&configMutex_);
+  pthread_mutex_destroy(&controlMutex_);
+  pthread_cond_destroy(&frameReady_);
+  pthread_mutex_destroy(&wakeMutex_);
+  pthread_mutex_destroy(&resultMutex_);
+  pthread_mutex_destroy(&frameMutex_);
+}
+
+void ARManager::onPreviewFrame(const uint8_t* data, int32_t byteSize, int32_t width, int32_t height,
+                               int32_t pixelFormat) {
+  if (data == nullptr || width <= 0 || height <= 0 || (pixelFormat != 0 && pixelFormat != 1)) {
+    logMessage("onPreviewFrame: frame ignored (%d x %d, format %d)\n", width, height, pixelFormat);
+    return;
+  }
+  // The engines read width x height pixels; a shorter buffer would be read
+  // past its end.
+  if (int64_t{byteSize} < int64_t{width} * height * bytesPerPixel(pixelFormat)) {
+    logMessage("onPreviewFrame: frame of %d bytes too small for %d x %d, format %d\n", byteSize,
+               width, height, pixelFormat);
+    return;
+  }
+  {
+    MutexLock lock(frameMutex_);
+    if (width != frameWidth_ || height != frameHeight_) {
+      calibration_->setCameraSize(width, height);
+      frameWidth_ = width;
+      frameHeight_ = height;
+    }
+    // Only the capture thread touches cameraBuffer_; the tracking thread
+    // copies out of it under this lock, so it may be resized here.
+    if (byteSize != frameByteSize_) {
+      cameraBuffer_.resize(static_cast<size_t>(byteSize));
+      frameByteSize_ = byteSize;
+    }
+    pixelFormat_ = pixelFormat;
+    std::memcpy(cameraBuffer_.data(), data, static_cast<size_t>(byteSize));
+    ++frameSerial_;
+  }
+  pthread_cond_signal(&frameReady_);
+}
+
+void ARManager::startTracker() {
+  logMessage("Start Tracker");
+  MutexLock control(controlMutex_);
+  if (threadStartResult_ == 0) {
+    logMessage("Tracker is already running");
+    return;
+  }
+  {
+    MutexLock wake(wakeMutex_);
+    running_ = true;
+    stateRequests_.push_back(kInit);
+  }
+  threadStartResult_ = pthread_create(&thread_, nullptr, &ARManager::trackingLoopEntry, this);
+  if (threadStartResult_ != 0) logMessage("Start tracker error");
+}
+
+void ARManager::stopTracker() {
+  MutexLock control(controlMutex_);
+  {
+    // Cleared and signalled under wakeMutex_: the thread either still holds
+    // it (and sees running_ false before it waits) or is already waiting.
+    MutexLock wake(wakeMutex_);
+    running_ = false;
+    pthread_cond_signal(&frameReady_);
+  }
+  if (threadStartResult_ == 0) {
+    pthread_join(thread_, nullptr);
+    threadStartResult_ = -1;
+  }
+  logMessage("Stop tracker");
+}
+
+void* ARManager::trackingLoopEntry(void* manager) {
+  static_cast<ARManager*>(manager)->trackingLoop();
+  return nullptr;
+}
+
+bool ARManager::takeFrameSnapshot() {
+  MutexLock lock(frameMutex_);
+  if (frameWidth_ == 0 || frameHeight_ == 0 || frameSerial_ == trackingSerial_) return false;
+  trackingBuffer_.assign(cameraBuffer_.begin(), cameraBuffer_.end());
+  trackingWidth_ = frameWidth_;
+  trackingHeight_ = frameHeight_;
+  trackingPixelFormat_ = pixelFormat_;
+  trackingSerial_ = frameSerial_;
+  return true;
+}
+
+void ARManager::trackingLoop() {
+  pthread_mutex_lock(&wakeMutex_);
+  while (running_) {
+    pthread_cond_wait(&frameReady_, &wakeMutex_);
+    if (!running_) break;
+    // A spurious wake-up or a signal without a new frame finds nothing to do.
+    if (!takeFrameSnapshot()) continue;
+    if (!stateRequests_.empty()) {
+      threadState_ = stateRequests_.front();
+      stateRequests_.pop_front();
+    }
+    if (threadState_ == kInit) {
+      logMessage("Tracker state : Init");
+      loadTrackerData();
+      engines_->initRecognizer();
+      logMessage("Reconizer initialization success !!\n");
+      if (engines_->initTracker(trackingWidth_, trackingHeight_, trackingPixelFormat_) != 0) {
+        logMessage("Can not init Tracker!!");
+      } else {
+        logMessage("Tracker initialization success !!\n");
+      }
+      trackerWidth_ = trackingWidth_;
+      trackerHeight_ = trackingHeight_;
+      trackerPixelFormat_ = trackingPixelFormat_;
+      threadState_ = kRun;
+      continue;
+    }
+    if (trackingWidth_ != trackerWidth_ || trackingHeight_ != trackerHeight_ ||
+        trackingPixelFormat_ != trackerPixelFormat_) {
+      // The tracker's images and keyframe were made for the old layout.
+      logMessage("Frame size changed to %d x %d (format %d): initialising the tracker again\n",
+                 trackingWidth_, trackingHeight_, trackingPixelFormat_);
+      if (engines_->initTracker(trackingWidth_, trackingHeight_, trackingPixelFormat_) != 0) {
+        logMessage("Can not init Tracker!!");
+      }
+      trackerWidth_ = trackingWidth_;
+      trackerHeight_ = trackingHeight_;
+      trackerPixelFormat_ = trackingPixelFormat_;
+      frameStage_ = kRecognising;
+      acquiringFailures_ = 0;
+      clearLatestResult();
+    }
+    processFrame(trackingBuffer_.data());
+  }
+  pthread_mutex_unlock(&wakeMutex_);
+  logMessage("Exit Tracking thread");
+}
+
+bool ARManager::processFrame(const uint8_t* frame) {
+  switch (frameStage_) {
+    case kRecognising:
+      if (engines_->recognize(trackingWidth_, trackingHeight_, trackingPixelFormat_, frame,
+                              recognitionOutput_, recognitionHint_) == 0) {
+        frameStage_ = kAcquiring;
+      }
+      break;
+    case kAcquiring: {
+      Trackable trackable;
+      if (engines_->track(frame, trackable, recognitionHint_, recognitionOutput_) == 0) {
+        acquiringFailures_ = 0;
+        frameStage_ = kTracking;
+      } else if (++acquiringFailures_ >= kAcquiringFailureLimit) {
+        acquiringFailures_ = 0;
+        engines_->clearKeyframeTarget();
+        frameStage_ = kRecognising;
+        clearLatestResult();
+      }
+      break;
+    }
+    case kTracking: {
+      Trackable trackable;
+      if (engines_->track(frame, trackable, recognitionHint_, recognitionOutput_) == 0) {
+        MutexLock lock(resultMutex_);
+        latestResult_.clear();
+        latestResult_.add(trackable);
+        return true;
+      }
+      // The last pose stays readable until Acquiring fails as well.
+      frameStage_ = kAcquiring;
+      break;
+    }
+  }
+  for (int32_t id = kFirstReportedTimer; id <= kLastReportedTimer; ++id) {
+    printTimer(static_cast<TimerId>(id));
+  }
+  return false;
+}
+
+void ARManager::clearLatestResult() {
+  MutexLock lock(resultMutex_);
+  latestResult_.clear();
+}
+
+ITrackingResult& ARManager::getTrackingResult() {
+  MutexLock lock(resultMutex_);
+  publicResult_.clear();
+  if (latestResult_.getCount() > 0) {
+    publicResult_.add(static_cast<const Trackable&>(latestResult_.getTrackable(0)));
+  }
+  return publicResult_;
+}
+
+void ARManager::setTrackingResult(const Trackable& trackable) {
+  MutexLock lock(resultMutex_);
+  latestResult_.clear();
+  latestResult_.add(trackable);
+}
+
+void ARManager::setAppDataDirPath(const std::string& path) {
+  MutexLock lock(configMutex_);
+  appDataDirPath_ = path;
+}
+
+void ARManager::setArdbAssetDirPath(const std::string& path) {
+  MutexLock lock(configMutex_);
+  trackableGroups_.clear();
+  ardbMngr_->setArdbAssetDirPath(path);
+}
+
+void ARManager::addTrackableGroup(const std::string& groupFile) {
+  MutexLock lock(configMutex_);
+  trackableGroups_.push_back(groupFile);
+}
+
+void ARManager::loadTrackerData() {
+  // Held for the whole load so that a setter on a host thread never changes
+  // the database's paths under it.
+  MutexLock lock(configMutex_);
+  engines_->loadTrackerData(appDataDirPath_, trackableGroups_);
+}
+
+void ARManager::setPortraitMode(bool portrait) { portraitMode_.store(portrait); }
+
+bool ARManager::portraitMode() const { return portraitMode_.load(); }
+
+}  // namespace vornik

@@ -1,0 +1,38 @@
+#include "manager/tracking_engines.h"
+
+#include <utility>
+
+namespace vornik {
+
+DefaultTrackingEngines::DefaultTrackingEngines(std::shared_ptr<ArdbMngr> database,
+                                               std::shared_ptr<Recognizer> recognizer,
+                                               std::shared_ptr<Tracker> tracker)
+    : database_(std::move(database)),
+      recognizer_(std::move(recognizer)),
+      tracker_(std::move(tracker)) {}
+
+void DefaultTrackingEngines::loadTrackerData(const std::string& appDataDirPath,
+                                             const std::vector<std::string>& groups) {
+  database_->loadTrackerData(appDataDirPath, groups);
+}
+
+void DefaultTrackingEngines::initRecognizer() { recognizer_->init(database_); }
+
+int32_t DefaultTrackingEngines::initTracker(int32_t width, int32_t height, int32_t pixelFormat) {
+  return tracker_->init(width, height, pixelFormat, database_);
+}
+
+int32_t DefaultTrackingEngines::recognize(int32_t width, int32_t height, int32_t pixelFormat,
+                                          const uint8_t* pixels, std::string& result,
+                                          std::string hint) {
+  return recognizer_->recognize(width, height, pixelFormat, pixels, result, std::move(hint));
+}
+
+int32_t DefaultTrackingEngines::track(const uint8_t* pixels, Trackable& trackable, std::string hint,
+                                      std::string recognition) {
+  return tracker_->track(pixels, trackable, std::move(hint), std::move(recognition));
+}
+
+void DefaultTrackingEngines::clearKeyframeTarget() { tracker_->setKeyframeTargetId(""); }
+
+}  // namespace vornik

@@ -1,0 +1,55 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "database/ardb_mngr.h"
+#include "manager/trackable.h"
+#include "recognition/recognizer.h"
+#include "tracking/tracker.h"
+
+namespace vornik {
+
+// What the AR manager's tracking thread asks of the database, the recognizer
+// and the tracker. The library runs the real engines; tests script them.
+class TrackingEngines {
+ public:
+  virtual ~TrackingEngines() = default;
+  virtual void loadTrackerData(const std::string& appDataDirPath,
+                               const std::vector<std::string>& groups) = 0;
+  virtual void initRecognizer() = 0;
+  virtual int32_t initTracker(int32_t width, int32_t height, int32_t pixelFormat) = 0;
+  // 0: recognised, `result` holds the result text.
+  virtual int32_t recognize(int32_t width, int32_t height, int32_t pixelFormat,
+                            const uint8_t* pixels, std::string& result, std::string hint) = 0;
+  // 0: pose found and `trackable` filled.
+  virtual int32_t track(const uint8_t* pixels, Trackable& trackable, std::string hint,
+                        std::string recognition) = 0;
+  // The next track call estimates a fresh initial pose.
+  virtual void clearKeyframeTarget() = 0;
+};
+
+// The engines over the real database manager, recognizer and tracker.
+class DefaultTrackingEngines : public TrackingEngines {
+ public:
+  DefaultTrackingEngines(std::shared_ptr<ArdbMngr> database, std::shared_ptr<Recognizer> recognizer,
+                         std::shared_ptr<Tracker> tracker);
+
+  void loadTrackerData(const std::string& appDataDirPath,
+                       const std::vector<std::string>& groups) override;
+  void initRecognizer() override;
+  int32_t initTracker(int32_t width, int32_t height, int32_t pixelFormat) override;
+  int32_t recognize(int32_t width, int32_t height, int32_t pixelFormat, const uint8_t* pixels,
+                    std::string& result, std::string hint) override;
+  int32_t track(const uint8_t* pixels, Trackable& trackable, std::string hint,
+                std::string recognition) override;
+  void clearKeyframeTarget() override;
+
+ private:
+  std::shared_ptr<ArdbMngr> database_;
+  std::shared_ptr<Recognizer> recognizer_;
+  std::shared_ptr<Tracker> tracker_;
+};
+
+}  // namespace vornik
