@@ -1,0 +1,39 @@
+#include "features/feature_mngr.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace vornik {
+
+FeatureMngr::FeatureMngr(int32_t layerCount, std::shared_ptr<const IntegralImage> integral)
+    : layers_(static_cast<size_t>(std::max(layerCount, 0))),
+      integral_(std::move(integral)),
+      responseAndAngle_(std::make_shared<ResponseAndAngle>()) {}
+
+const std::vector<FeaturePtr>& FeatureMngr::featuresOfLayer(int32_t layer) const {
+  static const std::vector<FeaturePtr> kEmpty;
+  if (layer < 0 || layer >= layerCount()) return kEmpty;
+  return layers_[layer];
+}
+
+std::vector<FeaturePtr>* FeatureMngr::mutableFeaturesOfLayer(int32_t layer) {
+  if (layer < 0 || layer >= layerCount()) return nullptr;
+  return &layers_[layer];
+}
+
+std::vector<FeaturePtr> FeatureMngr::describe() {
+  std::vector<FeaturePtr> described;
+  for (const auto& layer : layers_) {
+    const size_t count = std::min(layer.size(), static_cast<size_t>(kDescribedPerLayer));
+    for (size_t i = 0; i < count; ++i) {
+      const FeaturePtr& feature = layer[i];
+      if (!feature->descriptor && integral_) {
+        describeFeature(*integral_, feature.get(), responseAndAngle_.get());
+      }
+      described.push_back(feature);
+    }
+  }
+  return described;
+}
+
+}  // namespace vornik
