@@ -1,0 +1,125 @@
+#include "tracking/least_squares6.h"
+
+#include <gtest/gtest.h>
+#include <Eigen/Dense>
+
+#include "features/random.h"
+#include "tracking/cholesky_inverse3.h"
+
+namespace vornik {
+namespace {
+
+float uniformIn(Random& rng, float lo, float hi) {
+  return lo + (hi - lo) * static_cast<float>(rng.uniform(1000001)) / 1000000.0f;
+}
+
+TEST(LeastSquares6Test, MatchesDoubleNormalEquationsWithDampingPrior) {
+  Random rng(21);
+  LeastSquares6 ls;
+  ls.clear(0.0f);
+  ls.addToDiagonal(100.0f);
+  Eigen::Matrix<double, 6, 6> n = Eigen::Matrix<double, 6, 6>::Identity() * 100.0;
+  Eigen::Matrix<double, 6, 1> v = Eigen::Matrix<double, 6, 1>::Zero();
+  double sum = 0.0;
+  for (int k = 0; k < 200; ++k) {
+    SixVector j;
+    Eigen::Matrix<double, 6, 1> jd;
+    for (int i = 0; i < 6; ++i) jd[i] = j[i] = uniformIn(rng, -20.0f, 20.0f);
+    const float m = uniformIn(rng, -3.0f, 3.0f);
+    const float w = uniformIn(rng, 0.0f, 1.0f);
+    ls.addMeasurement(m, j, w);
+    n += w * jd * jd.transpose();
+    v += w * m * jd;
+    sum += double{m} * w * m;
+  }
+  ASSERT_TRUE(ls.solve());
+  const Eigen::Matrix<double, 6, 1> x = n.ldlt().solve(v);
+  for (int i = 0; i < 6; ++i) EXPECT_NEAR(ls.solution()[i], x[i], 1e-4 * (1.0 + std::fabs(x[i])));
+  EXPECT_NEAR(ls.weightedSquaredSum(), sum, 1e-3 * sum);
+  // Only the upper triangle is accumulated.
+  EXPECT_NEAR(ls.normal(0, 5), n(0, 5), 1e-3 * std::fabs(n(0, 5)) + 1e-2);
+}
+
+TEST(LeastSquares6Test, RecoversExactSolution) {
+  // Without noise and with no prior the solution is the generating vector.
+  const float truth[6] = {0.5f, -1.0f, 2.0f, 0.01f, -0.02f, 0.03f};
+  Random rng(4);
+  LeastSquares6 ls;
+  ls.clear(0.0f);
+  for (int k = 0; k < 60; ++k) {
+    SixVector j;
+    float m = 0.0f;
+    for (int i = 0; i < 6; ++i) {
+      j[i] = uniformIn(rng, -1.0f, 1.0f);
+      m += j[i] * truth[i];
+    }
+    ls.addMeasurement(m, j, 1.0f);
+  }
+  ASSERT_TRUE(ls.solve());
+  for (int i = 0; i < 6; ++i) EXPECT_NEAR(ls.solution()[i], truth[i], 1e-4f);
+}
+
+TEST(LeastSquares6Test, PriorOnlyAndSingularSystems) {
+  LeastSquares6 ls;
+  ls.clear(2.0f);
+  ls.addMeasurement(3.0f, SixVector(1, 0, 0, 0, 0, 0), 2.0f);
+  ASSERT_TRUE(ls.solve());
+  // (2 + 2) x0 = 2 * 3.
+  EXPECT_FLOAT_EQ(ls.solution()[0], 1.5f);
+  EXPECT_EQ(ls.solution()[1], 0.0f);
+  EXPECT_FLOAT_EQ(ls.weightedSquaredSum(), 18.0f);
+
+  // One measurement direction cannot fix six unknowns.
+  ls.clear(0.0f);
+  ls.addMeasurement(1.0f, SixVector(1, 1, 0, 0, 0, 0), 1.0f);
+  EXPECT_FALSE(ls.solve());
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(ls.solution()[i], 0.0f);
+}
+
+TEST(CholeskyInverse3Test, InvertsSpdMatricesFromLowerTriangle) {
+  Random rng(8);
+  for (int k = 0; k < 50; ++k) {
+    Eigen::Matrix3d a;
+    for (int i = 0; i < 9; ++i) a.data()[i] = uniformIn(rng, -1.0f, 1.0f);
+    const Eigen::Matrix3d spd = a * a.transpose() + 0.1 * Eigen::Matrix3d::Identity();
+    Matrix33F m;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) m(i, j) = i >= j ? static_cast<float>(spd(i, j)) : 1e9f;
+    Matrix33F inv;
+    ASSERT_EQ(choleskyInverse3(m, &inv), 3);
+    const Eigen::Matrix3d ref = spd.inverse();
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j)
+        EXPECT_NEAR(inv(i, j), ref(i, j), 1e-4 * (1.0 + ref.cwiseAbs().maxCoeff()));
+  }
+}
+
+TEST(CholeskyInverse3Test, ReportsRankOfDeficientMatrices) {
+  Matrix33F inv;
+  Matrix33F zeroPivot = Matrix33F::identity();
+  zeroPivot(0, 0) = 0.0f;
+  EXPECT_EQ(choleskyInverse3(zeroPivot, &inv), 0);
+  for (float x : inv.m) EXPECT_EQ(x, 0.0f);
+
+  Matrix33F rank1;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) rank1(i, j) = 1.0f;
+  EXPECT_EQ(choleskyInverse3(rank1, &inv), 1);
+  for (float x : inv.m) EXPECT_EQ(x, 0.0f);
+
+  Matrix33F rank2 = Matrix33F::identity();
+  rank2(2, 2) = 0.0f;
+  EXPECT_EQ(choleskyInverse3(rank2, &inv), 2);
+  for (float x : inv.m) EXPECT_EQ(x, 0.0f);
+
+  Matrix33F diag = Matrix33F::identity();
+  diag(0, 0) = 4.0f;
+  diag(1, 1) = 0.25f;
+  EXPECT_EQ(choleskyInverse3(diag, &inv), 3);
+  EXPECT_FLOAT_EQ(inv(0, 0), 0.25f);
+  EXPECT_FLOAT_EQ(inv(1, 1), 4.0f);
+  EXPECT_FLOAT_EQ(inv(2, 2), 1.0f);
+}
+
+}  // namespace
+}  // namespace vornik
