@@ -31,19 +31,26 @@ inline void onJpegError(j_common_ptr info) {
 // Decodes data/photos/<name> (or any path); an empty Photo on failure.
 inline Photo loadPhoto(const std::string& path) {
   Photo photo;
+  std::vector<uint8_t> bytes;
   FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return photo;
+  uint8_t chunk[65536];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof(chunk), file)) > 0) {
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  }
+  std::fclose(file);
+  if (bytes.empty()) return photo;
   jpeg_decompress_struct info;
   JpegErrorExit error;
   info.err = jpeg_std_error(&error.manager);
   error.manager.error_exit = onJpegError;
   if (setjmp(error.jump)) {
     jpeg_destroy_decompress(&info);
-    std::fclose(file);
     return Photo{};
   }
   jpeg_create_decompress(&info);
-  jpeg_stdio_src(&info, file);
+  jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
   jpeg_read_header(&info, TRUE);
   info.out_color_space = JCS_RGB;
   jpeg_start_decompress(&info);
@@ -56,7 +63,6 @@ inline Photo loadPhoto(const std::string& path) {
   }
   jpeg_finish_decompress(&info);
   jpeg_destroy_decompress(&info);
-  std::fclose(file);
   photo.width = w;
   photo.height = h;
   photo.bgr.resize(rgb.size());

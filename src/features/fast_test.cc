@@ -1,0 +1,202 @@
+#include "features/fast.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "features/test_photos.h"
+
+namespace vornik {
+namespace {
+
+// Direct form of the segment test: try every start of a 12-pixel arc.
+bool slowPasses(const std::vector<uint8_t>& img, int w, int x, int y, int t) {
+  const int c = img[y * w + x];
+  for (int sign = 0; sign < 2; ++sign) {
+    for (int start = 0; start < 16; ++start) {
+      bool all = true;
+      for (int k = 0; k < 12 && all; ++k) {
+        const int i = (start + k) % 16;
+        const int v = img[(y + kFastCircle[i][1]) * w + x + kFastCircle[i][0]];
+        all = sign == 0 ? v > c + t : v < c - t;
+      }
+      if (all) return true;
+    }
+  }
+  return false;
+}
+
+int slowScore(const std::vector<uint8_t>& img, int w, int x, int y, int t) {
+  int b = t;
+  while (b < 255 && slowPasses(img, w, x, y, b + 1)) ++b;
+  return b;
+}
+
+std::vector<ScoredCorner> slowSuppress(const std::vector<Corner>& corners,
+                                       const std::vector<int32_t>& scores) {
+  std::vector<ScoredCorner> kept;
+  for (size_t i = 0; i < corners.size(); ++i) {
+    bool removed = false;
+    for (size_t j = 0; j < corners.size() && !removed; ++j) {
+      if (i == j) continue;
+      const int dx = corners[j].x - corners[i].x;
+      const int dy = corners[j].y - corners[i].y;
+      removed = dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1 && scores[j] >= scores[i];
+    }
+    if (!removed) kept.push_back(ScoredCorner{corners[i].x, corners[i].y, scores[i]});
+  }
+  return kept;
+}
+
+// Random rectangles of random grey on a random background: many true
+// corners, edges and flat areas.
+std::vector<uint8_t> blockImage(int w, int h, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> img(static_cast<size_t>(w) * h, static_cast<uint8_t>(rng()));
+  for (int n = 0; n < 60; ++n) {
+    const int x0 = rng() % w, y0 = rng() % h;
+    const int x1 = std::min(w, x0 + 3 + static_cast<int>(rng() % 30));
+    const int y1 = std::min(h, y0 + 3 + static_cast<int>(rng() % 30));
+    const uint8_t v = static_cast<uint8_t>(rng());
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) img[y * w + x] = v;
+  }
+  return img;
+}
+
+std::vector<uint8_t> noiseImage(int w, int h, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> img(static_cast<size_t>(w) * h);
+  for (auto& p : img) p = static_cast<uint8_t>(rng());
+  return img;
+}
+
+void checkAgainstSlow(const std::vector<uint8_t>& img, int w, int h, int t) {
+  const std::vector<Corner> corners = detectFast12(img.data(), w, h, w, t);
+  std::vector<Corner> expected;
+  for (int y = 3; y < h - 3; ++y)
+    for (int x = 3; x < w - 3; ++x)
+      if (slowPasses(img, w, x, y, t)) expected.push_back(Corner{x, y});
+  ASSERT_EQ(corners.size(), expected.size());
+  for (size_t i = 0; i < corners.size(); ++i) {
+    ASSERT_EQ(corners[i].x, expected[i].x) << i;
+    ASSERT_EQ(corners[i].y, expected[i].y) << i;
+  }
+  std::vector<int32_t> scores;
+  scoreFast12(img.data(), w, corners, t, &scores);
+  for (size_t i = 0; i < corners.size(); ++i) {
+    ASSERT_EQ(scores[i], slowScore(img, w, corners[i].x, corners[i].y, t))
+        << corners[i].x << "," << corners[i].y;
+  }
+  const std::vector<ScoredCorner> kept = suppressNonMax(corners, scores);
+  const std::vector<ScoredCorner> slowKept = slowSuppress(corners, scores);
+  ASSERT_EQ(kept.size(), slowKept.size());
+  for (size_t i = 0; i < kept.size(); ++i) {
+    ASSERT_EQ(kept[i].x, slowKept[i].x);
+    ASSERT_EQ(kept[i].y, slowKept[i].y);
+    ASSERT_EQ(kept[i].score, slowKept[i].score);
+  }
+}
+
+TEST(FastTest, MatchesDirectArcCheckOnSyntheticImages) {
+  for (uint32_t seed = 1; seed <= 3; ++seed) {
+    SCOPED_TRACE(seed);
+    checkAgainstSlow(blockImage(97, 83, seed), 97, 83, 12);
+    checkAgainstSlow(blockImage(64, 64, seed + 10), 64, 64, 40);
+    checkAgainstSlow(noiseImage(61, 47, seed), 61, 47, 13);
+  }
+}
+
+TEST(FastTest, MatchesDirectArcCheckOnPhotos) {
+  for (const char* name : {"camera.jpg", "text.jpg", "brick.jpg"}) {
+    SCOPED_TRACE(name);
+    const auto photo = testing_photos::loadPhoto(testing_photos::photoPath(name));
+    ASSERT_GT(photo.width, 0);
+    const int w = 160, h = 120;
+    const auto crop = testing_photos::grayCrop(photo, 100, 100, w, h);
+    checkAgainstSlow(crop, w, h, 12);
+  }
+}
+
+TEST(FastTest, IsolatedDotsAndStride) {
+  // A padded image: stride larger than width.
+  const int w = 20, h = 20, stride = 32;
+  std::vector<uint8_t> img(static_cast<size_t>(stride) * h, 50);
+  img[10 * stride + 10] = 200;  // bright dot: its ring is all darker
+  img[5 * stride + 25] = 250;   // outside the width: never inspected
+  const auto corners = detectFast12(img.data(), w, h, stride, 12);
+  ASSERT_EQ(corners.size(), 1u);
+  EXPECT_EQ(corners[0].x, 10);
+  EXPECT_EQ(corners[0].y, 10);
+  // Ring 50 vs centre 200: passes for every b < 150.
+  EXPECT_EQ(scoreFast12(&img[10 * stride + 10], stride, 12), 149);
+
+  // Exactly at the threshold the comparison is strict.
+  img[10 * stride + 10] = 62;
+  EXPECT_TRUE(detectFast12(img.data(), w, h, stride, 12).empty());
+  img[10 * stride + 10] = 63;
+  EXPECT_EQ(detectFast12(img.data(), w, h, stride, 12).size(), 1u);
+}
+
+TEST(FastTest, ElevenPixelArcIsNotACorner) {
+  const int w = 15, h = 15;
+  std::vector<uint8_t> img(w * h, 100);
+  for (int i = 0; i < 11; ++i) img[(7 + kFastCircle[i][1]) * w + 7 + kFastCircle[i][0]] = 200;
+  auto hasCentre = [&] {
+    for (const Corner& c : detectFast12(img.data(), w, h, w, 12))
+      if (c.x == 7 && c.y == 7) return true;
+    return false;
+  };
+  EXPECT_FALSE(hasCentre());
+  // The twelfth pixel, wrapping around index 15 -> 0, completes the arc.
+  for (int i = 0; i < 16; ++i) img[(7 + kFastCircle[i][1]) * w + 7 + kFastCircle[i][0]] = 100;
+  for (int i = 10; i < 22; ++i) {
+    const int k = i % 16;
+    img[(7 + kFastCircle[k][1]) * w + 7 + kFastCircle[k][0]] = 200;
+  }
+  EXPECT_TRUE(hasCentre());
+}
+
+TEST(FastTest, TinyOrUniformImagesGiveNothing) {
+  std::vector<uint8_t> img(200 * 100, 77);
+  EXPECT_TRUE(detectFast12(img.data(), 200, 100, 200, 12).empty());
+  EXPECT_TRUE(detectFast12(img.data(), 6, 6, 6, 12).empty());
+  EXPECT_TRUE(detectFast12(nullptr, 200, 100, 200, 12).empty());
+}
+
+TEST(SuppressNonMaxTest, EqualNeighboursRemoveEachOther) {
+  const std::vector<Corner> corners = {{10, 10}, {11, 10}, {30, 10}, {5, 20}, {6, 21}, {40, 40}};
+  const std::vector<int32_t> scores = {50, 50, 20, 30, 31, 10};
+  const auto kept = suppressNonMax(corners, scores);
+  ASSERT_EQ(kept.size(), 3u);
+  EXPECT_EQ(kept[0].x, 30);
+  EXPECT_EQ(kept[1].x, 6);
+  EXPECT_EQ(kept[1].score, 31);
+  EXPECT_EQ(kept[2].x, 40);
+}
+
+TEST(SuppressNonMaxTest, MatchesBruteForceOnDenseRandomSets) {
+  std::mt19937 rng(5);
+  for (int trial = 0; trial < 20; ++trial) {
+    std::vector<Corner> corners;
+    std::vector<int32_t> scores;
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x < 30; ++x)
+        if (rng() % 3 == 0) {
+          corners.push_back(Corner{x, y});
+          scores.push_back(static_cast<int32_t>(rng() % 6));
+        }
+    const auto kept = suppressNonMax(corners, scores);
+    const auto slow = slowSuppress(corners, scores);
+    ASSERT_EQ(kept.size(), slow.size());
+    for (size_t i = 0; i < kept.size(); ++i) {
+      ASSERT_EQ(kept[i].x, slow[i].x);
+      ASSERT_EQ(kept[i].y, slow[i].y);
+    }
+  }
+  EXPECT_TRUE(suppressNonMax({}, {}).empty());
+}
+
+}  // namespace
+}  // namespace vornik
