@@ -6,40 +6,24 @@
 #include <string>
 #include <vector>
 
+#include "database/database_result.h"
+#include "database/file_info.h"
 #include "database/mapping_table.h"
 #include "features/feature.h"
 #include "features/hessian_gradient_feature.h"
 
 namespace vornik {
 
-// Result codes of the database operations.
-enum DatabaseResult : int32_t {
-  kDbOk = 0,
-  kDbBadServer = 1,
-  kDbBadType = 2,
-  kDbUnknownTarget = 3,
-  kDbCannotOpen = 6,
-  kDbMalformed = 7,
-};
-
-// One entry of a group file.
-class FileInfo {
- public:
-  FileInfo(std::string entryName, uint32_t entryOffset, uint32_t entrySize)
-      : entryName_(std::move(entryName)), entryOffset_(entryOffset), entrySize_(entrySize) {}
-  std::string getEntryName() const { return entryName_; }
-  uint32_t entryOffset() const { return entryOffset_; }
-  uint32_t entrySize() const { return entrySize_; }
-
- private:
-  std::string entryName_;
-  uint32_t entryOffset_;
-  uint32_t entrySize_;
-};
-using FileInfoPtr = std::shared_ptr<FileInfo>;
+// Dotted type name carried in the cache header (27 characters).
+extern const char kTypeIdentifier[];
+// Prefix of the cache directory name.
+extern const char kCacheNamePrefix[];
+extern const char kNegativeTableFileName[];
+extern const char kPositiveTableFileName[];
 
 // The image database: group files in the asset directory, the two mapping
 // tables built from their descriptor entries, and per-target lookups.
+// Not locked: loaded and then read from one thread at a time.
 class ArdbMngr {
  public:
   ArdbMngr();
@@ -70,8 +54,23 @@ class ArdbMngr {
   MappingTablePtr getPositiveTable() const { return positiveTable_; }
   const std::map<std::string, float>& headerValues() const { return headerValues_; }
   const std::string& path() const { return path_; }
+  const std::string& server() const { return server_; }
+  const std::string& type() const { return type_; }
+  const std::vector<FileInfoPtr>& fileInfos() const { return fileInfos_; }
+  const std::set<std::string>& descriptorTargets() const { return descriptorTargets_; }
+  const std::map<std::string, std::string>& groupFileOf() const { return groupFileOf_; }
+
+  // "IdxTable" plus "_" and the stem of every group named <stem>.db, in order.
+  static std::string cacheName(const std::vector<std::string>& groups);
+  // The header text up to and including the quote that opens the path value.
+  static std::string headerTemplate();
 
  private:
+  // Opens the group file of `targetName`, finds its entry `targetName + extension`
+  // there and reads the entry's bytes in one go. 0, 6 or 7.
+  int32_t readEntry(const std::string& targetName, const char* extension,
+                    std::vector<uint8_t>& bytes) const;
+
   std::string server_;
   std::string type_;
   std::string path_;

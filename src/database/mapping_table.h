@@ -11,7 +11,7 @@ using NameList = std::vector<std::string>;
 using NameListPtr = std::shared_ptr<const NameList>;
 
 // Recognition index: descriptorKey -> distinct target names, in the order
-// they were first added.
+// they were first added. Filled on one thread, then only read.
 class MappingTable {
  public:
   void add(int32_t key, const std::string& name);
@@ -19,8 +19,13 @@ class MappingTable {
   NameListPtr find(int32_t key) const;
   // 0 on success, 6 when the file cannot be created.
   int32_t save(const std::string& path) const;
+  // The bytes `save` writes: per (key, name) pair, keys ascending, the key and
+  // the name length as big-endian 32-bit values, then the name bytes.
+  std::vector<uint8_t> serialize() const;
 
   size_t keyCount() const { return entries_.size(); }
+  // Number of (key, name) pairs.
+  size_t pairCount() const;
 
  private:
   std::map<int32_t, std::shared_ptr<NameList>> entries_;

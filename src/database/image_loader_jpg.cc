@@ -1,0 +1,232 @@
+#include "database/image_loader_jpg.h"
+
+#include <new>
+#include <vector>
+
+#include "database/jpeg_codec_internal.h"
+
+namespace {
+
+using vornik::jpeg_internal::JumpingErrorManager;
+
+const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
+
+void initSource(j_decompress_ptr) {}
+void termSource(j_decompress_ptr) {}
+
+// Past the end of the buffer the stream ends with an end-of-image marker, so
+// a truncated image finishes instead of reading beyond the data.
+boolean fillInputBuffer(j_decompress_ptr cinfo) {
+  cinfo->src->next_input_byte = kEndOfImage;
+  cinfo->src->bytes_in_buffer = sizeof kEndOfImage;
+  return TRUE;
+}
+
+void skipInputData(j_decompress_ptr cinfo, long count) {
+  if (count <= 0) return;
+  jpeg_source_mgr* source = cinfo->src;
+  size_t step = static_cast<size_t>(count);
+  if (step > source->bytes_in_buffer) step = source->bytes_in_buffer;
+  source->next_input_byte += step;
+  source->bytes_in_buffer -= step;
+}
+
+// Everything the jumping decoder touches lives here, in the caller's frame,
+// and is reached through a pointer, so it is intact after the jump. The frames
+// that the jump leaves hold no objects with destructors.
+struct DecodeJob {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  jpeg_decompress_struct cinfo;
+  JumpingErrorManager error;
+  jpeg_source_mgr source;
+  bool created = false;
+  JSAMPROW* rows = nullptr;
+  uint8_t* decoded = nullptr;  // as libjpeg delivers it
+  uint8_t* pixels = nullptr;   // final buffer handed to the caller
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t grey = 0;
+};
+
+void releaseJob(DecodeJob* job) {
+  if (job->created) jpeg_destroy_decompress(&job->cinfo);
+  job->created = false;
+  delete[] job->rows;
+  job->rows = nullptr;
+  if (job->pixels != job->decoded) delete[] job->pixels;
+  delete[] job->decoded;
+  job->pixels = nullptr;
+  job->decoded = nullptr;
+}
+
+bool runDecode(DecodeJob* job) {
+  if (setjmp(job->error.recovery) != 0) {
+    releaseJob(job);
+    return false;
+  }
+  jpeg_decompress_struct* cinfo = &job->cinfo;
+  cinfo->err = vornik::jpeg_internal::installJumpingErrorManager(job->error);
+  jpeg_create_decompress(cinfo);
+  job->created = true;
+
+  job->source.next_input_byte = job->data;
+  job->source.bytes_in_buffer = job->size;
+  job->source.init_source = initSource;
+  job->source.fill_input_buffer = fillInputBuffer;
+  job->source.skip_input_data = skipInputData;
+  job->source.resync_to_restart = jpeg_resync_to_restart;
+  job->source.term_source = termSource;
+  cinfo->src = &job->source;
+
+  jpeg_read_header(cinfo, TRUE);
+  int components;
+  bool cmyk = false;
+  if (cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK) {
+    cinfo->out_color_space = JCS_CMYK;
+    components = 4;
+    cmyk = true;
+  } else if (cinfo->jpeg_color_space == JCS_GRAYSCALE) {
+    cinfo->out_color_space = JCS_GRAYSCALE;
+    components = 1;
+    job->grey = 1;
+  } else {
+    cinfo->out_color_space = JCS_RGB;
+    components = 3;
+  }
+  cinfo->do_fancy_upsampling = FALSE;
+
+  size_t width = cinfo->image_width;
+  size_t height = cinfo->image_height;
+  size_t rowBytes = width * static_cast<size_t>(components);
+  // Refused before libjpeg allocates anything image-sized.
+  if (width == 0 || height == 0 || rowBytes > ImageLoaderJPG::kMaxRowBytes ||
+      rowBytes * height > ImageLoaderJPG::kMaxImageBytes) {
+    releaseJob(job);
+    return false;
+  }
+  // Whole-image buffers of multi-scan files stay within a fixed budget.
+  cinfo->mem->max_memory_to_use = static_cast<long>(4 * ImageLoaderJPG::kMaxImageBytes);
+
+  jpeg_start_decompress(cinfo);
+  width = cinfo->output_width;
+  height = cinfo->output_height;
+  rowBytes = width * static_cast<size_t>(cinfo->output_components);
+  if (static_cast<int>(cinfo->output_components) != components ||
+      rowBytes > ImageLoaderJPG::kMaxRowBytes ||
+      rowBytes * height > ImageLoaderJPG::kMaxImageBytes) {
+    releaseJob(job);
+    return false;
+  }
+  job->width = static_cast<int32_t>(width);
+  job->height = static_cast<int32_t>(height);
+  job->decoded = new (std::nothrow) uint8_t[rowBytes * height];
+  job->rows = new (std::nothrow) JSAMPROW[height];
+  if (job->decoded == nullptr || job->rows == nullptr) {
+    releaseJob(job);
+    return false;
+  }
+  for (size_t y = 0; y < height; ++y) job->rows[y] = job->decoded + y * rowBytes;
+  while (cinfo->output_scanline < cinfo->output_height) {
+    jpeg_read_scanlines(cinfo, job->rows + cinfo->output_scanline,
+                        cinfo->output_height - cinfo->output_scanline);
+  }
+  delete[] job->rows;
+  job->rows = nullptr;
+  jpeg_finish_decompress(cinfo);
+  jpeg_destroy_decompress(cinfo);
+  job->created = false;
+
+  const size_t pixelCount = width * height;
+  if (cmyk) {
+    job->pixels = new (std::nothrow) uint8_t[pixelCount * 3];
+    if (job->pixels == nullptr) {
+      releaseJob(job);
+      return false;
+    }
+    const uint8_t* in = job->decoded;
+    uint8_t* out = job->pixels;
+    for (size_t i = 0; i < pixelCount; ++i, in += 4, out += 3) {
+      const float k = in[3] / 255.0f;
+      out[0] = static_cast<uint8_t>(k * in[2]);
+      out[1] = static_cast<uint8_t>(k * in[1]);
+      out[2] = static_cast<uint8_t>(k * in[0]);
+    }
+    delete[] job->decoded;
+    job->decoded = nullptr;
+  } else {
+    if (components == 3) {
+      uint8_t* p = job->decoded;
+      for (size_t i = 0; i < pixelCount; ++i, p += 3) {
+        uint8_t red = p[0];
+        p[0] = p[2];
+        p[2] = red;
+      }
+    }
+    job->pixels = job->decoded;
+    job->decoded = nullptr;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ImageLoaderJPG::canLoad(const std::string& path) const {
+  size_t dot = path.rfind('.');
+  const std::string extension = dot == std::string::npos ? path : path.substr(dot + 1);
+  return extension == "jpg" || extension == "jpeg";
+}
+
+bool ImageLoaderJPG::decodeMemory(const uint8_t* data, size_t size, int32_t& width, int32_t& height,
+                                  int32_t& grey, uint8_t*& pixels) {
+  DecodeJob job;
+  job.data = data;
+  job.size = size;
+  if (!runDecode(&job)) return false;
+  width = job.width;
+  height = job.height;
+  grey = job.grey;
+  pixels = job.pixels;
+  return true;
+}
+
+bool ImageLoaderJPG::decodeRegion(std::FILE* file, uint32_t byteCount, int32_t& width,
+                                  int32_t& height, int32_t& grey, uint8_t*& pixels) {
+  if (file == nullptr) return false;
+  // Never allocate more than the file still holds.
+  size_t wanted = byteCount;
+  long start = std::ftell(file);
+  if (start >= 0 && std::fseek(file, 0, SEEK_END) == 0) {
+    long end = std::ftell(file);
+    std::fseek(file, start, SEEK_SET);
+    if (end >= start && static_cast<unsigned long>(end - start) < wanted) {
+      wanted = static_cast<size_t>(end - start);
+    }
+  }
+  std::vector<uint8_t> bytes;
+  constexpr size_t kChunk = size_t{1} << 16;
+  size_t got = 0;
+  while (got < wanted) {
+    size_t step = wanted - got < kChunk ? wanted - got : kChunk;
+    bytes.resize(got + step);
+    size_t n = std::fread(bytes.data() + got, 1, step, file);
+    got += n;
+    if (n < step) break;
+  }
+  return decodeMemory(bytes.data(), got, width, height, grey, pixels);
+}
+
+bool ImageLoaderJPG::load(std::string path, int32_t& width, int32_t& height, int32_t& grey,
+                          uint8_t*& pixels) const {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  std::vector<uint8_t> bytes;
+  bool readable = std::fseek(file, 0, SEEK_END) == 0;
+  long length = readable ? std::ftell(file) : -1;
+  if (length > 0 && std::fseek(file, 0, SEEK_SET) == 0) {
+    bytes.resize(static_cast<size_t>(length));
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+  }
+  std::fclose(file);
+  return decodeMemory(bytes.data(), bytes.size(), width, height, grey, pixels);
+}
