@@ -1,0 +1,52 @@
+#include "tracking/initial_pose.h"
+
+#include <cmath>
+
+#include "manager/profiler.h"
+#include "tracking/feature_matching.h"
+#include "tracking/homography.h"
+
+namespace vornik {
+
+int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32_t targetWidth,
+                            const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
+                            int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix) {
+  startTimer(kTimerInitPoseMatching);
+  const std::vector<FeaturePtr> pairs = matchFeaturesMutual(targetFeatures, frameFeatures);
+  stopTimer(kTimerInitPoseMatching);
+  if (static_cast<int32_t>(pairs.size() / 2) < kInitialPoseMinPairs) {
+    return kInitialPoseNotEnoughMatches;
+  }
+
+  startTimer(kTimerInitPoseCalcPose);
+  startTimer(kTimerInitPoseCalcPoseRansac);
+  const double scale = std::sqrt(2.0);
+  NormalizationParams params;
+  const std::vector<NormalizedPair> normalized = normalizePairs(pairs, scale, &params);
+  const MatrixPtr h =
+      ransacHomography(normalized, kRansacSampleSize, kRansacMinInliers, kRansacThreshold, random);
+  stopTimer(kTimerInitPoseCalcPoseRansac);
+  if (!h) {
+    stopTimer(kTimerInitPoseCalcPose);
+    return kInitialPoseFailed;
+  }
+
+  startTimer(kTimerInitPoseCalcPoseEtc);
+  MatrixPtr g = denormalizeHomography(*h, params, scale);
+  Matrix planeToPixels(3, 3);
+  planeToPixels(0, 0) = targetWidth;
+  planeToPixels(1, 1) = targetWidth;
+  planeToPixels(2, 2) = 1.0;
+  if (g) g = multiply(*g, planeToPixels);
+  stopTimer(kTimerInitPoseCalcPoseEtc);
+
+  startTimer(kTimerInitPoseCalcPoseDecomposition);
+  MatrixPtr pose = g ? decomposeHomography(cameraWidth, cameraHeight, *g) : nullptr;
+  stopTimer(kTimerInitPoseCalcPoseDecomposition);
+  stopTimer(kTimerInitPoseCalcPose);
+  if (!pose) return kInitialPoseFailed;
+  if (poseMatrix != nullptr) *poseMatrix = pose;
+  return kInitialPoseOk;
+}
+
+}  // namespace vornik

@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "features/feature.h"
+#include "features/random.h"
+#include "tracking/matrix.h"
+
+namespace vornik {
+
+// Result codes, equal to the tracker's kTrackOk, kTrackNotEnoughMatches and
+// kTrackFailed.
+constexpr int32_t kInitialPoseOk = 0;
+constexpr int32_t kInitialPoseNotEnoughMatches = 11;
+constexpr int32_t kInitialPoseFailed = 12;
+
+// Fewest mutual matches worth a homography.
+constexpr int32_t kInitialPoseMinPairs = 17;
+
+// Pose of a target seen for the first time, from one frame: mutual matching of
+// the target's stored features (positions in target pixels from the image
+// centre, y up) against the frame's described features (camera pixels),
+// RANSAC homography on normalised pairs, decomposition with the pinhole model
+// of focal length cameraWidth. On success writes the 4x4 pose (target plane
+// in units of the target width to camera coordinates) to *poseMatrix and
+// returns kInitialPoseOk; otherwise leaves *poseMatrix alone and returns
+// kInitialPoseNotEnoughMatches (fewer than 17 pairs) or kInitialPoseFailed.
+// Writes the features' matchIndex. `random` drives the RANSAC samples; the
+// caller owns it so that runs are reproducible. Runs the INITPOSE-MATCHING
+// and INITPOSE-CALCPOSE(-RANSAC, -ETC, -DECOMPOSITION) timers.
+int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32_t targetWidth,
+                            const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
+                            int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix);
+
+}  // namespace vornik
