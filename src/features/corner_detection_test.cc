@@ -1,0 +1,216 @@
+#include "features/corner_detection.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "features/test_photos.h"
+
+namespace vornik {
+namespace {
+
+std::unique_ptr<GrayImage> imageWithDots(int w, int h, uint8_t background,
+                                         const std::vector<std::pair<int, int>>& dots,
+                                         const std::vector<uint8_t>& values) {
+  auto image = std::make_unique<GrayImage>(w, h);
+  std::fill(image->pixels.get(), image->pixels.get() + w * h, background);
+  for (size_t i = 0; i < dots.size(); ++i) {
+    image->pixels[dots[i].second * w + dots[i].first] = values[i % values.size()];
+  }
+  return image;
+}
+
+TEST(RecognitionQuotaTest, BudgetSplitOverLevels) {
+  EXPECT_EQ(recognitionQuota(3, 0), 133);
+  EXPECT_EQ(recognitionQuota(3, 1), 66);
+  EXPECT_EQ(recognitionQuota(3, 2), 0);
+  EXPECT_EQ(recognitionQuota(4, 0), 100);
+  EXPECT_EQ(recognitionQuota(4, 1), 66);
+  EXPECT_EQ(recognitionQuota(4, 2), 33);
+  EXPECT_EQ(recognitionQuota(4, 3), 0);
+  EXPECT_EQ(recognitionQuota(5, 0), 80);
+  EXPECT_EQ(recognitionQuota(5, 1), 60);
+  EXPECT_EQ(recognitionQuota(5, 2), 40);
+  EXPECT_EQ(recognitionQuota(5, 3), 20);
+  EXPECT_EQ(recognitionQuota(1, 0), 0);
+  EXPECT_EQ(recognitionQuota(4, -1), 0);
+}
+
+TEST(RecognitionCornersTest, SingleLevelFrameGivesNothing) {
+  Frame frame;
+  frame.buildPyramid(imageWithDots(80, 60, 50, {{40, 30}}, {250}));
+  HessianGradientFeatureMngr features(frame.levelCount());
+  EXPECT_TRUE(detectRecognitionCorners(frame, &features));
+  EXPECT_EQ(features.featureCount(), 0u);
+  EXPECT_FALSE(detectRecognitionCorners(frame, nullptr));
+}
+
+TEST(RecognitionCornersTest, BorderCornersAreSkippedWithoutUsingTheQuota) {
+  // 320 x 240: three levels, quota 133 on level 0. Two very strong dots sit
+  // just outside the allowed band; 136 weaker dots inside compete for 133
+  // places.
+  std::vector<std::pair<int, int>> dots = {{15, 100}, {304, 100}};
+  std::vector<uint8_t> values = {250, 250};
+  for (int row = 0; row < 4; ++row) {
+    for (int col = 0; col < 34; ++col) {
+      dots.push_back({24 + 8 * col, 40 + 40 * row});
+      values.push_back(static_cast<uint8_t>(150 + (col + row) % 3));
+    }
+  }
+  Frame frame;
+  frame.buildPyramid(imageWithDots(320, 240, 50, dots, values));
+  ASSERT_EQ(frame.levelCount(), 3);
+  HessianGradientFeatureMngr features(frame.levelCount());
+  ASSERT_TRUE(detectRecognitionCorners(frame, &features));
+  const auto level0 = features.featuresOfLevel(0);
+  ASSERT_EQ(level0.size(), 133u);
+  std::set<std::pair<int, int>> seen;
+  for (const auto& f : level0) {
+    EXPECT_GE(f->x, 16);
+    EXPECT_LT(f->x, 320 - 16);
+    EXPECT_EQ(f->level, 0);
+    EXPECT_EQ(f->scale, 1.0f);
+    EXPECT_EQ(f->polarity, 0);  // bright dot, darker ring
+    seen.insert({f->x, f->y});
+  }
+  // Strongest first: every dot of value 152 and 151 made it.
+  for (size_t i = 2; i < dots.size(); ++i) {
+    if (values[i] >= 151) {
+      EXPECT_TRUE(seen.count(dots[i])) << dots[i].first;
+    }
+  }
+  for (const auto& f : features.featuresOfLevel(1)) EXPECT_EQ(f->scale, 2.0f);
+  EXPECT_TRUE(features.featuresOfLevel(2).empty());
+}
+
+TEST(RecognitionCornersTest, PolarityFollowsTheRing) {
+  Frame frame;
+  frame.buildPyramid(imageWithDots(320, 240, 128, {{100, 100}, {200, 100}}, {250, 5}));
+  HessianGradientFeatureMngr features(frame.levelCount());
+  ASSERT_TRUE(detectRecognitionCorners(frame, &features));
+  const auto level0 = features.featuresOfLevel(0);
+  ASSERT_EQ(level0.size(), 2u);
+  for (const auto& f : level0) EXPECT_EQ(f->polarity, f->x == 100 ? 0 : 1) << f->x;
+}
+
+TEST(RecognitionCornersTest, PhotosStayWithinQuotaAndBorders) {
+  for (const char* name : testing_photos::kPhotoNames) {
+    SCOPED_TRACE(name);
+    const auto photo = testing_photos::loadPhoto(testing_photos::photoPath(name));
+    ASSERT_GT(photo.width, 0);
+    Frame frame;
+    frame.buildPyramid(
+        std::make_unique<GrayImage>(photo.width, photo.height, photo.bgr.data(), true));
+    HessianGradientFeatureMngr features(frame.levelCount());
+    ASSERT_TRUE(detectRecognitionCorners(frame, &features));
+    size_t total = 0;
+    for (int level = 0; level < frame.levelCount(); ++level) {
+      const GrayImage* image = frame.getLevel(level);
+      const auto list = features.featuresOfLevel(level);
+      EXPECT_LE(static_cast<int>(list.size()), recognitionQuota(frame.levelCount(), level));
+      for (const auto& f : list) {
+        ASSERT_GE(f->x, 16);
+        ASSERT_LT(f->x, image->width - 16);
+        ASSERT_GE(f->y, 16);
+        ASSERT_LT(f->y, image->height - 16);
+      }
+      total += list.size();
+    }
+    EXPECT_LE(total, 200u);
+    // Every sample photo but the smooth retina scan has enough texture to
+    // fill the finest level.
+    if (std::string(name) == "retina.jpg") continue;
+    EXPECT_EQ(static_cast<int>(features.featuresOfLevel(0).size()),
+              recognitionQuota(frame.levelCount(), 0));
+  }
+}
+
+std::vector<std::pair<int, int>> gridDots(int perCell) {
+  // 320 x 240 level: cells of 64 x 60; dots 12 and 13 pixels apart.
+  std::vector<std::pair<int, int>> dots;
+  for (int cell = 0; cell < 20; ++cell) {
+    const int cx = (cell % 5) * 64, cy = (cell / 5) * 60;
+    for (int i = 0; i < perCell; ++i)
+      dots.push_back({cx + 6 + 12 * (i % 5), cy + 6 + 13 * (i / 5)});
+  }
+  return dots;
+}
+
+TEST(TrackingCornersTest, PassesOverTheGridStopAfterTheTarget) {
+  for (const auto& c : {std::pair<int, size_t>{20, 160}, {5, 100}}) {
+    Frame frame;
+    frame.buildPyramid(imageWithDots(320, 240, 40, gridDots(c.first), {220}));
+    ASSERT_TRUE(detectTrackingCorners(&frame));
+    ASSERT_EQ(frame.corners.size(), c.second);
+    std::vector<int> perCell(20, 0);
+    for (const auto& k : frame.corners) {
+      ++perCell[(k.y / 60) * 5 + k.x / 64];
+      EXPECT_FLOAT_EQ(k.X, (k.x - 160) / 320.0f);
+      EXPECT_FLOAT_EQ(k.Y, (120 - k.y) / 320.0f);
+    }
+    for (int n : perCell) EXPECT_EQ(n, static_cast<int>(c.second / 20));
+    // Every pass visits the cells in order, one corner each.
+    for (size_t i = 0; i < 20; ++i) {
+      EXPECT_EQ((frame.corners[i].y / 60) * 5 + frame.corners[i].x / 64, static_cast<int>(i));
+    }
+  }
+}
+
+TEST(TrackingCornersTest, SameFrameSameCornersAndCoarseLevel) {
+  // 640 wide: the working level is level 1 (320 x 240).
+  auto dots = gridDots(20);
+  for (auto& d : dots) d = {2 * d.first, 2 * d.second};
+  Frame a;
+  Frame b;
+  a.buildPyramid(imageWithDots(640, 480, 40, dots, {220}));
+  b.buildPyramid(imageWithDots(640, 480, 40, dots, {220}));
+  ASSERT_TRUE(detectTrackingCorners(&a));
+  ASSERT_TRUE(detectTrackingCorners(&b));
+  ASSERT_EQ(a.corners.size(), b.corners.size());
+  ASSERT_FALSE(a.corners.empty());
+  for (size_t i = 0; i < a.corners.size(); ++i) {
+    EXPECT_EQ(a.corners[i].x, b.corners[i].x);
+    EXPECT_EQ(a.corners[i].y, b.corners[i].y);
+    EXPECT_LT(a.corners[i].x, 320);
+  }
+}
+
+TEST(TrackingCornersTest, NoLevelOrNoTexture) {
+  Frame small;
+  small.buildPyramid(std::make_unique<GrayImage>(200, 150));
+  small.corners.resize(3);
+  EXPECT_FALSE(detectTrackingCorners(&small));
+  EXPECT_EQ(small.corners.size(), 3u);
+  EXPECT_FALSE(detectTrackingCorners(nullptr));
+  Frame empty;
+  EXPECT_FALSE(detectTrackingCorners(&empty));
+
+  Frame uniform;
+  uniform.buildPyramid(std::make_unique<GrayImage>(320, 240));
+  uniform.corners.resize(3);
+  EXPECT_TRUE(detectTrackingCorners(&uniform));
+  EXPECT_TRUE(uniform.corners.empty());
+}
+
+TEST(TrackingCornersTest, PhotoGivesCornersInEveryPassOrder) {
+  const auto photo = testing_photos::loadPhoto(testing_photos::photoPath("brick.jpg"));
+  ASSERT_GT(photo.width, 0);
+  Frame frame;
+  frame.buildPyramid(
+      std::make_unique<GrayImage>(photo.width, photo.height, photo.gray.data(), false));
+  ASSERT_TRUE(detectTrackingCorners(&frame));
+  EXPECT_GE(frame.corners.size(), 150u);
+  EXPECT_LT(frame.corners.size(), 170u);
+  const GrayImage* level = frame.getLevel(frame.levelCount() - 3);
+  for (const auto& k : frame.corners) {
+    EXPECT_LT(k.x, level->width);
+    EXPECT_LT(k.y, level->height);
+  }
+}
+
+}  // namespace
+}  // namespace vornik
