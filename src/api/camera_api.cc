@@ -1,27 +1,24 @@
 // Exported camera functions, namespaced and flat.
 #include <string>
 
+#include "camera/camera_sequence.h"
+#include "camera/plugin_camera.h"
 #include "manager/ar_manager.h"
 #include "manager/log.h"
+#include "render/renderer_gl.h"
 #include "vornik/vornik.h"
 #include "vornik/vornik_c.h"
 
 namespace vornik {
 
-void setCameraSource(std::string source) {
-  // Camera device: remember `source` for the next start.
-  (void)source;
-}
+void setCameraSource(std::string source) { PluginCamera::getInstance()->setSource(source); }
 
 void startCamera(int width, int height) {
-  // Camera device: record the size, register the renderer and then the AR manager, start capture.
-  (void)width;
-  (void)height;
+  startCameraSequence(*PluginCamera::getInstance(), RendererGL::getInstance().get(),
+                      ARManager::getInstance().get(), width, height);
 }
 
-void stopCamera() {
-  // Camera device: stop capture and remove all listeners.
-}
+void stopCamera() { stopCameraSequence(*PluginCamera::getInstance()); }
 
 }  // namespace vornik
 
@@ -44,9 +41,9 @@ void getCameraPreviewSize(int* size) {
     vornik::logMessage("getCameraPreviewSize: null size ignored\n");
     return;
   }
-  // Camera device: the preview size, 0 x 0 before the first frame.
-  size[0] = 0;
-  size[1] = 0;
+  auto camera = vornik::PluginCamera::getInstance();
+  size[0] = camera->getPreviewWidth();
+  size[1] = camera->getPreviewHeight();
 }
 
 }  // extern "C"

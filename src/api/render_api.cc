@@ -1,33 +1,28 @@
 // Exported rendering functions, namespaced and flat.
 #include "manager/ar_manager.h"
 #include "manager/log.h"
+#include "render/renderer_gl.h"
 #include "vornik/vornik.h"
 #include "vornik/vornik_c.h"
 
 namespace vornik {
 
 void setScreenOrientationModePortrait(bool portrait) {
-  // Renderer: setPortrait(portrait).
+  RendererGL::getInstance()->setPortrait(portrait);
   ARManager::getInstance()->setPortraitMode(portrait);
 }
 
-void initRendering() {
-  // Renderer: forget the background texture.
-}
+void initRendering() { RendererGL::getInstance()->initRendering(); }
 
 void updateRendering(int width, int height) {
-  // Renderer: screen size := width x height.
+  RendererGL::getInstance()->updateRendering(width, height);
   auto manager = ARManager::getInstance();
   manager->getCameraCalibration()->setWindowSize(width, height, manager->portraitMode());
 }
 
-void renderVideoBackground() {
-  // Renderer: draw the background.
-}
+void renderVideoBackground() { RendererGL::getInstance()->renderVideoBackground(); }
 
-void stopRendering() {
-  // Renderer: stop.
-}
+void stopRendering() { RendererGL::getInstance()->stopRendering(); }
 
 }  // namespace vornik
 
@@ -44,8 +39,7 @@ void updateRendering(int width, int height) { vornik::updateRendering(width, hei
 void renderVideoBackground(void) { vornik::renderVideoBackground(); }
 
 void updateVideoBackground(int textureId) {
-  // Renderer: copy the newest frame into the host texture.
-  (void)textureId;
+  vornik::RendererGL::getInstance()->updateVideoBackground(textureId);
 }
 
 void getVideoFrame(unsigned char* out) {
@@ -53,7 +47,7 @@ void getVideoFrame(unsigned char* out) {
     vornik::logMessage("getVideoFrame: null buffer ignored\n");
     return;
   }
-  // Renderer: copy the newest frame into out.
+  vornik::RendererGL::getInstance()->getVideoFrame(out);
 }
 
 void stopRendering(void) { vornik::stopRendering(); }
