@@ -1,0 +1,122 @@
+#include "builder/database_builder.h"
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <utility>
+
+#include "database/group_file_writer.h"
+
+namespace vornik {
+
+bool makeGroupFile(const std::vector<BuiltTarget>& targets, std::vector<uint8_t>* bytes) {
+  GroupFileWriter writer;
+  for (const BuiltTarget& t : targets) {
+    if (!writer.addEntry(t.targetName + ".dat", t.descriptorEntry) ||
+        !writer.addEntry(t.targetName + ".trk", t.trackingEntry) ||
+        !writer.addEntry(t.targetName + ".jpg", t.imageEntry) ||
+        !writer.addEntry(t.targetName + ".json", t.infoEntry)) {
+      return false;
+    }
+  }
+  *bytes = writer.bytes();
+  return true;
+}
+
+AtomicFileWriter::AtomicFileWriter(std::string path)
+    : path_(std::move(path)), temporaryPath_(path_ + ".tmp") {}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (file_ != nullptr) std::fclose(file_);
+  if (!committed_ && !temporaryPath_.empty()) std::remove(temporaryPath_.c_str());
+}
+
+bool AtomicFileWriter::open(std::string* error) {
+  file_ = std::fopen(temporaryPath_.c_str(), "wb");
+  if (file_ == nullptr) {
+    *error = std::string("cannot write: ") + std::strerror(errno);
+    temporaryPath_.clear();  // nothing of ours to remove
+    return false;
+  }
+  return true;
+}
+
+bool AtomicFileWriter::commit(const std::vector<uint8_t>& bytes, std::string* error) {
+  if (file_ == nullptr) {
+    *error = "cannot write: not open";
+    return false;
+  }
+  const bool written =
+      bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+  const int writeErrno = errno;
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!written || !closed) {
+    *error = std::string("cannot write: ") + std::strerror(written ? errno : writeErrno);
+    return false;
+  }
+  if (std::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
+    *error = std::string("cannot replace the file: ") + std::strerror(errno);
+    return false;
+  }
+  committed_ = true;
+  return true;
+}
+
+bool buildDatabase(const std::vector<TargetSpec>& specs, const BuildOptions& options,
+                   const std::string& outputPath, const BuildProgress& progress,
+                   std::vector<BuiltTarget>* built, std::string* error) {
+  if (specs.empty()) {
+    *error = "no target images given";
+    return false;
+  }
+  std::set<std::string> names;
+  for (const TargetSpec& spec : specs) {
+    const std::string problem = targetNameProblem(spec.targetName);
+    if (!problem.empty()) {
+      *error = spec.imagePath + ": invalid target name \"" + spec.targetName + "\": " + problem;
+      return false;
+    }
+    if (!names.insert(spec.targetName).second) {
+      *error = spec.imagePath + ": duplicate target name \"" + spec.targetName + "\"";
+      return false;
+    }
+  }
+  std::vector<Image> images(specs.size());
+  for (size_t i = 0; i < specs.size(); ++i) {
+    std::string reason;
+    if (!loadInputImage(specs[i].imagePath, &images[i], &reason)) {
+      *error = specs[i].imagePath + ": " + reason;
+      return false;
+    }
+  }
+  AtomicFileWriter writer(outputPath);
+  std::string reason;
+  if (!writer.open(&reason)) {
+    *error = outputPath + ": " + reason;
+    return false;
+  }
+  built->clear();
+  for (size_t i = 0; i < specs.size(); ++i) {
+    BuiltTarget target;
+    if (!buildTarget(specs[i], images[i], options, &target, &reason)) {
+      *error = specs[i].imagePath + ": " + reason;
+      return false;
+    }
+    images[i] = Image();
+    built->push_back(std::move(target));
+    if (progress) progress(i, specs.size(), built->back());
+  }
+  std::vector<uint8_t> bytes;
+  if (!makeGroupFile(*built, &bytes)) {
+    *error = outputPath + ": an entry does not fit the group file format";
+    return false;
+  }
+  if (!writer.commit(bytes, &reason)) {
+    *error = outputPath + ": " + reason;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vornik

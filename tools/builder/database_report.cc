@@ -1,0 +1,267 @@
+#include "builder/database_report.h"
+
+#include <cJSON.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "builder/recognition_features.h"
+#include "common/image_io.h"
+#include "database/entry_readers.h"
+#include "database/file_info.h"
+#include "database/group_file_reader.h"
+#include "features/descriptor_key.h"
+
+namespace vornik {
+
+namespace {
+
+// Rating thresholds; --help explains them in words.
+constexpr int32_t kFewTrackingFeatures = 60;
+constexpr int32_t kManyTrackingFeatures = 200;
+constexpr int32_t kFewRecognitionKeys = 50;
+constexpr int32_t kManyRecognitionKeys = 150;
+constexpr double kWideSpread = 0.5;
+constexpr double kFullSpread = 0.75;
+constexpr double kRepetitive = 0.25;
+constexpr double kLowContrast = 25.0;
+// Descriptor distance below which two tracking features look alike, and the
+// share of the target width beyond which such a pair confuses the matcher.
+constexpr double kLookAlikeDistance = 120.0;
+constexpr double kLookAlikeSeparation = 0.05;
+constexpr int kGridCells = 4;
+
+struct TrackPoint {
+  int32_t x;
+  int32_t y;
+  uint8_t polarity;
+  const uint8_t* descriptor;
+};
+
+double descriptorDistance(const uint8_t* a, const uint8_t* b) {
+  int32_t sum = 0;
+  for (int i = 0; i < kDescriptorBytes; ++i) {
+    const int32_t d = static_cast<int32_t>(a[i]) - b[i];
+    sum += d * d;
+  }
+  return std::sqrt(static_cast<double>(sum));
+}
+
+void measureTracking(const std::vector<FeaturePtr>& features, TargetReport* report) {
+  const int32_t w = report->imageWidth;
+  const int32_t h = report->imageHeight;
+  if (features.empty() || w <= 0 || h <= 0) return;
+  int cells[kGridCells][kGridCells] = {};
+  for (const FeaturePtr& f : features) {
+    // Stored positions are from the centre with y up.
+    const int32_t px = f->x + (w >> 1);
+    const int32_t py = (h >> 1) - f->y;
+    const int cx = std::min(std::max(px * kGridCells / w, 0), kGridCells - 1);
+    const int cy = std::min(std::max(py * kGridCells / h, 0), kGridCells - 1);
+    ++cells[cy][cx];
+  }
+  int occupied = 0;
+  for (auto& row : cells) {
+    for (int count : row) occupied += count >= 2 ? 1 : 0;
+  }
+  report->spread = static_cast<double>(occupied) / (kGridCells * kGridCells);
+
+  const double separation = kLookAlikeSeparation * w;
+  int lookAlikes = 0;
+  for (size_t i = 0; i < features.size(); ++i) {
+    const Feature& a = *features[i];
+    for (size_t j = 0; j < features.size(); ++j) {
+      const Feature& b = *features[j];
+      if (i == j || a.polarity != b.polarity) continue;
+      if (std::hypot(a.x - b.x, a.y - b.y) <= separation) continue;
+      if (descriptorDistance(a.descriptor.get(), b.descriptor.get()) < kLookAlikeDistance) {
+        ++lookAlikes;
+        break;
+      }
+    }
+  }
+  report->repetition = static_cast<double>(lookAlikes) / features.size();
+}
+
+double greyDeviation(const Image& image) {
+  const Image grey = toGray(image);
+  if (grey.empty()) return -1.0;
+  double sum = 0.0, sum2 = 0.0;
+  for (uint8_t v : grey.pixels) {
+    sum += v;
+    sum2 += static_cast<double>(v) * v;
+  }
+  const double n = static_cast<double>(grey.pixels.size());
+  const double mean = sum / n;
+  return std::sqrt(std::max(0.0, sum2 / n - mean * mean));
+}
+
+std::string trackableName(const std::vector<uint8_t>& json) {
+  std::string text(json.begin(), json.end());
+  cJSON* root = cJSON_Parse(text.c_str());
+  if (root == nullptr) return std::string();
+  std::string name;
+  const cJSON* item = cJSON_GetObjectItem(root, "TrackableName");
+  if (cJSON_IsString(item) && item->valuestring != nullptr) name = item->valuestring;
+  cJSON_Delete(root);
+  return name;
+}
+
+}  // namespace
+
+void rateTarget(TargetReport* r) {
+  r->warnings.clear();
+  int points = 0;
+  if (r->trackingFeatures >= kFewTrackingFeatures) ++points;
+  if (r->trackingFeatures >= kManyTrackingFeatures) ++points;
+  if (r->spread >= kWideSpread) ++points;
+  if (r->spread >= kFullSpread) ++points;
+  if (r->recognitionKeys >= kManyRecognitionKeys) ++points;
+  if (r->trackingFeatures < kFewTrackingFeatures || r->recognitionKeys < kFewRecognitionKeys) {
+    r->warnings.push_back("too few features");
+  }
+  if (r->spread < kWideSpread && r->trackingFeatures > 0) {
+    r->warnings.push_back("features crowd into a small part of the image");
+  }
+  if (r->repetition > kRepetitive) {
+    r->warnings.push_back("repetitive texture");
+    --points;
+  }
+  if (r->contrast >= 0.0 && r->contrast < kLowContrast) {
+    r->warnings.push_back("low contrast");
+    --points;
+  }
+  if (r->trackingFeatures < kFewTrackingFeatures / 2 ||
+      r->recognitionKeys < kFewRecognitionKeys / 2) {
+    points = 0;
+  }
+  r->rating = std::min(std::max(points, 0), 5);
+}
+
+bool inspectDatabase(const std::string& path, std::vector<TargetReport>* reports,
+                     std::string* error) {
+  reports->clear();
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
+  if (!file) {
+    *error = path + ": cannot open the group file";
+    return false;
+  }
+  std::fseek(file.get(), 0, SEEK_END);
+  const long fileSize = std::ftell(file.get());
+  std::fseek(file.get(), 0, SEEK_SET);
+  std::vector<FileInfoPtr> entries;
+  if (readGroupEntries(file.get(), path, entries) != 0) {
+    *error = path + ": not a valid group file";
+    return false;
+  }
+
+  std::map<std::string, size_t> index;
+  auto reportOf = [&](const std::string& target) -> TargetReport& {
+    auto it = index.find(target);
+    if (it == index.end()) {
+      it = index.emplace(target, reports->size()).first;
+      reports->emplace_back();
+      reports->back().targetName = target;
+    }
+    return (*reports)[it->second];
+  };
+
+  std::set<std::string> seen;
+  for (const FileInfoPtr& entry : entries) {
+    const std::string& name = entry->entryName();
+    const std::string target = targetNameOf(name);
+    const std::string extension = name.substr(target.size());
+    TargetReport& r = reportOf(target);
+    if (!seen.insert(name).second) {
+      r.problems.push_back("duplicate entry " + name);
+      continue;
+    }
+    std::vector<uint8_t> data;
+    const uint64_t end = uint64_t{entry->entryOffset()} + entry->entrySize();
+    if (fileSize < 0 || end > static_cast<uint64_t>(fileSize)) {
+      r.problems.push_back(name + " runs past the end of the file");
+      continue;
+    }
+    data.resize(entry->entrySize());
+    std::fseek(file.get(), static_cast<long>(entry->entryOffset()), SEEK_SET);
+    if (!data.empty() && std::fread(data.data(), 1, data.size(), file.get()) != data.size()) {
+      r.problems.push_back(name + " cannot be read");
+      continue;
+    }
+    const int64_t size = static_cast<int64_t>(data.size());
+    if (extension == ".dat") {
+      r.datBytes = size;
+      std::set<uint32_t> keys;
+      float headerValue = 0.0f;
+      int32_t records = 0;
+      const int32_t rc = walkDescriptorEntry(
+          data.data(), data.size(), headerValue, [&](const DescriptorRecordView& v) {
+            ++records;
+            keys.insert(polarKey(v.polarity, descriptorKey(v.descriptor)));
+          });
+      if (rc != 0) r.problems.push_back(name + " is malformed");
+      r.physicalWidth = headerValue;
+      r.recognitionFeatures = records;
+      r.recognitionKeys = static_cast<int32_t>(keys.size());
+    } else if (extension == ".trk") {
+      r.trkBytes = size;
+      std::vector<FeaturePtr> features;
+      if (parseTrackingEntry(data.data(), data.size(), features, r.imageWidth, r.imageHeight) !=
+          0) {
+        r.problems.push_back(name + " is malformed");
+      }
+      r.trackingFeatures = static_cast<int32_t>(features.size());
+      measureTracking(features, &r);
+    } else if (extension == ".jpg") {
+      r.jpgBytes = size;
+      Image image;
+      std::string reason;
+      if (decodeJpeg(data.data(), data.size(), &image, &reason)) {
+        r.contrast = greyDeviation(image);
+      } else {
+        r.problems.push_back(name + " does not decode: " + reason);
+      }
+    } else if (extension == ".json") {
+      r.jsonBytes = size;
+      r.displayName = trackableName(data);
+      if (r.displayName.empty()) r.problems.push_back(name + " has no TrackableName");
+    } else {
+      r.problems.push_back("unexpected entry " + name);
+    }
+  }
+  for (TargetReport& r : *reports) {
+    if (r.datBytes < 0) r.problems.push_back("no descriptor entry (.dat)");
+    if (r.trkBytes < 0) r.problems.push_back("no tracking entry (.trk)");
+    if (r.jpgBytes < 0) r.problems.push_back("no image entry (.jpg)");
+    if (r.jsonBytes < 0) r.problems.push_back("no information entry (.json)");
+    rateTarget(&r);
+  }
+  return true;
+}
+
+void printDatabaseReport(const std::string& path, const std::vector<TargetReport>& reports,
+                         std::FILE* out) {
+  std::fprintf(out, "%s: %zu target%s\n", path.c_str(), reports.size(),
+               reports.size() == 1 ? "" : "s");
+  for (const TargetReport& r : reports) {
+    std::fprintf(out, "%s \"%s\" width %g, image %dx%d\n", r.targetName.c_str(),
+                 r.displayName.c_str(), r.physicalWidth, r.imageWidth, r.imageHeight);
+    std::fprintf(out, "  entries: .dat %lld B, .trk %lld B, .jpg %lld B, .json %lld B\n",
+                 static_cast<long long>(r.datBytes), static_cast<long long>(r.trkBytes),
+                 static_cast<long long>(r.jpgBytes), static_cast<long long>(r.jsonBytes));
+    std::fprintf(out,
+                 "  features: %d recognition (%d keys), %d tracking; spread %.2f, "
+                 "repetition %.2f, contrast %.1f\n",
+                 r.recognitionFeatures, r.recognitionKeys, r.trackingFeatures, r.spread,
+                 r.repetition, r.contrast);
+    std::fprintf(out, "  trackability: %d/5\n", r.rating);
+    for (const std::string& w : r.warnings) std::fprintf(out, "  warning: %s\n", w.c_str());
+    for (const std::string& p : r.problems) std::fprintf(out, "  error: %s\n", p.c_str());
+  }
+}
+
+}  // namespace vornik

@@ -1,0 +1,261 @@
+#include "builder/target_builder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "builder/image_resample.h"
+#include "builder/recognition_features.h"
+#include "builder/recognition_training.h"
+#include "builder/tracking_training.h"
+#include "builder/view_homography.h"
+#include "common/synthetic_view.h"
+#include "database/group_file_writer.h"
+#include "database/jpeg_writer.h"
+#include "features/feature_extractor.h"
+#include "features/random.h"
+#include "platform/clock.h"
+
+namespace vornik {
+
+namespace {
+
+// Candidate corners kept per recognition level of the clean image.
+constexpr int kCandidatesPerLevel = 150;
+// Clutter photos behind the training views (made once per target).
+constexpr int kClutterBackgrounds = 3;
+constexpr double kMinWidthFraction = 0.15;
+constexpr double kMaxWidthFraction = 1.0;
+constexpr double kMaxTiltDeg = 60.0;
+
+struct TrainingView {
+  ViewParams params;
+  bool candidateView = false;  // clean: its tracking features become candidates
+  int background = -1;         // clutter index, -1 for flat grey
+  double blurSigma = 0.0;
+  double noiseSigma = 0.0;
+  double brightness = 0.0;
+  double contrast = 1.0;
+  uint32_t seed = 1;
+};
+
+double uniform(Random& random, double lo, double hi) {
+  return lo + (hi - lo) * (random.next() / 4294967296.0);
+}
+
+// Clean views whose tracking features are the candidates: frontal at four
+// distances, tilted by 40 degrees four ways, and close-ups of the quarters.
+std::vector<TrainingView> candidateViews() {
+  std::vector<TrainingView> views;
+  for (double fraction : {0.3, 0.45, 0.65, 0.9}) {
+    TrainingView v;
+    v.params.widthFraction = fraction;
+    v.candidateView = true;
+    views.push_back(v);
+  }
+  for (double direction : {0.0, 90.0, 180.0, 270.0}) {
+    TrainingView v;
+    v.params.widthFraction = 0.55;
+    v.params.tiltDeg = 40.0;
+    v.params.tiltDirectionDeg = direction;
+    v.candidateView = true;
+    views.push_back(v);
+  }
+  for (int quarter = 0; quarter < 4; ++quarter) {
+    TrainingView v;
+    v.params.widthFraction = 1.6;
+    v.params.offsetX = (quarter % 2 == 0 ? 0.4 : -0.4);
+    v.params.offsetY = (quarter < 2 ? 0.4 : -0.4);
+    v.candidateView = true;
+    views.push_back(v);
+  }
+  return views;
+}
+
+std::vector<TrainingView> randomViews(int count, uint32_t seed, double heightShare) {
+  Random random(seed * 2654435761u + 12345u);
+  std::vector<TrainingView> views;
+  for (int i = 0; i < count; ++i) {
+    TrainingView v;
+    v.params.widthFraction =
+        kMinWidthFraction * std::pow(kMaxWidthFraction / kMinWidthFraction, uniform(random, 0, 1));
+    v.params.tiltDeg = uniform(random, 0.0, kMaxTiltDeg);
+    v.params.tiltDirectionDeg = uniform(random, 0.0, 360.0);
+    v.params.rotationDeg = uniform(random, -180.0, 180.0);
+    const double freeX = std::max(0.0, 1.0 - v.params.widthFraction) * 0.5;
+    const double freeY = std::max(0.0, 1.0 - v.params.widthFraction * heightShare) * 0.5;
+    v.params.offsetX = uniform(random, -freeX, freeX);
+    v.params.offsetY = uniform(random, -freeY, freeY);
+    v.background = i % 2 == 0 ? static_cast<int>((i / 2) % kClutterBackgrounds) : -1;
+    const double blur = uniform(random, 0.0, 1.5);
+    v.blurSigma = blur < 0.3 ? 0.0 : blur;
+    v.noiseSigma = uniform(random, 0.0, 6.0);
+    v.brightness = uniform(random, -30.0, 30.0);
+    v.contrast = uniform(random, 0.7, 1.2);
+    v.seed = random.next() | 1u;
+    views.push_back(v);
+  }
+  return views;
+}
+
+std::vector<uint8_t> encodeRecognition(float headerValue,
+                                       const std::vector<RecognitionRecord>& records) {
+  std::vector<HessianGradientFeaturePtr> features;
+  for (const RecognitionRecord& r : records) {
+    auto f = std::make_shared<HessianGradientFeature>();
+    f->level = r.level;
+    f->scale = static_cast<float>(recognitionLevelScale(r.level));
+    f->polarity = r.polarity;
+    f->x = r.x;
+    f->y = r.y;
+    f->descriptor = r.descriptor;
+    f->descriptorKey = r.key;
+    features.push_back(std::move(f));
+  }
+  std::vector<uint8_t> out;
+  encodeDescriptorEntry(headerValue, features, out);
+  return out;
+}
+
+std::vector<uint8_t> encodeTracking(int width, int height,
+                                    const std::vector<TrackingRecord>& records) {
+  std::vector<FeaturePtr> features;
+  for (const TrackingRecord& r : records) {
+    auto f = std::make_shared<Feature>();
+    f->x = r.x;
+    f->y = r.y;
+    f->layer = r.layer;
+    f->polarity = r.polarity;
+    f->descriptor.reset(new uint8_t[kDescriptorBytes]);
+    std::copy(r.descriptor.begin(), r.descriptor.end(), f->descriptor.get());
+    features.push_back(std::move(f));
+  }
+  std::vector<uint8_t> out;
+  encodeTrackingEntry(width, height, features, out);
+  return out;
+}
+
+}  // namespace
+
+bool loadInputImage(const std::string& path, Image* image, std::string* error) {
+  if (!readImage(path, image, error)) return false;
+  if (image->width < kMinImageSide || image->height < kMinImageSide) {
+    *error = "image is " + std::to_string(image->width) + "x" + std::to_string(image->height) +
+             ", smaller than " + std::to_string(kMinImageSide) + " pixels";
+    return false;
+  }
+  if (image->width > kMaxImageSide || image->height > kMaxImageSide) {
+    *error = "image is " + std::to_string(image->width) + "x" + std::to_string(image->height) +
+             ", larger than " + std::to_string(kMaxImageSide) + " pixels";
+    return false;
+  }
+  return true;
+}
+
+bool buildTarget(const TargetSpec& spec, const Image& image, const BuildOptions& options,
+                 BuiltTarget* target, std::string* error) {
+  const int32_t start = processClockMs();
+  if (options.workingSize < kMinImageSide || options.workingSize > kMaxWorkingSize) {
+    *error = "working size must be between 100 and 4095 pixels";
+    return false;
+  }
+  const Image working = normaliseTargetImage(image, options.workingSize);
+  const Image grey = toGray(working);
+  const int width = working.width;
+  const int height = working.height;
+  target->targetName = spec.targetName;
+  TargetStats& stats = target->stats;
+  stats = TargetStats();
+  stats.imageWidth = width;
+  stats.imageHeight = height;
+
+  if (!encodeJpeg(working.pixels.data(), width, height, working.channels, options.jpegQuality,
+                  target->imageEntry)) {
+    *error = "cannot encode the target image as JPEG";
+    return false;
+  }
+  target->infoEntry = makeInfoJson(spec.displayName);
+
+  GradientDescriptor descriptor;
+  std::vector<RecognitionRecord> candidates =
+      levelRecognitionFeatures(grey, kCandidatesPerLevel, &descriptor);
+  stats.recognitionCandidates = static_cast<int>(candidates.size());
+  RecognitionTrainer recognition(width, height, candidates);
+  TrackingTrainer tracking(width, height);
+
+  std::vector<TrainingView> views = candidateViews();
+  const double heightShare =
+      static_cast<double>(height) / width * options.frameWidth / options.frameHeight;
+  const std::vector<TrainingView> extra =
+      randomViews(options.trainingViews, options.seed, heightShare);
+  views.insert(views.end(), extra.begin(), extra.end());
+
+  std::vector<Image> clutter;
+  if (options.trainingViews > 0) {
+    for (int i = 0; i < kClutterBackgrounds; ++i) {
+      clutter.push_back(makeClutter(options.frameWidth, options.frameHeight,
+                                    options.seed * 7919u + static_cast<uint32_t>(i)));
+    }
+  }
+
+  CameraModel camera;
+  camera.width = options.frameWidth;
+  camera.height = options.frameHeight;
+  FeatureExtractor extractor(camera.width, camera.height, 1);
+  for (const TrainingView& view : views) {
+    ViewOptions render;
+    render.camera = camera;
+    render.background = view.background >= 0 ? &clutter[view.background] : nullptr;
+    render.blur = view.blurSigma > 0.0 ? BlurKind::kGaussian : BlurKind::kNone;
+    render.blurRadius = view.blurSigma;
+    render.noiseSigma = view.noiseSigma;
+    render.brightness = view.brightness;
+    render.contrast = view.contrast;
+    render.seed = view.seed;
+    const PoseMatrix pose = poseFromView(view.params, camera);
+    RenderedView rendered;
+    if (!renderView(grey, pose, render, &rendered, error)) return false;
+    const Image frame = toGray(rendered.frame);
+    const Homography toFrame = targetToFrameHomography(pose, width, height, camera);
+    Homography toTarget;
+    if (!invertHomography(toFrame, &toTarget)) continue;
+
+    if (options.trainingViews > 0) {
+      recognition.addView(
+          frameRecognitionFeatures(frame.pixels.data(), camera.width, camera.height, &descriptor),
+          toTarget, toFrame);
+    }
+    std::shared_ptr<FeatureMngr> found = extractor.extract(frame.pixels.data());
+    if (!found) continue;
+    const std::vector<FeaturePtr> described = found->describe();
+    if (view.candidateView) {
+      tracking.addCandidates(described, toTarget);
+    } else {
+      tracking.addView(described, toFrame);
+    }
+  }
+  stats.trackingCandidates = static_cast<int>(tracking.candidateCount());
+
+  std::vector<RecognitionRecord> stored;
+  if (options.trainingViews > 0) {
+    stored = recognition.select(options.maxRecognitionKeys);
+    stats.recognitionRecall = recognition.recall(stored);
+    stats.trackingRecall = tracking.recall();
+  } else {
+    stored = selectUntrainedRecognition(candidates, options.maxRecognitionKeys);
+  }
+  const std::vector<TrackingRecord> trackingRecords = tracking.select(options.maxTrackingFeatures);
+  stats.recognitionRecords = static_cast<int>(stored.size());
+  stats.trackingRecords = static_cast<int>(trackingRecords.size());
+
+  target->descriptorEntry = encodeRecognition(spec.physicalWidth, stored);
+  target->trackingEntry = encodeTracking(width, height, trackingRecords);
+  if (target->descriptorEntry.empty() || target->trackingEntry.empty()) {
+    *error = "cannot encode the feature entries";
+    return false;
+  }
+  stats.milliseconds = processClockMs() - start;
+  return true;
+}
+
+}  // namespace vornik

@@ -1,0 +1,67 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "builder/target_spec.h"
+#include "common/image_io.h"
+
+namespace vornik {
+
+// Smallest and largest accepted input image side.
+constexpr int kMinImageSide = 100;
+constexpr int kMaxImageSide = 16384;
+// The stored image's sides must fit 12 bits.
+constexpr int kMaxWorkingSize = 4095;
+constexpr int kDefaultWorkingSize = 640;
+
+struct BuildOptions {
+  int workingSize = kDefaultWorkingSize;  // longer side of the stored image
+  int jpegQuality = 90;
+  // Random training views per target; 0 keeps the candidates of the clean
+  // image without training.
+  int trainingViews = 48;
+  uint32_t seed = 1;
+  int maxRecognitionKeys = 400;   // descriptor records per target
+  int maxTrackingFeatures = 800;  // tracking records per target
+  int frameWidth = 640;           // camera frame the training simulates
+  int frameHeight = 480;
+};
+
+// Figures of one built target.
+struct TargetStats {
+  int imageWidth = 0;  // stored image size
+  int imageHeight = 0;
+  int recognitionCandidates = 0;
+  int recognitionRecords = 0;
+  int trackingCandidates = 0;
+  int trackingRecords = 0;
+  // Share of the training views in which the stored keys collect more than 4
+  // votes from the target alone; -1 without training.
+  double recognitionRecall = -1.0;
+  // Share of the training views with at least 17 correct mutual matches; -1
+  // without training.
+  double trackingRecall = -1.0;
+  int32_t milliseconds = 0;
+};
+
+// The four entries of one target.
+struct BuiltTarget {
+  std::string targetName;
+  std::vector<uint8_t> descriptorEntry;  // TARGET.dat
+  std::vector<uint8_t> trackingEntry;    // TARGET.trk
+  std::vector<uint8_t> imageEntry;       // TARGET.jpg
+  std::string infoEntry;                 // TARGET.json
+  TargetStats stats;
+};
+
+// Reads an input image (JPEG or PNG, grey or colour) and checks its size.
+// False with a one-line reason (without the file name) on failure.
+bool loadInputImage(const std::string& path, Image* image, std::string* error);
+
+// Builds the entries of one target from its (already loaded) image.
+// Deterministic: the same image, spec and options give the same bytes.
+bool buildTarget(const TargetSpec& spec, const Image& image, const BuildOptions& options,
+                 BuiltTarget* target, std::string* error);
+
+}  // namespace vornik
