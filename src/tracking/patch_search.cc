@@ -1,0 +1,404 @@
+#include "tracking/patch_search.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+#include "tracking/cholesky_inverse3.h"
+
+namespace vornik {
+namespace {
+
+constexpr int32_t kHalf = PatchTemplate::kSize / 2;
+constexpr float kStartScore = 0.29999f;
+constexpr float kMinScore = 0.3f;
+constexpr float kEarlyExitScore = 0.95f;
+constexpr float kConvergedStep2 = 0.0025f;
+constexpr float kAcceptedStep2 = 0.01f;
+constexpr int32_t kSubpixelBorder = 5;
+constexpr int32_t kPreviousFrameRadius = 3;
+constexpr int32_t kSearchThreads = 3;
+const float kIdentityWarp[4] = {1.0f, 0.0f, 0.0f, 1.0f};
+
+// Projections far outside any image (or not finite, behind a degenerate
+// pose) cannot be turned into a pixel centre.
+bool toPixelCentre(float value, int32_t* centre) {
+  if (!(value > -1.0e6f && value < 1.0e6f)) return false;
+  *centre = static_cast<int32_t>(value + 0.5f);
+  return true;
+}
+
+// Radius scaled down by 2^shift, rounded up.
+int32_t shiftedRadius(int32_t radius, int32_t shift) {
+  if (shift <= 0) return radius;
+  return (radius + (1 << shift) - 1) >> shift;
+}
+
+SpiralOffsetCache& processCache() {
+  static SpiralOffsetCache cache;
+  return cache;
+}
+
+bool searchOnePointInKeyframe(const Keyframe& keyframe, TrackPoint& point, const Frame& frame,
+                              int32_t radius, int32_t subpixelIterations,
+                              SpiralOffsetCache& cache) {
+  point.refined = false;
+  point.isFound = false;
+  const GrayImage* source = keyframe.getLevel(point.sourceLevel);
+  const GrayImage* target = frame.getLevel(point.searchLevel);
+  if (source == nullptr || point.corner == nullptr) {
+    point.searched = false;
+    return false;
+  }
+  const float sw = static_cast<float>(source->width);
+  point.source[0] = sw * point.corner->X + static_cast<float>(source->width >> 1);
+  point.source[1] = static_cast<float>(source->height >> 1) - sw * point.corner->Y;
+  if (!point.patch) point.patch = std::make_unique<PatchTemplate>();
+  PatchTemplate& patch = *point.patch;
+  if (!makeTemplate(*source, point.source[0], point.source[1], point.warp, patch)) {
+    point.searched = false;
+    return false;
+  }
+  if (target == nullptr) return false;
+  const float tw = static_cast<float>(target->width);
+  point.projected[0] = point.normalized[0] * tw + static_cast<float>(target->width >> 1);
+  point.projected[1] = point.normalized[1] * tw + static_cast<float>(target->height >> 1);
+  int32_t cx = 0;
+  int32_t cy = 0;
+  if (!toPixelCentre(point.projected[0], &cx) || !toPixelCentre(point.projected[1], &cy)) {
+    return false;
+  }
+  const int32_t r = shiftedRadius(radius, point.sourceLevel - trackingBaseLevel(keyframe));
+  if (!findPatchCoarse(patch, *target, cx, cy, cache.get(r), &point.found[0], &point.found[1])) {
+    return false;
+  }
+  point.isFound = true;
+  if (subpixelIterations <= 0) return true;
+  point.refined = true;
+  if (!makeSubpixelTemplate(patch)) {
+    point.isFound = false;
+    return false;
+  }
+  patch.subpixelX = point.found[0];
+  patch.subpixelY = point.found[1];
+  if (!iterateSubpixel(patch, *target, subpixelIterations)) {
+    point.isFound = false;
+    return false;
+  }
+  point.found[0] = patch.subpixelX;
+  point.found[1] = patch.subpixelY;
+  return true;
+}
+
+struct SearchTask {
+  const Keyframe* keyframe;
+  const std::vector<TrackPoint*>* points;
+  const Frame* frame;
+  int32_t radius;
+  int32_t subpixelIterations;
+  std::atomic<int32_t> nextIndex{-1};
+  std::atomic<int32_t> foundCount{0};
+};
+
+void searchWorker(SearchTask* task) {
+  SpiralOffsetCache cache;
+  const int32_t count = static_cast<int32_t>(task->points->size());
+  for (;;) {
+    const int32_t index = task->nextIndex.fetch_add(1) + 1;
+    if (index >= count) break;
+    TrackPoint* point = (*task->points)[index];
+    if (searchOnePointInKeyframe(*task->keyframe, *point, *task->frame, task->radius,
+                                 task->subpixelIterations, cache)) {
+      task->foundCount.fetch_add(1);
+    }
+  }
+}
+
+}  // namespace
+
+SpiralOffsets computeSpiralOffsets(int32_t radius) {
+  SpiralOffsets offsets;
+  offsets.push_back({0, 0});
+  const int32_t r2 = radius * radius;
+  auto keep = [&](int32_t dx, int32_t dy) {
+    if (dx * dx + dy * dy <= r2) offsets.push_back({dx, dy});
+  };
+  for (int32_t k = 1; k < radius; ++k) {
+    for (int32_t i = -k; i < k; ++i) keep(i, -k);
+    for (int32_t i = -k; i < k; ++i) keep(k, i);
+    for (int32_t i = k; i > -k; --i) keep(i, k);
+    for (int32_t i = k; i > -k; --i) keep(-k, i);
+  }
+  return offsets;
+}
+
+const SpiralOffsets& SpiralOffsetCache::get(int32_t radius) {
+  auto it = lists_.find(radius);
+  if (it == lists_.end()) it = lists_.emplace(radius, computeSpiralOffsets(radius)).first;
+  return it->second;
+}
+
+const SpiralOffsets& spiralOffsets(int32_t radius) { return processCache().get(radius); }
+
+bool makeTemplate(const GrayImage& source, float centreX, float centreY, const float warp[4],
+                  PatchTemplate& patch) {
+  const int32_t w = source.width;
+  const int32_t h = source.height;
+  if (w <= 0 || h <= 0 || !source.pixels) return false;
+  const float maxX = static_cast<float>(w - 1);
+  const float maxY = static_cast<float>(h - 1);
+  const float corners[4][2] = {{-4, 3}, {3, 3}, {3, -4}, {-4, -4}};
+  for (const auto& c : corners) {
+    const float x = centreX + warp[0] * c[0] + warp[1] * c[1];
+    const float y = centreY + warp[2] * c[0] + warp[3] * c[1];
+    // Written so that a NaN position is rejected too.
+    if (!(x >= 0.0f && x <= maxX && y >= 0.0f && y <= maxY)) return false;
+  }
+  const uint8_t* pixels = source.pixels.get();
+  int32_t sum = 0;
+  int32_t sumSquares = 0;
+  for (int32_t ty = -kHalf; ty < kHalf; ++ty) {
+    for (int32_t tx = -kHalf; tx < kHalf; ++tx) {
+      const float x = centreX + warp[0] * tx + warp[1] * ty;
+      const float y = centreY + warp[2] * tx + warp[3] * ty;
+      const int32_t fixedX = static_cast<int32_t>(x * 256.0f);
+      const int32_t fixedY = static_cast<int32_t>(y * 256.0f);
+      int32_t ix = fixedX >> 8;
+      int32_t iy = fixedY >> 8;
+      const int32_t fx = fixedX & 255;
+      const int32_t fy = fixedY & 255;
+      // Rounding can put an inner sample a hair past the checked corners; the
+      // neighbour on the last row or column then carries zero weight anyway.
+      ix = ix < 0 ? 0 : (ix > w - 1 ? w - 1 : ix);
+      iy = iy < 0 ? 0 : (iy > h - 1 ? h - 1 : iy);
+      const int32_t ix1 = ix + 1 < w ? ix + 1 : ix;
+      const int32_t iy1 = iy + 1 < h ? iy + 1 : iy;
+      const uint8_t* row0 = pixels + static_cast<size_t>(iy) * w;
+      const uint8_t* row1 = pixels + static_cast<size_t>(iy1) * w;
+      const int32_t value = (row0[ix] * (256 - fx) * (256 - fy) + row0[ix1] * fx * (256 - fy) +
+                             row1[ix] * (256 - fx) * fy + row1[ix1] * fx * fy) >>
+                            16;
+      patch.pixels[(ty + kHalf) * PatchTemplate::kSize + tx + kHalf] = static_cast<uint8_t>(value);
+      sum += value;
+      sumSquares += value * value;
+    }
+  }
+  patch.sum = sum;
+  patch.sumSquares = sumSquares;
+  return true;
+}
+
+float correlationScore(const PatchTemplate& patch, const GrayImage& image, int32_t left,
+                       int32_t top) {
+  const uint8_t* window = image.pixels.get() + static_cast<size_t>(top) * image.width + left;
+  int32_t sumI = 0;
+  int32_t sumII = 0;
+  int32_t sumIT = 0;
+  for (int32_t y = 0; y < PatchTemplate::kSize; ++y) {
+    const uint8_t* row = window + static_cast<size_t>(y) * image.width;
+    const uint8_t* t = patch.pixels + y * PatchTemplate::kSize;
+    for (int32_t x = 0; x < PatchTemplate::kSize; ++x) {
+      const int32_t v = row[x];
+      sumI += v;
+      sumII += v * v;
+      sumIT += v * t[x];
+    }
+  }
+  const double n = PatchTemplate::kPixels;
+  const double numerator = sumIT - static_cast<double>(sumI) * patch.sum / n;
+  const double varI = sumII - static_cast<double>(sumI) * sumI / n;
+  const double varT = patch.sumSquares - static_cast<double>(patch.sum) * patch.sum / n;
+  const double denominator = varI * varT;
+  if (!(denominator > 0.0)) return 0.0f;
+  return static_cast<float>(numerator / std::sqrt(denominator));
+}
+
+bool findPatchCoarse(PatchTemplate& patch, const GrayImage& image, int32_t centreX, int32_t centreY,
+                     const SpiralOffsets& offsets, float* foundX, float* foundY) {
+  float best = kStartScore;
+  const int32_t maxLeft = image.width - PatchTemplate::kSize;
+  const int32_t maxTop = image.height - PatchTemplate::kSize;
+  for (const SpiralOffset& o : offsets) {
+    const int64_t left = int64_t{centreX} + o.dx - kHalf;
+    const int64_t top = int64_t{centreY} + o.dy - kHalf;
+    if (left < 0 || top < 0 || left > maxLeft || top > maxTop) continue;
+    const float score =
+        correlationScore(patch, image, static_cast<int32_t>(left), static_cast<int32_t>(top));
+    if (score > best) {
+      best = score;
+      *foundX = static_cast<float>(left + kHalf);
+      *foundY = static_cast<float>(top + kHalf);
+      if (score > kEarlyExitScore) break;
+    }
+  }
+  const bool found = best >= kMinScore;
+  patch.score = found ? best : 0.0f;
+  return found;
+}
+
+bool makeSubpixelTemplate(PatchTemplate& patch) {
+  constexpr int32_t s = PatchTemplate::kSize;
+  float gxx = 0, gxy = 0, gyy = 0, gx = 0, gy = 0;
+  for (int32_t y = 1; y < s - 1; ++y) {
+    for (int32_t x = 1; x < s - 1; ++x) {
+      const int32_t i = y * s + x;
+      const float dx = static_cast<float>(patch.pixels[i + 1]) - patch.pixels[i - 1];
+      const float dy = static_cast<float>(patch.pixels[i + s]) - patch.pixels[i - s];
+      patch.gradientX[i] = dx;
+      patch.gradientY[i] = dy;
+      gxx += dx * dx;
+      gxy += dx * dy;
+      gyy += dy * dy;
+      gx += dx;
+      gy += dy;
+    }
+  }
+  Matrix33F normal;
+  const float values[9] = {gxx, gxy, gx, gxy, gyy, gy, gx, gy, 36.0f};
+  for (int i = 0; i < 9; ++i) normal.m[i] = values[i];
+  Matrix33F inverse;
+  const int rank = choleskyInverse3(normal, &inverse);
+  for (int i = 0; i < 9; ++i) patch.inverseNormal[i] = inverse.m[i];
+  if (rank < 3) {
+    std::printf("BAD RANK IN MAKESUBPIXELTEMPLATE!!!!\n");
+    return false;
+  }
+  return true;
+}
+
+bool iterateSubpixel(PatchTemplate& patch, const GrayImage& image, int32_t maxIterations) {
+  constexpr int32_t s = PatchTemplate::kSize;
+  const int32_t w = image.width;
+  const int32_t h = image.height;
+  const uint8_t* pixels = image.pixels.get();
+  float x = patch.subpixelX;
+  float y = patch.subpixelY;
+  patch.meanDifference = 0.0f;
+  float lastStep2 = 1.0e30f;
+  for (int32_t iteration = 0; iteration < maxIterations; ++iteration) {
+    if (!(x >= kSubpixelBorder && y >= kSubpixelBorder && x < w - kSubpixelBorder &&
+          y < h - kSubpixelBorder)) {
+      return false;
+    }
+    const float baseX = std::floor(x - 4.0f);
+    const float baseY = std::floor(y - 4.0f);
+    const float fx = (x - 4.0f) - baseX;
+    const float fy = (y - 4.0f) - baseY;
+    const float w00 = (1.0f - fx) * (1.0f - fy);
+    const float w10 = fx * (1.0f - fy);
+    const float w01 = (1.0f - fx) * fy;
+    const float w11 = fx * fy;
+    // Sample (x - 3 + i, y - 3 + j) = base + (1 + i, 1 + j).
+    const int32_t left = static_cast<int32_t>(baseX) + 1;
+    const int32_t top = static_cast<int32_t>(baseY) + 1;
+    float bx = 0.0f, by = 0.0f, be = 0.0f;
+    for (int32_t j = 0; j < 6; ++j) {
+      const uint8_t* row0 = pixels + static_cast<size_t>(top + j) * w + left;
+      const uint8_t* row1 = row0 + w;
+      for (int32_t i = 0; i < 6; ++i) {
+        const float sample = w00 * row0[i] + w10 * row0[i + 1] + w01 * row1[i] + w11 * row1[i + 1];
+        const int32_t t = (1 + j) * s + 1 + i;
+        const float e = sample - patch.pixels[t] + patch.meanDifference;
+        bx += patch.gradientX[t] * e;
+        by += patch.gradientY[t] * e;
+        be += e;
+      }
+    }
+    const float* m = patch.inverseNormal;
+    const float u0 = m[0] * bx + m[1] * by + m[2] * be;
+    const float u1 = m[3] * bx + m[4] * by + m[5] * be;
+    const float u2 = m[6] * bx + m[7] * by + m[8] * be;
+    x -= u0;
+    y -= u1;
+    patch.meanDifference -= u2;
+    patch.subpixelX = x;
+    patch.subpixelY = y;
+    lastStep2 = u0 * u0 + u1 * u1;
+    if (lastStep2 < kConvergedStep2) return true;
+  }
+  return lastStep2 < kAcceptedStep2;
+}
+
+int32_t searchPointsInKeyframe(const Keyframe& keyframe, const std::vector<TrackPoint*>& points,
+                               const Frame& frame, int32_t radius, int32_t subpixelIterations) {
+  int32_t found = 0;
+  for (TrackPoint* point : points) {
+    if (searchOnePointInKeyframe(keyframe, *point, frame, radius, subpixelIterations,
+                                 processCache())) {
+      ++found;
+    }
+  }
+  return found;
+}
+
+int32_t searchPointsInKeyframeThreaded(const Keyframe& keyframe,
+                                       const std::vector<TrackPoint*>& points, const Frame& frame,
+                                       int32_t radius, int32_t subpixelIterations) {
+  SearchTask task;
+  task.keyframe = &keyframe;
+  task.points = &points;
+  task.frame = &frame;
+  task.radius = radius;
+  task.subpixelIterations = subpixelIterations;
+  std::thread workers[kSearchThreads];
+  for (auto& worker : workers) worker = std::thread(searchWorker, &task);
+  for (auto& worker : workers) worker.join();
+  return task.foundCount.load();
+}
+
+void projectPlanePoint(const Mat44f& pose, float X, float Y, int32_t width, int32_t height,
+                       float camera[3], float normalized[2], float pixel[2]) {
+  const float* p = pose.m;
+  camera[0] = p[0] * X + p[1] * Y + p[3];
+  camera[1] = p[4] * X + p[5] * Y + p[7];
+  camera[2] = p[8] * X + p[9] * Y + p[11];
+  normalized[0] = camera[0] / camera[2];
+  normalized[1] = camera[1] / camera[2];
+  const float w = static_cast<float>(width);
+  pixel[0] = normalized[0] * w + static_cast<float>(width >> 1);
+  pixel[1] = normalized[1] * w + static_cast<float>(height >> 1);
+}
+
+int32_t searchPointsInPreviousFrame(const Frame& previous, const Mat44f& previousPose,
+                                    const std::vector<TrackPoint*>& points, const Frame& frame,
+                                    const Mat44f& pose) {
+  int32_t found = 0;
+  for (TrackPoint* point : points) {
+    point->isFound = false;
+    const GrayImage* source = previous.getLevel(point->sourceLevel);
+    if (source == nullptr || point->corner == nullptr) {
+      point->searched = false;
+      continue;
+    }
+    float camera[3];
+    float normalized[2];
+    projectPlanePoint(previousPose, point->corner->X, point->corner->Y, source->width,
+                      source->height, camera, normalized, point->source);
+    if (!point->patch) point->patch = std::make_unique<PatchTemplate>();
+    PatchTemplate& patch = *point->patch;
+    if (!makeTemplate(*source, point->source[0], point->source[1], kIdentityWarp, patch)) {
+      point->searched = false;
+      continue;
+    }
+    const GrayImage* target = frame.getLevel(point->searchLevel);
+    if (target == nullptr) continue;
+    projectPlanePoint(pose, point->corner->X, point->corner->Y, target->width, target->height,
+                      point->camera, point->normalized, point->projected);
+    int32_t cx = 0;
+    int32_t cy = 0;
+    if (!toPixelCentre(point->projected[0], &cx) || !toPixelCentre(point->projected[1], &cy)) {
+      continue;
+    }
+    const int32_t r =
+        shiftedRadius(kPreviousFrameRadius, point->sourceLevel - trackingBaseLevel(previous));
+    if (findPatchCoarse(patch, *target, cx, cy, spiralOffsets(r), &point->found[0],
+                        &point->found[1])) {
+      point->isFound = true;
+      ++found;
+    }
+  }
+  return found;
+}
+
+}  // namespace vornik

@@ -1,0 +1,87 @@
+#pragma once
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "features/frame.h"
+#include "features/gray_image.h"
+#include "tracking/keyframe.h"
+#include "tracking/patch_template.h"
+#include "tracking/pose_types.h"
+
+namespace vornik {
+
+struct SpiralOffset {
+  int32_t dx;
+  int32_t dy;
+};
+using SpiralOffsets = std::vector<SpiralOffset>;
+
+// (0, 0), then rings 1 .. radius - 1 walked top, right, bottom, left; only
+// offsets with squared length at most radius^2 are kept.
+SpiralOffsets computeSpiralOffsets(int32_t radius);
+
+// Offset lists computed once per radius. Not locked: each thread that
+// searches keeps its own.
+class SpiralOffsetCache {
+ public:
+  const SpiralOffsets& get(int32_t radius);
+
+ private:
+  std::map<int32_t, SpiralOffsets> lists_;
+};
+
+// Process-wide cache used by the single-threaded searches.
+const SpiralOffsets& spiralOffsets(int32_t radius);
+
+// Cuts the 8 x 8 template around (centreX, centreY) of `source`, sampling
+// centre + warp * (x, y) for x, y in -4..3 with 8-bit fixed-point bilinear
+// weights. False (template untouched) when a corner of the warped square
+// lies outside the image.
+bool makeTemplate(const GrayImage& source, float centreX, float centreY, const float warp[4],
+                  PatchTemplate& patch);
+
+// Normalised cross-correlation of the template with the 8 x 8 window whose
+// top-left pixel is (left, top); the window must lie inside the image. A flat
+// window or template (no variance) scores 0.
+float correlationScore(const PatchTemplate& patch, const GrayImage& image, int32_t left,
+                       int32_t top);
+
+// Scores the windows centred at centre + offset in offset order. A window
+// scoring above 0.95 ends the search. Found when the best score is at least
+// 0.3; the best score (0 on failure) is kept in patch.score.
+bool findPatchCoarse(PatchTemplate& patch, const GrayImage& image, int32_t centreX, int32_t centreY,
+                     const SpiralOffsets& offsets, float* foundX, float* foundY);
+
+// Gradients of the inner 6 x 6 pixels and the inverse of their normal matrix
+// (position and brightness offset). False, with a line on standard output,
+// when that matrix is not of full rank.
+bool makeSubpixelTemplate(PatchTemplate& patch);
+
+// Gauss-Newton refinement of (patch.subpixelX, patch.subpixelY), which hold
+// the start position on entry and the refined position on success.
+bool iterateSubpixel(PatchTemplate& patch, const GrayImage& image, int32_t maxIterations);
+
+// Searches every listed point in `frame` with templates warped out of the
+// keyframe. Returns the number found (with sub-pixel iterations: found and
+// refined).
+int32_t searchPointsInKeyframe(const Keyframe& keyframe, const std::vector<TrackPoint*>& points,
+                               const Frame& frame, int32_t radius, int32_t subpixelIterations);
+
+// The same search spread over three worker threads that share the list.
+int32_t searchPointsInKeyframeThreaded(const Keyframe& keyframe,
+                                       const std::vector<TrackPoint*>& points, const Frame& frame,
+                                       int32_t radius, int32_t subpixelIterations);
+
+// Searches every listed point in `frame` with unwarped templates cut from the
+// previous frame where `previousPose` put it.
+int32_t searchPointsInPreviousFrame(const Frame& previous, const Mat44f& previousPose,
+                                    const std::vector<TrackPoint*>& points, const Frame& frame,
+                                    const Mat44f& pose);
+
+// Projects a target-plane point (X, Y, 0) with a pose onto a level of the
+// given size: camera position, normalised and pixel position.
+void projectPlanePoint(const Mat44f& pose, float X, float Y, int32_t width, int32_t height,
+                       float camera[3], float normalized[2], float pixel[2]);
+
+}  // namespace vornik

@@ -1,0 +1,336 @@
+#include "tracking/patch_search.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <utility>
+
+#include "features/random.h"
+#include "tracking/test_images.h"
+
+namespace vornik {
+namespace {
+
+using testing_images::makeTexture;
+using testing_images::shiftImage;
+
+// Template straight from the pixels of an 8 x 8 block of values.
+PatchTemplate templateFrom(const uint8_t values[64]) {
+  PatchTemplate t;
+  for (int i = 0; i < 64; ++i) {
+    t.pixels[i] = values[i];
+    t.sum += values[i];
+    t.sumSquares += values[i] * values[i];
+  }
+  return t;
+}
+
+// Writes an 8 x 8 block into an image with its top-left pixel at (left, top).
+void paste(GrayImage& image, const uint8_t values[64], int left, int top) {
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x)
+      image.pixels[(top + y) * image.width + left + x] = values[y * 8 + x];
+}
+
+double directCorrelation(const PatchTemplate& t, const GrayImage& image, int left, int top) {
+  double mi = 0, mt = 0;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      mi += image.at(left + x, top + y);
+      mt += t.pixels[y * 8 + x];
+    }
+  mi /= 64;
+  mt /= 64;
+  double cov = 0, vi = 0, vt = 0;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      const double a = image.at(left + x, top + y) - mi;
+      const double b = t.pixels[y * 8 + x] - mt;
+      cov += a * b;
+      vi += a * a;
+      vt += b * b;
+    }
+  return cov / std::sqrt(vi * vt);
+}
+
+TEST(SpiralOffsets, RadiusThreeIsTheFiveByFiveSquareInSpiralOrder) {
+  const std::vector<std::pair<int, int>> expected = {
+      {0, 0},   {-1, -1}, {0, -1}, {1, -1}, {1, 0},  {1, 1},  {0, 1},  {-1, 1}, {-1, 0},
+      {-2, -2}, {-1, -2}, {0, -2}, {1, -2}, {2, -2}, {2, -1}, {2, 0},  {2, 1},  {2, 2},
+      {1, 2},   {0, 2},   {-1, 2}, {-2, 2}, {-2, 1}, {-2, 0}, {-2, -1}};
+  const SpiralOffsets& offsets = spiralOffsets(3);
+  ASSERT_EQ(offsets.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(offsets[i].dx, expected[i].first) << i;
+    EXPECT_EQ(offsets[i].dy, expected[i].second) << i;
+  }
+}
+
+TEST(SpiralOffsets, LargerRadiiCoverTheDiscOnceRingByRing) {
+  for (int r : {1, 2, 8, 15}) {
+    const SpiralOffsets offsets = computeSpiralOffsets(r);
+    std::set<std::pair<int, int>> seen;
+    int previousRing = 0;
+    for (const SpiralOffset& o : offsets) {
+      EXPECT_TRUE(seen.insert({o.dx, o.dy}).second) << "duplicate at radius " << r;
+      EXPECT_LE(o.dx * o.dx + o.dy * o.dy, r * r);
+      const int ring = std::max(std::abs(o.dx), std::abs(o.dy));
+      EXPECT_LT(ring, r);
+      EXPECT_GE(ring, previousRing);
+      previousRing = ring;
+    }
+    size_t expected = 0;
+    for (int y = -(r - 1); y <= r - 1; ++y)
+      for (int x = -(r - 1); x <= r - 1; ++x) expected += (x * x + y * y <= r * r) ? 1 : 0;
+    EXPECT_EQ(offsets.size(), expected) << r;
+  }
+}
+
+TEST(SpiralOffsets, ListsAreComputedOncePerRadius) {
+  const SpiralOffsets* first = &spiralOffsets(15);
+  spiralOffsets(3);
+  spiralOffsets(8);
+  EXPECT_EQ(&spiralOffsets(15), first);
+  SpiralOffsetCache cache;
+  const SpiralOffsets* own = &cache.get(15);
+  EXPECT_NE(own, first);
+  EXPECT_EQ(&cache.get(15), own);
+}
+
+TEST(MakeTemplate, MatchesFixedPointBilinearReference) {
+  auto image = makeTexture(64, 48, 7);
+  const float warp[4] = {0.83f, -0.41f, 0.37f, 1.21f};
+  const float cx = 30.37f, cy = 21.81f;
+  PatchTemplate t;
+  ASSERT_TRUE(makeTemplate(*image, cx, cy, warp, t));
+  int sum = 0, sumSquares = 0;
+  for (int ty = -4; ty < 4; ++ty) {
+    for (int tx = -4; tx < 4; ++tx) {
+      const int fxp = static_cast<int>((cx + warp[0] * tx + warp[1] * ty) * 256.0f);
+      const int fyp = static_cast<int>((cy + warp[2] * tx + warp[3] * ty) * 256.0f);
+      const int x = fxp / 256, y = fyp / 256, fx = fxp % 256, fy = fyp % 256;
+      const int v =
+          (image->at(x, y) * (256 - fx) * (256 - fy) + image->at(x + 1, y) * fx * (256 - fy) +
+           image->at(x, y + 1) * (256 - fx) * fy + image->at(x + 1, y + 1) * fx * fy) /
+          65536;
+      EXPECT_EQ(t.pixels[(ty + 4) * 8 + tx + 4], v) << tx << "," << ty;
+      sum += v;
+      sumSquares += v * v;
+    }
+  }
+  EXPECT_EQ(t.sum, sum);
+  EXPECT_EQ(t.sumSquares, sumSquares);
+}
+
+TEST(MakeTemplate, CornersMustLieInsideTheSourceImage) {
+  auto image = makeTexture(32, 24, 3);
+  const float identity[4] = {1, 0, 0, 1};
+  PatchTemplate t;
+  // Corners span centre - 4 .. centre + 3.
+  EXPECT_TRUE(makeTemplate(*image, 4.0f, 4.0f, identity, t));
+  EXPECT_TRUE(makeTemplate(*image, 28.0f, 20.0f, identity, t));  // corner exactly on (31, 23)
+  EXPECT_FALSE(makeTemplate(*image, 3.99f, 10.0f, identity, t));
+  EXPECT_FALSE(makeTemplate(*image, 28.01f, 10.0f, identity, t));
+  EXPECT_FALSE(makeTemplate(*image, 10.0f, 20.5f, identity, t));
+  const float wide[4] = {3, 0, 0, 1};  // corners at centre -12 .. +9
+  EXPECT_FALSE(makeTemplate(*image, 10.0f, 10.0f, wide, t));
+  EXPECT_TRUE(makeTemplate(*image, 12.0f, 10.0f, wide, t));
+  EXPECT_FALSE(makeTemplate(*image, NAN, 10.0f, identity, t));
+}
+
+TEST(CorrelationScore, AgreesWithTheTextbookFormula) {
+  auto image = makeTexture(80, 60, 11, 3);
+  Random random(5);
+  const float identity[4] = {1, 0, 0, 1};
+  for (int i = 0; i < 50; ++i) {
+    PatchTemplate t;
+    ASSERT_TRUE(
+        makeTemplate(*image, 4.0f + random.uniform(70), 4.0f + random.uniform(50), identity, t));
+    const int left = random.uniform(72), top = random.uniform(52);
+    EXPECT_NEAR(correlationScore(t, *image, left, top), directCorrelation(t, *image, left, top),
+                1e-6);
+  }
+  // A flat window carries no information.
+  GrayImage flat(8, 8);
+  for (int i = 0; i < 64; ++i) flat.pixels[i] = 90;
+  PatchTemplate t;
+  ASSERT_TRUE(makeTemplate(*image, 20.0f, 20.0f, identity, t));
+  EXPECT_EQ(correlationScore(t, flat, 0, 0), 0.0f);
+}
+
+// Window = 3a*T + 9a*U + 3a*V + a*W (+ a*X) of independent bit patterns, so
+// the correlation with T is exactly 3 / 10 (or 3 / sqrt(101)).
+void bitPatterns(bool extra, uint8_t templ[64], uint8_t window[64]) {
+  const int a = 15;
+  for (int i = 0; i < 64; ++i) {
+    const int t = (i >> 5) & 1, u = i & 1, v = (i >> 1) & 1, w = (i >> 2) & 1, x = (i >> 3) & 1;
+    templ[i] = static_cast<uint8_t>(200 * t);
+    window[i] = static_cast<uint8_t>(a * (3 * t + 9 * u + 3 * v + w + (extra ? x : 0)));
+  }
+}
+
+TEST(FindPatchCoarse, ScoreOfExactlyPointThreeIsFoundBelowIsNot) {
+  uint8_t templ[64], window[64];
+  bitPatterns(false, templ, window);
+  GrayImage image(8, 8);
+  paste(image, window, 0, 0);
+  PatchTemplate t = templateFrom(templ);
+  ASSERT_EQ(correlationScore(t, image, 0, 0), 0.3f);
+  float fx = -1, fy = -1;
+  EXPECT_TRUE(findPatchCoarse(t, image, 4, 4, spiralOffsets(3), &fx, &fy));
+  EXPECT_EQ(t.score, 0.3f);
+  EXPECT_EQ(fx, 4.0f);
+  EXPECT_EQ(fy, 4.0f);
+
+  bitPatterns(true, templ, window);
+  paste(image, window, 0, 0);
+  t = templateFrom(templ);
+  ASSERT_LT(correlationScore(t, image, 0, 0), 0.3f);
+  ASSERT_GT(correlationScore(t, image, 0, 0), 0.29f);
+  EXPECT_FALSE(findPatchCoarse(t, image, 4, 4, spiralOffsets(3), &fx, &fy));
+  EXPECT_EQ(t.score, 0.0f);
+}
+
+// Random 8 x 8 block, and the same block with noise of the given amplitude.
+void randomBlock(Random& random, int noise, uint8_t clean[64], uint8_t noisy[64]) {
+  for (int i = 0; i < 64; ++i) {
+    clean[i] = static_cast<uint8_t>(40 + random.uniform(170));
+    const int n = noise > 0 ? static_cast<int>(random.uniform(2 * noise + 1)) - noise : 0;
+    noisy[i] = static_cast<uint8_t>(clean[i] + n);
+  }
+}
+
+TEST(FindPatchCoarse, FirstWindowAboveNinetyFiveWinsOverALaterBetterOne) {
+  Random random(21);
+  uint8_t clean[64], noisy[64];
+  randomBlock(random, 12, clean, noisy);
+  GrayImage image(64, 64);
+  for (int i = 0; i < 64 * 64; ++i) image.pixels[i] = 128;
+  const int cx = 32, cy = 32;
+  // (-10, -10) starts ring 10; (12, 0) lies on ring 12.
+  paste(image, noisy, cx - 10 - 4, cy - 10 - 4);
+  paste(image, clean, cx + 12 - 4, cy - 4);
+  PatchTemplate t = templateFrom(clean);
+  const float early = correlationScore(t, image, cx - 14, cy - 14);
+  ASSERT_GT(early, 0.95f);
+  ASSERT_LT(early, 1.0f);
+  float fx = 0, fy = 0;
+  ASSERT_TRUE(findPatchCoarse(t, image, cx, cy, spiralOffsets(15), &fx, &fy));
+  EXPECT_EQ(fx, cx - 10.0f);
+  EXPECT_EQ(fy, cy - 10.0f);
+  EXPECT_EQ(t.score, early);
+}
+
+TEST(FindPatchCoarse, EqualBestScoresKeepTheEarlierWindow) {
+  Random random(33);
+  uint8_t clean[64], noisy[64];
+  randomBlock(random, 60, clean, noisy);
+  GrayImage image(64, 64);
+  for (int i = 0; i < 64 * 64; ++i) image.pixels[i] = 128;
+  const int cx = 32, cy = 32;
+  paste(image, noisy, cx + 9 - 4, cy + 5 - 4);  // ring 9
+  paste(image, noisy, cx - 5 - 4, cy - 8 - 4);  // ring 8, earlier
+  PatchTemplate t = templateFrom(clean);
+  const float score = correlationScore(t, image, cx - 9, cy - 12);
+  ASSERT_GT(score, 0.5f);
+  ASSERT_LT(score, 0.95f);
+  float fx = 0, fy = 0;
+  ASSERT_TRUE(findPatchCoarse(t, image, cx, cy, spiralOffsets(15), &fx, &fy));
+  EXPECT_EQ(fx, cx - 5.0f);
+  EXPECT_EQ(fy, cy - 8.0f);
+}
+
+TEST(FindPatchCoarse, WindowsTouchingTheBorderAreScoredOnesBeyondAreSkipped) {
+  Random random(4);
+  uint8_t clean[64], noisy[64];
+  randomBlock(random, 0, clean, noisy);
+  GrayImage image(20, 12);
+  for (int i = 0; i < 20 * 12; ++i) image.pixels[i] = static_cast<uint8_t>(random.uniform(256));
+  PatchTemplate t = templateFrom(clean);
+  float fx = 0, fy = 0;
+  paste(image, clean, 0, 0);
+  EXPECT_TRUE(findPatchCoarse(t, image, 5, 5, spiralOffsets(3), &fx, &fy));
+  EXPECT_EQ(fx, 4.0f);
+  EXPECT_EQ(fy, 4.0f);
+  paste(image, clean, 12, 4);  // right and bottom edges at 19 and 11
+  EXPECT_TRUE(findPatchCoarse(t, image, 17, 7, spiralOffsets(3), &fx, &fy));
+  EXPECT_EQ(fx, 16.0f);
+  EXPECT_EQ(fy, 8.0f);
+  // Centres whose every window would cross the border find nothing (and read
+  // nothing outside the image).
+  EXPECT_FALSE(findPatchCoarse(t, image, 19, 11, spiralOffsets(2), &fx, &fy));
+  EXPECT_FALSE(findPatchCoarse(t, image, -40, 500, spiralOffsets(15), &fx, &fy));
+}
+
+TEST(Subpixel, RecoversAFractionalShiftAndABrightnessOffset) {
+  auto image = makeTexture(96, 80, 19);
+  const float identity[4] = {1, 0, 0, 1};
+  for (const auto& shift :
+       {std::make_pair(0.37f, -0.28f), std::make_pair(-0.45f, 0.2f), std::make_pair(0.0f, 0.49f)}) {
+    auto moved = shiftImage(*image, shift.first, shift.second, 12);
+    PatchTemplate t;
+    const int x0 = 47, y0 = 38;
+    ASSERT_TRUE(makeTemplate(*image, x0, y0, identity, t));
+    float fx = 0, fy = 0;
+    ASSERT_TRUE(findPatchCoarse(t, *moved, x0 + 1, y0 - 1, spiralOffsets(3), &fx, &fy));
+    // The first window above 0.95 ends the search: within a pixel.
+    EXPECT_NEAR(fx, x0 + shift.first, 1.0f);
+    EXPECT_NEAR(fy, y0 + shift.second, 1.0f);
+    ASSERT_TRUE(makeSubpixelTemplate(t));
+    t.subpixelX = fx;
+    t.subpixelY = fy;
+    ASSERT_TRUE(iterateSubpixel(t, *moved, 5));
+    EXPECT_NEAR(t.subpixelX, x0 + shift.first, 0.08f);
+    EXPECT_NEAR(t.subpixelY, y0 + shift.second, 0.08f);
+    EXPECT_NEAR(t.meanDifference, -12.0f, 1.5f);
+  }
+}
+
+TEST(Subpixel, FlatTemplateHasBadRankAndBorderStartsFail) {
+  GrayImage flat(20, 20);
+  for (int i = 0; i < 400; ++i) flat.pixels[i] = 77;
+  const float identity[4] = {1, 0, 0, 1};
+  PatchTemplate t;
+  ASSERT_TRUE(makeTemplate(flat, 10, 10, identity, t));
+  ::testing::internal::CaptureStdout();
+  EXPECT_FALSE(makeSubpixelTemplate(t));
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "BAD RANK IN MAKESUBPIXELTEMPLATE!!!!\n");
+
+  auto image = makeTexture(40, 40, 2);
+  ASSERT_TRUE(makeTemplate(*image, 20, 20, identity, t));
+  ASSERT_TRUE(makeSubpixelTemplate(t));
+  for (const auto& start : {std::make_pair(4.9f, 20.0f), std::make_pair(20.0f, 4.0f),
+                            std::make_pair(35.0f, 20.0f), std::make_pair(20.0f, 35.5f)}) {
+    t.subpixelX = start.first;
+    t.subpixelY = start.second;
+    EXPECT_FALSE(iterateSubpixel(t, *image, 5));
+  }
+}
+
+// With a single iteration the only step is the last one: a squared step in
+// [0.0025, 0.01) is accepted, one of 0.01 or more is not.
+TEST(Subpixel, LastStepBetweenTheTwoThresholdsIsStillAccepted) {
+  auto image = makeTexture(60, 60, 8);
+  const float identity[4] = {1, 0, 0, 1};
+  PatchTemplate t;
+  ASSERT_TRUE(makeTemplate(*image, 30, 30, identity, t));
+  ASSERT_TRUE(makeSubpixelTemplate(t));
+  int accepted = 0, rejected = 0;
+  for (float offset = 0.02f; offset < 0.6f; offset += 0.01f) {
+    t.subpixelX = 30.0f + offset;
+    t.subpixelY = 30.0f;
+    const bool ok = iterateSubpixel(t, *image, 1);
+    const float dx = t.subpixelX - (30.0f + offset);
+    const float dy = t.subpixelY - 30.0f;
+    const float step2 = dx * dx + dy * dy;
+    EXPECT_EQ(ok, step2 < 0.01f) << offset;
+    if (step2 >= 0.0025f && step2 < 0.01f) ++accepted;
+    if (step2 >= 0.01f) ++rejected;
+  }
+  EXPECT_GT(accepted, 0);
+  EXPECT_GT(rejected, 0);
+}
+
+}  // namespace
+}  // namespace vornik
