@@ -1,0 +1,294 @@
+#include "features/gradient_descriptor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "features/corner_detection.h"
+#include "features/descriptor_key.h"
+#include "features/frame.h"
+#include "features/test_photos.h"
+
+namespace vornik {
+namespace {
+
+constexpr double kPiF = 3.1415927410125732;
+constexpr double kTwoPiF = 6.2831854820251465;
+
+struct Image {
+  int w;
+  int h;
+  std::vector<uint8_t> p;
+  // Border pixels repeat, as the descriptor does for features near an edge.
+  int at(int x, int y) const {
+    x = std::min(std::max(x, 0), w - 1);
+    y = std::min(std::max(y, 0), h - 1);
+    return p[y * w + x];
+  }
+};
+
+// The kernel written out cell by cell: rows v-1, v+1 weighted
+// [-1 -2 0 2 1], row v [-2 -4 0 4 2]; gy the transpose.
+void slowGradient(const Image& im, int u, int v, int* gx, int* gy) {
+  const int wOuter[5] = {-1, -2, 0, 2, 1};
+  const int wInner[5] = {-2, -4, 0, 4, 2};
+  int sx = 0, sy = 0;
+  for (int k = -2; k <= 2; ++k) {
+    sx += wOuter[k + 2] * (im.at(u + k, v - 1) + im.at(u + k, v + 1)) +
+          wInner[k + 2] * im.at(u + k, v);
+    sy += wOuter[k + 2] * (im.at(u - 1, v + k) + im.at(u + 1, v + k)) +
+          wInner[k + 2] * im.at(u, v + k);
+  }
+  *gx = sx;
+  *gy = sy;
+}
+
+int slowOrientation(const Image& im, int x, int y, double* histogram) {
+  std::fill(histogram, histogram + 36, 0.0);
+  for (int dx = -5; dx <= 5; ++dx) {
+    for (int dy = -5; dy <= 5; ++dy) {
+      const int r2 = dx * dx + dy * dy;
+      if (r2 >= 36) continue;
+      int gx, gy;
+      slowGradient(im, x + dx, y + dy, &gx, &gy);
+      const float weight = expf(-static_cast<float>(r2) / 18.0f) * 0.017683882f;
+      const double magnitude =
+          std::sqrt(static_cast<double>(gx) * gx + static_cast<double>(gy) * gy);
+      const double angle = std::atan2(static_cast<double>(gy), static_cast<double>(gx));
+      const int bin = static_cast<int>(((kPiF - angle) / kTwoPiF) * 36);
+      histogram[bin] += weight * magnitude;
+    }
+  }
+  int best = 0;
+  for (int b = 1; b < 36; ++b)
+    if (histogram[b] > histogram[best]) best = b;
+  return best;
+}
+
+int nearestInt(double v) { return v > 0 ? static_cast<int>(v + 0.5) : static_cast<int>(v - 0.5); }
+
+void slowValues(const Image& im, int x, int y, int bin, float* values) {
+  const double theta = kPiF - (bin / 36.0) * kTwoPiF;
+  const double co = std::cos(theta), si = std::sin(theta);
+  const int origins[4] = {-10, -5, 0, 5};
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      double sa = 0, saa = 0, sb = 0, sbb = 0;
+      for (int i = origins[r]; i < origins[r] + 6; ++i) {
+        for (int j = origins[c]; j < origins[c] + 6; ++j) {
+          const int px = x + nearestInt(j * co - i * si);
+          const int py = y + nearestInt(j * si + i * co);
+          int gx, gy;
+          slowGradient(im, px, py, &gx, &gy);
+          const double a = gx * co + gy * si;
+          const double b = gy * co - gx * si;
+          sa += a;
+          saa += std::fabs(a);
+          sb += b;
+          sbb += std::fabs(b);
+        }
+      }
+      float* cell = values + 4 * (4 * r + c);
+      cell[0] = static_cast<float>(sa);
+      cell[1] = static_cast<float>(saa);
+      cell[2] = static_cast<float>(sb);
+      cell[3] = static_cast<float>(sbb);
+    }
+  }
+}
+
+Image ramp(int w, int h, int ax, int ay) {
+  Image im{w, h, std::vector<uint8_t>(w * h)};
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      im.p[y * w + x] = static_cast<uint8_t>(100 + ax * (x - w / 2) + ay * (y - h / 2));
+  return im;
+}
+
+TEST(GradientOrientationTest, PureDirectionsGiveTheirBins) {
+  GradientDescriptor descriptor;
+  struct Case {
+    int ax, ay, bin;
+    // Straight up lands just below bin 27: the single-precision pi constants
+    // put -pi/2 at 26.9999997 bins.
+  } cases[] = {{-3, 0, 0}, {3, 0, 18}, {0, 3, 9}, {0, -3, 26}};
+  for (const Case& c : cases) {
+    Image im = ramp(40, 40, c.ax, c.ay);
+    EXPECT_EQ(descriptor.orientationBin(40, 40, im.p.data(), 20, 20), c.bin) << c.ax << "," << c.ay;
+  }
+}
+
+TEST(GradientOrientationTest, EqualBinsResolveToTheLowest) {
+  // A vertical ridge: mirrored samples have equal and opposite gx, so bins 0
+  // and 18 collect exactly the same weight.
+  Image im{40, 40, std::vector<uint8_t>(1600)};
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 40; ++x)
+      im.p[y * 40 + x] = static_cast<uint8_t>(200 - 6 * std::abs(x - 20));
+  GradientDescriptor descriptor;
+  EXPECT_EQ(descriptor.orientationBin(40, 40, im.p.data(), 20, 20), 0);
+  EXPECT_GT(descriptor.histogram()[18], 0.0);
+  EXPECT_EQ(descriptor.histogram()[0], descriptor.histogram()[18]);
+  // A flat patch: every bin 0.
+  Image flat{40, 40, std::vector<uint8_t>(1600, 90)};
+  EXPECT_EQ(descriptor.orientationBin(40, 40, flat.p.data(), 20, 20), 0);
+}
+
+TEST(GradientDescriptorTest, MatchesDirectFormulaOnPhotoAndNearBorders) {
+  const auto photo = testing_photos::loadPhoto(testing_photos::photoPath("chelsea.jpg"));
+  ASSERT_GT(photo.width, 0);
+  Image im{photo.width, photo.height, photo.gray};
+  GradientDescriptor descriptor;
+  std::mt19937 rng(3);
+  std::vector<std::pair<int, int>> points;
+  for (int n = 0; n < 40; ++n)
+    points.push_back(
+        {16 + static_cast<int>(rng() % (im.w - 32)), 16 + static_cast<int>(rng() % (im.h - 32))});
+  // Too close to an edge for the plain kernel: border pixels repeat.
+  points.insert(points.end(),
+                {{0, 0}, {3, 50}, {im.w - 1, im.h - 1}, {im.w - 10, 20}, {40, im.h - 2}});
+  double histogram[36];
+  for (const auto& pt : points) {
+    const int bin = descriptor.orientationBin(im.w, im.h, im.p.data(), pt.first, pt.second);
+    ASSERT_EQ(bin, slowOrientation(im, pt.first, pt.second, histogram))
+        << pt.first << "," << pt.second;
+    for (int b = 0; b < 36; ++b) ASSERT_DOUBLE_EQ(descriptor.histogram()[b], histogram[b]);
+    for (int testBin : {bin, (bin + 7) % 36}) {
+      float values[64];
+      float expected[64];
+      descriptor.computeValues(im.w, im.h, im.p.data(), pt.first, pt.second, testBin, values);
+      slowValues(im, pt.first, pt.second, testBin, expected);
+      for (int m = 0; m < 64; ++m) ASSERT_FLOAT_EQ(values[m], expected[m]) << m;
+    }
+  }
+}
+
+TEST(QuantizeDescriptorTest, ScalesSignedAndAbsoluteSums) {
+  HessianGradientFeature f;
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<float> signedValue(-50.0f, 50.0f);
+  std::uniform_real_distribution<float> absValue(0.0f, 80.0f);
+  for (int m = 0; m < 64; m += 2) {
+    f.descriptorValues[m] = signedValue(rng);
+    f.descriptorValues[m + 1] = absValue(rng);
+  }
+  f.descriptorValues[6] = -60.0f;  // the signed maximum magnitude
+  f.descriptorValues[9] = 90.0f;   // the absolute maximum
+  GradientDescriptor::quantizeDescriptor(&f);
+  EXPECT_EQ(f.descriptor[6], 0);
+  EXPECT_EQ(f.descriptor[9], 255);
+  // Bytes that do not tie with an extreme keep their scaled value.
+  int unchanged = 0;
+  for (int m = 0; m < 64; ++m) {
+    const float v = f.descriptorValues[m];
+    const int scaled = m % 2 == 0 ? static_cast<int>(v / 60.0f * 127.5f + 127.5f)
+                                  : static_cast<int>(v / 90.0f * 255.0f);
+    const int diff = std::abs(f.descriptor[m] - scaled);
+    EXPECT_LE(diff, 1) << m;
+    unchanged += diff == 0;
+  }
+  EXPECT_GE(unchanged, 56);
+}
+
+TEST(QuantizeDescriptorTest, TieSeparationKeepsTheFloatMaximum) {
+  HessianGradientFeature f;
+  for (int k = 0; k < 16; ++k) {
+    f.descriptorValues[4 * k + 1] = 1.0f + k;
+    f.descriptorValues[4 * k + 3] = 1.0f + k;
+  }
+  f.descriptorValues[4 * 0 + 2] = 200.0f;  // sets the signed scale
+  f.descriptorValues[4 * 4 + 0] = 100.0f;  // byte 191
+  f.descriptorValues[4 * 9 + 0] = 100.3f;  // byte 191 too, but the larger float
+  GradientDescriptor::quantizeDescriptor(&f);
+  EXPECT_EQ(f.descriptor[4 * 9 + 0], 191);
+  EXPECT_EQ(f.descriptor[4 * 4 + 0], 190);
+  // The float minimum (first zero, cell 0) keeps 127; equal bytes move up.
+  EXPECT_EQ(f.descriptor[0], 127);
+  for (int k : {1, 2, 3, 5, 15}) EXPECT_EQ(f.descriptor[4 * k + 0], 128) << k;
+  EXPECT_EQ(f.descriptor[4 * 0 + 2], 255);
+  EXPECT_EQ(f.descriptor[4 * 1 + 2], 127);
+  EXPECT_EQ(f.descriptor[4 * 2 + 2], 128);
+  EXPECT_EQ(f.descriptor[4 * 15 + 1], 255);
+  const int32_t key = descriptorKey(f.descriptor.data());
+  EXPECT_EQ(key >> 20, 9);         // M0 names the float maximum
+  EXPECT_EQ((key >> 16) & 15, 0);  // N0
+  EXPECT_EQ((key >> 12) & 15, 0);  // M2
+  EXPECT_EQ((key >> 8) & 15, 1);   // N2
+  EXPECT_EQ((key >> 4) & 15, 15);  // M1
+  EXPECT_EQ(key & 15, 15);         // M3
+}
+
+TEST(QuantizeDescriptorTest, NoGradientGivesMidAndZeroBytes) {
+  HessianGradientFeature f;
+  f.descriptorValues.fill(0.0f);
+  GradientDescriptor::quantizeDescriptor(&f);
+  // Before tie separation: 127 signed, 0 absolute. Then every cell but the
+  // first is moved away from the first cell's byte (modulo 256).
+  EXPECT_EQ(f.descriptor[0], 127);
+  EXPECT_EQ(f.descriptor[1], 0);
+  EXPECT_EQ(f.descriptor[2], 127);
+  EXPECT_EQ(f.descriptor[3], 0);
+  for (int k = 1; k < 16; ++k) {
+    EXPECT_EQ(f.descriptor[4 * k + 1], 255) << k;
+    EXPECT_EQ(f.descriptor[4 * k + 3], 255) << k;
+  }
+  GradientDescriptor::quantizeDescriptor(nullptr);
+}
+
+// Recognition features of a 320 x 240 grey crop, described and quantised.
+std::map<std::pair<int, int>, HessianGradientFeaturePtr> describedCrop(
+    const testing_photos::Photo& photo, int x0, int y0, GradientDescriptor* descriptor) {
+  const auto crop = testing_photos::grayCrop(photo, x0, y0, 320, 240);
+  Frame frame;
+  frame.buildPyramid(std::make_unique<GrayImage>(320, 240, crop.data(), false));
+  HessianGradientFeatureMngr features(frame.levelCount());
+  detectRecognitionCorners(frame, &features);
+  std::map<std::pair<int, int>, HessianGradientFeaturePtr> byPosition;
+  for (int level = 0; level < frame.levelCount(); ++level) {
+    const GrayImage* image = frame.getLevel(level);
+    descriptor->describeLevel(image->width, image->height, image->pixels.get(), level, &features);
+  }
+  for (const auto& f : features.allFeatures()) {
+    GradientDescriptor::quantizeDescriptor(f.get());
+    f->descriptorKey = descriptorKey(f->descriptor.data());
+    byPosition[{f->x << f->level, f->y << f->level}] = f;
+  }
+  return byPosition;
+}
+
+TEST(GradientDescriptorTest, WholePixelShiftKeepsDescriptorsAndKeys) {
+  const auto photo = testing_photos::loadPhoto(testing_photos::photoPath("astronaut.jpg"));
+  ASSERT_GT(photo.width, 0);
+  GradientDescriptor descriptor;
+  // A shift of 4 pixels is whole on levels 0 and 1.
+  const auto a = describedCrop(photo, 100, 120, &descriptor);
+  const auto b = describedCrop(photo, 104, 112, &descriptor);
+  int matched = 0;
+  for (const auto& entry : a) {
+    const auto it = b.find({entry.first.first - 4, entry.first.second + 8});
+    if (it == b.end() || it->second->level != entry.second->level) continue;
+    ++matched;
+    EXPECT_EQ(it->second->orientationBin, entry.second->orientationBin);
+    EXPECT_EQ(it->second->descriptor, entry.second->descriptor);
+    EXPECT_EQ(it->second->descriptorKey, entry.second->descriptorKey);
+  }
+  EXPECT_GE(matched, 100);
+}
+
+TEST(GradientDescriptorTest, UniformImageGivesNoFeatures) {
+  std::vector<uint8_t> flat(640 * 480, 133);
+  Frame frame;
+  frame.buildPyramid(std::make_unique<GrayImage>(640, 480, flat.data(), false));
+  HessianGradientFeatureMngr features(frame.levelCount());
+  ASSERT_TRUE(detectRecognitionCorners(frame, &features));
+  EXPECT_EQ(features.featureCount(), 0u);
+}
+
+}  // namespace
+}  // namespace vornik
