@@ -184,6 +184,7 @@ void ARManager::trackingLoop() {
       trackerHeight_ = trackingHeight_;
       trackerPixelFormat_ = trackingPixelFormat_;
       threadState_ = kRun;
+      engines_->frameStepFinished();
       continue;
     }
     if (trackingWidth_ != trackerWidth_ || trackingHeight_ != trackerHeight_ ||
@@ -202,6 +203,7 @@ void ARManager::trackingLoop() {
       clearLatestResult();
     }
     processFrame(trackingBuffer_.data());
+    engines_->frameStepFinished();
   }
   pthread_mutex_unlock(&wakeMutex_);
   logMessage("Exit Tracking thread");

@@ -9,6 +9,15 @@
 namespace vornik {
 namespace {
 std::atomic<LogCallback> g_callback{nullptr};
+std::atomic<LogCallback> g_traceCallback{nullptr};
+
+// vsnprintf always terminates and never writes past the buffer; an over-long
+// message is simply cut.
+void formatInto(char (&buffer)[kLogBufferSize], const char* format, va_list args) {
+  int written = std::vsnprintf(buffer, sizeof buffer, format, args);
+  if (written < 0) buffer[0] = '\0';
+}
+
 }  // namespace
 
 void logMessage(const char* format, ...) {
@@ -16,11 +25,8 @@ void logMessage(const char* format, ...) {
   char buffer[kLogBufferSize];
   va_list args;
   va_start(args, format);
-  // vsnprintf always terminates and never writes past the buffer; an
-  // over-long message is simply cut.
-  int written = std::vsnprintf(buffer, sizeof buffer, format, args);
+  formatInto(buffer, format, args);
   va_end(args);
-  if (written < 0) buffer[0] = '\0';
   LogCallback callback = g_callback.load(std::memory_order_acquire);
   if (callback != nullptr) {
     callback(buffer);
@@ -29,7 +35,20 @@ void logMessage(const char* format, ...) {
   }
 }
 
-void traceMessage(const char* /*format*/, ...) {}
+void traceMessage(const char* format, ...) {
+  LogCallback callback = g_traceCallback.load(std::memory_order_acquire);
+  if (callback == nullptr || format == nullptr) return;
+  char buffer[kLogBufferSize];
+  va_list args;
+  va_start(args, format);
+  formatInto(buffer, format, args);
+  va_end(args);
+  callback(buffer);
+}
+
+void setTraceSink(LogCallback callback) {
+  g_traceCallback.store(callback, std::memory_order_release);
+}
 
 void setLogSink(LogCallback callback) { g_callback.store(callback, std::memory_order_release); }
 

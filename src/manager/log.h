@@ -16,8 +16,17 @@ void logMessage(const char* format, ...)
 #endif
     ;
 
-// Verbose trace sink: accepts the same arguments and writes nothing.
-void traceMessage(const char* format, ...);
+// Verbose trace sink: accepts the same arguments and writes nothing unless a
+// trace callback is set (tests and debugging).
+void traceMessage(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Receives every traceMessage line, formatted like logMessage; null (the
+// default) discards them.
+void setTraceSink(LogCallback callback);
 
 // Where logMessage lines go: `callback`, or the debugger channel when null.
 // Safe to call from any thread. setLogCallback (declared with the public

@@ -28,6 +28,9 @@ class TrackingEngines {
                         std::string recognition) = 0;
   // The next track call estimates a fresh initial pose.
   virtual void clearKeyframeTarget() = 0;
+  // The tracking thread has finished with one frame (results published);
+  // lets scripted engines follow the thread.
+  virtual void frameStepFinished() {}
 };
 
 // The engines over the real database manager, recognizer and tracker.
