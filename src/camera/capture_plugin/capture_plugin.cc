@@ -38,9 +38,15 @@ VORNIK_CAPTURE_EXPORT void* vornikCaptureOpen(const char* source) {
   if (capture == nullptr) return nullptr;
   try {
     const std::string name(source);
-    const bool opened = isDeviceIndex(name) ? capture->video.open(std::atoi(name.c_str()))
-                                            : capture->video.open(name);
-    if (opened && capture->video.isOpened()) return capture;
+    if (isDeviceIndex(name)) {
+      if (capture->video.open(std::atoi(name.c_str()))) return capture;
+    } else {
+      // Files and image-sequence patterns: the two back ends that read them
+      // directly first, then whatever else OpenCV offers.
+      for (int backend : {cv::CAP_FFMPEG, cv::CAP_IMAGES, cv::CAP_ANY}) {
+        if (capture->video.open(name, backend)) return capture;
+      }
+    }
   } catch (const cv::Exception&) {
   }
   delete capture;
