@@ -1,13 +1,16 @@
 #include "common/image_io.h"
 
-#include <csetjmp>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
-#include <jpeglib.h>
 #include <png.h>
+
+#include "database/image_loader_jpg.h"
+#include "database/jpeg_writer.h"
 
 namespace vornik {
 namespace {
@@ -24,22 +27,6 @@ bool validImage(const Image& image, std::string* error) {
   }
   return true;
 }
-
-// libjpeg reports fatal errors through error_exit, which must not return;
-// we jump back to the caller's setjmp point with the message kept.
-struct JpegErrorManager {
-  jpeg_error_mgr base;
-  jmp_buf jump;
-  char message[JMSG_LENGTH_MAX];
-};
-
-void jpegErrorExit(j_common_ptr info) {
-  auto* manager = reinterpret_cast<JpegErrorManager*>(info->err);
-  (*info->err->format_message)(info, manager->message);
-  longjmp(manager->jump, 1);
-}
-
-void jpegSilence(j_common_ptr, int) {}
 
 bool readFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
   std::ifstream in(path, std::ios::binary);
@@ -71,62 +58,24 @@ bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::
   return true;
 }
 
-void swapRedBlue(Image* image) {
-  if (image->channels != 3) return;
-  uint8_t* p = image->pixels.data();
-  const size_t count = static_cast<size_t>(image->width) * image->height;
-  for (size_t i = 0; i < count; ++i, p += 3) std::swap(p[0], p[2]);
-}
-
 }  // namespace
 
 bool decodeJpeg(const uint8_t* data, size_t size, Image* image, std::string* error) {
-  if (!data || size < 4 || !image) {
+  if (!data || size == 0 || !image) {
     setError(error, "empty JPEG data");
     return false;
   }
-  jpeg_decompress_struct info;
-  JpegErrorManager errorManager;
-  info.err = jpeg_std_error(&errorManager.base);
-  errorManager.base.error_exit = jpegErrorExit;
-  errorManager.base.emit_message = jpegSilence;
-  errorManager.message[0] = '\0';
-  Image result;
-  if (setjmp(errorManager.jump)) {
-    jpeg_destroy_decompress(&info);
-    setError(error, std::string("corrupt JPEG: ") + errorManager.message);
+  // The library's own decoder, so tools see target images and frames with
+  // exactly the pixels the library sees.
+  int32_t width = 0, height = 0, grey = 0;
+  uint8_t* pixels = nullptr;
+  if (!ImageLoaderJPG::decodeMemory(data, size, width, height, grey, pixels)) {
+    setError(error, "corrupt or unsupported JPEG data");
     return false;
   }
-  jpeg_create_decompress(&info);
-  jpeg_mem_src(&info, const_cast<unsigned char*>(data), static_cast<unsigned long>(size));
-  jpeg_read_header(&info, TRUE);
-  if (info.num_components == 1) {
-    info.out_color_space = JCS_GRAYSCALE;
-  } else if (info.jpeg_color_space == JCS_YCbCr || info.jpeg_color_space == JCS_RGB) {
-    info.out_color_space = JCS_RGB;
-  } else {
-    jpeg_destroy_decompress(&info);
-    setError(error, "unsupported JPEG colour space (only grey and colour)");
-    return false;
-  }
-  jpeg_start_decompress(&info);
-  const int channels = info.output_components;
-  if (info.output_width == 0 || info.output_height == 0 || (channels != 1 && channels != 3)) {
-    jpeg_destroy_decompress(&info);
-    setError(error, "unsupported JPEG layout");
-    return false;
-  }
-  result.width = static_cast<int>(info.output_width);
-  result.height = static_cast<int>(info.output_height);
-  result.channels = channels;
-  result.pixels.resize(static_cast<size_t>(result.width) * result.height * channels);
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW row = result.row(static_cast<int>(info.output_scanline));
-    jpeg_read_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  swapRedBlue(&result);
+  const std::unique_ptr<uint8_t[]> owned(pixels);
+  Image result(width, height, grey ? 1 : 3);
+  std::memcpy(result.pixels.data(), owned.get(), result.pixels.size());
   *image = std::move(result);
   return true;
 }
@@ -137,38 +86,11 @@ bool encodeJpeg(const Image& image, int quality, std::vector<uint8_t>* out, std:
     setError(error, "JPEG quality must be 1..100");
     return false;
   }
-  Image rgb = image;
-  swapRedBlue(&rgb);
-  jpeg_compress_struct info;
-  JpegErrorManager errorManager;
-  info.err = jpeg_std_error(&errorManager.base);
-  errorManager.base.error_exit = jpegErrorExit;
-  errorManager.base.emit_message = jpegSilence;
-  unsigned char* buffer = nullptr;
-  unsigned long bufferSize = 0;
-  if (setjmp(errorManager.jump)) {
-    jpeg_destroy_compress(&info);
-    free(buffer);
-    setError(error, std::string("JPEG encoding failed: ") + errorManager.message);
+  if (!out ||
+      !encodeJpeg(image.pixels.data(), image.width, image.height, image.channels, quality, *out)) {
+    setError(error, "JPEG encoding failed");
     return false;
   }
-  jpeg_create_compress(&info);
-  jpeg_mem_dest(&info, &buffer, &bufferSize);
-  info.image_width = static_cast<JDIMENSION>(rgb.width);
-  info.image_height = static_cast<JDIMENSION>(rgb.height);
-  info.input_components = rgb.channels;
-  info.in_color_space = rgb.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, quality, TRUE);
-  jpeg_start_compress(&info, TRUE);
-  while (info.next_scanline < info.image_height) {
-    JSAMPROW row = rgb.row(static_cast<int>(info.next_scanline));
-    jpeg_write_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_compress(&info);
-  out->assign(buffer, buffer + bufferSize);
-  jpeg_destroy_compress(&info);
-  free(buffer);
   return true;
 }
 
