@@ -3,8 +3,12 @@
 #include <cstdint>
 #include <memory>
 
+#include <string>
+
+#include "database/image_loader_jpg.h"
 #include "features/gray_image.h"
 #include "features/random.h"
+#include "tracking/pose_types.h"
 
 namespace vornik {
 namespace testing_images {
@@ -61,6 +65,62 @@ inline std::unique_ptr<GrayImage> shiftImage(const GrayImage& source, float dx, 
                       source.at(ix, iy1) * (1 - fx) * fy + source.at(ix1, iy1) * fx * fy + offset;
       image->pixels[static_cast<size_t>(y) * source.width + x] =
           static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : std::lround(v)));
+    }
+  }
+  return image;
+}
+
+// Grey image of a JPEG file (null when it cannot be decoded).
+inline std::unique_ptr<GrayImage> loadGrayJpeg(const std::string& path) {
+  int32_t width = 0, height = 0, grey = 0;
+  uint8_t* pixels = nullptr;
+  if (!ImageLoaderJPG().load(path, width, height, grey, pixels)) return nullptr;
+  auto image = std::make_unique<GrayImage>(width, height, pixels, grey == 0);
+  delete[] pixels;
+  return image;
+}
+
+// Camera view (width x height, focal length = width, principal point at the
+// integer half sizes) of the target image lying on the plane of `pose`, with
+// 2 x 2 supersampling; pixels off the target get `background`.
+inline std::unique_ptr<GrayImage> renderPlane(const GrayImage& target, const Mat44f& pose,
+                                              int32_t width, int32_t height,
+                                              uint8_t background = 96) {
+  // Homography from plane (X, Y, 1) to pixels, inverted in double.
+  const double f = width, cx = width >> 1, cy = height >> 1;
+  double g[9];
+  const int cols[3] = {0, 1, 3};
+  for (int c = 0; c < 3; ++c) {
+    const double x = pose(0, cols[c]), y = pose(1, cols[c]), z = pose(2, cols[c]);
+    g[0 + c] = f * x + cx * z;
+    g[3 + c] = f * y + cy * z;
+    g[6 + c] = z;
+  }
+  double inv[9] = {g[4] * g[8] - g[5] * g[7], g[2] * g[7] - g[1] * g[8], g[1] * g[5] - g[2] * g[4],
+                   g[5] * g[6] - g[3] * g[8], g[0] * g[8] - g[2] * g[6], g[2] * g[3] - g[0] * g[5],
+                   g[3] * g[7] - g[4] * g[6], g[1] * g[6] - g[0] * g[7], g[0] * g[4] - g[1] * g[3]};
+  const double tw = target.width;
+  auto image = std::make_unique<GrayImage>(width, height);
+  for (int32_t v = 0; v < height; ++v) {
+    for (int32_t u = 0; u < width; ++u) {
+      double acc = 0;
+      for (int s = 0; s < 4; ++s) {
+        const double pu = u - 0.25 + 0.5 * (s & 1), pv = v - 0.25 + 0.5 * (s >> 1);
+        const double w = inv[6] * pu + inv[7] * pv + inv[8];
+        const double X = (inv[0] * pu + inv[1] * pv + inv[2]) / w;
+        const double Y = (inv[3] * pu + inv[4] * pv + inv[5]) / w;
+        const double x = X * tw + (target.width >> 1);
+        const double y = (target.height >> 1) - Y * tw;
+        if (!(x >= 0 && y >= 0 && x < target.width - 1 && y < target.height - 1)) {
+          acc += background;
+          continue;
+        }
+        const int ix = static_cast<int>(x), iy = static_cast<int>(y);
+        const double fx = x - ix, fy = y - iy;
+        acc += target.at(ix, iy) * (1 - fx) * (1 - fy) + target.at(ix + 1, iy) * fx * (1 - fy) +
+               target.at(ix, iy + 1) * (1 - fx) * fy + target.at(ix + 1, iy + 1) * fx * fy;
+      }
+      image->pixels[static_cast<size_t>(v) * width + u] = static_cast<uint8_t>(acc / 4 + 0.5);
     }
   }
   return image;

@@ -1,0 +1,334 @@
+#include "tracking/progressive_tracking.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "manager/profiler.h"
+#include "tracking/patch_search.h"
+#include "tracking/se3.h"
+
+namespace vornik {
+namespace {
+
+constexpr int32_t kPoseIterations = 10;
+constexpr int32_t kLastEstimatedScaleIteration = 5;
+constexpr float kFixedScale2 = 1.0f;
+constexpr float kPosePrior = 100.0f;
+constexpr int32_t kCoarseRadius = 15;
+constexpr int32_t kCoarseSubpixelIterations = 5;
+constexpr int32_t kFineRadius = 3;
+
+bool relinearisedInFineStage(int32_t iteration) {
+  return iteration == 0 || iteration == 4 || iteration == 9;
+}
+
+// Camera, normalised and projected position at the point's search level.
+bool reproject(TrackPoint& point, const Frame& frame, const Mat44f& pose) {
+  const GrayImage* level = frame.getLevel(point.searchLevel);
+  if (level == nullptr) return false;
+  projectPlanePoint(pose, point.corner->X, point.corner->Y, level->width, level->height,
+                    point.camera, point.normalized, point.projected);
+  return true;
+}
+
+int32_t searchLevelWidth(const TrackPoint& point, const Frame& frame) {
+  const GrayImage* level = frame.getLevel(point.searchLevel);
+  return level != nullptr ? level->width : 0;
+}
+
+}  // namespace
+
+void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& pose) {
+  const int32_t keyLevel = trackingBaseLevel(keyframe);
+  const int32_t frameLevel = trackingBaseLevel(frame);
+  const GrayImage* key = keyframe.getLevel(keyLevel);
+  const GrayImage* base = frame.getLevel(frameLevel);
+  for (TrackPoint& point : keyframe.trackPoints) {
+    point.inImage = false;
+    point.searched = false;
+    point.isFound = false;
+    point.inlier = false;
+    point.sourceLevel = keyLevel;
+    point.searchLevel = frameLevel;
+    if (key == nullptr || base == nullptr || point.corner == nullptr) continue;
+    const int32_t kw = key->width;
+    const int32_t kh = key->height;
+    const float kwf = static_cast<float>(kw);
+    float pixels[3][2];
+    const int32_t steps[3][2] = {{0, 0}, {1, 0}, {0, 1}};
+    for (int i = 0; i < 3; ++i) {
+      const float X = static_cast<float>(point.corner->x + steps[i][0] - (kw >> 1)) / kwf;
+      const float Y = static_cast<float>((kh >> 1) - (point.corner->y + steps[i][1])) / kwf;
+      float camera[3];
+      float normalized[2];
+      projectPlanePoint(pose, X, Y, base->width, base->height, camera, normalized, pixels[i]);
+      if (i == 0) {
+        std::copy(camera, camera + 3, point.camera);
+        std::copy(normalized, normalized + 2, point.normalized);
+        std::copy(pixels[0], pixels[0] + 2, point.projected);
+      }
+    }
+    const float d00 = pixels[1][0] - pixels[0][0];
+    const float d01 = pixels[2][0] - pixels[0][0];
+    const float d10 = pixels[1][1] - pixels[0][1];
+    const float d11 = pixels[2][1] - pixels[0][1];
+    float det = d00 * d11 - d01 * d10;
+    // A degenerate (zero or not finite) determinant would never leave the
+    // scaling loops below; such a point is not usable anyway.
+    if (!(det > 0.0f) || !std::isfinite(det)) continue;
+    int32_t k = 0;
+    // Levels beyond one step away are rejected below, so the loops stop there.
+    if (det <= 1.0f) {
+      while (det < 0.25f && k > -2) {
+        det *= 4.0f;
+        --k;
+      }
+    } else {
+      while (det > 3.0f && k < 2) {
+        det *= 0.25f;
+        ++k;
+      }
+    }
+    if (k < -1 || k > 1) continue;
+    const float margin = 4.0f * std::ldexp(1.0f, k);
+    const float u = point.projected[0];
+    const float v = point.projected[1];
+    if (!(u >= margin && u <= base->width - 1 - margin && v >= margin &&
+          v <= base->height - 1 - margin)) {
+      continue;
+    }
+    point.inImage = true;
+    point.searchLevel = frameLevel + k;
+    const float scale = std::ldexp(1.0f, -k) / std::fabs(det);
+    point.warp[0] = scale * d11;
+    point.warp[1] = -scale * d01;
+    point.warp[2] = -scale * d10;
+    point.warp[3] = scale * d00;
+  }
+}
+
+void computeJacobians(TrackPoint& point, int32_t width) {
+  const float X = point.camera[0];
+  const float Y = point.camera[1];
+  const float Z = point.camera[2];
+  const float w = static_cast<float>(width);
+  // Motion of the point for each update component: translations, then
+  // rotations about x, y and z (e_j x P).
+  const float g[6][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, -Z, Y}, {Z, 0, -X}, {-Y, X, 0}};
+  for (int j = 0; j < 6; ++j) {
+    point.jacobianU[j] = (g[j][0] - X * g[j][2] / Z) * w / Z;
+    point.jacobianV[j] = (g[j][1] - Y * g[j][2] / Z) * w / Z;
+  }
+}
+
+SixVector ProgressiveTracking::computePoseUpdate(const std::vector<TrackPoint*>& points,
+                                                 float fixedScale2, float* meanSquaredError,
+                                                 int32_t* inlierCount) {
+  squaredErrors_.clear();
+  float sum = 0.0f;
+  for (TrackPoint* point : points) {
+    if (!point->isFound) continue;
+    point->weight = 1.0f;
+    point->error[0] = point->found[0] - point->projected[0];
+    point->error[1] = point->found[1] - point->projected[1];
+    point->squaredError = point->error[0] * point->error[0] + point->error[1] * point->error[1];
+    squaredErrors_.push_back(point->squaredError);
+    sum += point->squaredError;
+  }
+  const int32_t count = static_cast<int32_t>(squaredErrors_.size());
+  *meanSquaredError =
+      count > 0 ? sum / static_cast<float>(count) : std::numeric_limits<float>::quiet_NaN();
+  *inlierCount = 0;
+  if (count == 0) return SixVector();
+
+  float scale2 = fixedScale2;
+  if (scale2 <= 0.0f) {
+    if (count == 5) {
+      // The small-sample factor 5 / (count - 5) is infinite: every point counts.
+      scale2 = std::numeric_limits<float>::infinity();
+    } else {
+      auto middle = squaredErrors_.begin() + count / 2;
+      std::nth_element(squaredErrors_.begin(), middle, squaredErrors_.end());
+      const float sigma = std::sqrt(*middle) * (1.4826f + 5.0f / static_cast<float>(count - 5));
+      scale2 = sigma * sigma;
+    }
+  }
+
+  system_.clear(0.0f);
+  system_.addToDiagonal(kPosePrior);
+  for (TrackPoint* point : points) {
+    if (!point->isFound) continue;
+    const float e2 = point->squaredError;
+    float w = 0.0f;
+    if (e2 <= scale2) w = scale2 > 0.0f ? 1.0f - e2 / scale2 : 1.0f;
+    point->weight = w * w;
+    if (point->weight == 0.0f) {
+      point->inlier = false;
+      continue;
+    }
+    point->inlier = true;
+    ++*inlierCount;
+    SixVector ju;
+    SixVector jv;
+    for (int j = 0; j < 6; ++j) {
+      ju[j] = point->jacobianU[j];
+      jv[j] = point->jacobianV[j];
+    }
+    system_.addMeasurement(point->error[0], ju, point->weight);
+    system_.addMeasurement(point->error[1], jv, point->weight);
+  }
+  system_.solve();
+  return system_.solution();
+}
+
+int32_t ProgressiveTracking::iteratePose(Stage stage, const std::vector<TrackPoint*>& points,
+                                         const Frame& frame, Mat44f* pose,
+                                         float* meanSquaredError) {
+  int32_t inliers = 0;
+  for (int32_t i = 0; i < kPoseIterations; ++i) {
+    const bool relinearise = stage == Stage::kCoarse || relinearisedInFineStage(i);
+    for (TrackPoint* point : points) {
+      if (!point->isFound) continue;
+      if (relinearise) {
+        if (stage == Stage::kFine || i > 0) reproject(*point, frame, *pose);
+        computeJacobians(*point, searchLevelWidth(*point, frame));
+      } else {
+        for (int j = 0; j < 6; ++j) {
+          point->projected[0] += point->jacobianU[j] * lastUpdate_[j];
+          point->projected[1] += point->jacobianV[j] * lastUpdate_[j];
+        }
+      }
+    }
+    const float scale2 = i > kLastEstimatedScaleIteration ? kFixedScale2 : 0.0f;
+    const SixVector update = computePoseUpdate(points, scale2, meanSquaredError, &inliers);
+    *pose = se3Exp(update) * *pose;
+    if (stage == Stage::kFine) lastUpdate_ = update;
+  }
+  return inliers;
+}
+
+void ProgressiveTracking::selectCoarseSet(Keyframe& keyframe) {
+  coarseSet_.clear();
+  for (TrackPoint& point : keyframe.trackPoints) {
+    if (static_cast<int32_t>(coarseSet_.size()) >= kCoarsePoints) break;
+    if (!point.inImage) {
+      point.searched = false;
+      continue;
+    }
+    point.searched = true;
+    ++point.sourceLevel;
+    ++point.searchLevel;
+    coarseSet_.push_back(&point);
+  }
+}
+
+void ProgressiveTracking::selectFineSet(Keyframe& keyframe, const Frame& frame, const Mat44f& pose,
+                                        int32_t previousFrameLevel) {
+  lastUpdate_ = SixVector();
+  fineSet_.clear();
+  for (TrackPoint& point : keyframe.trackPoints) {
+    if (static_cast<int32_t>(fineSet_.size()) >= kFinePoints) break;
+    if (!point.inImage) {
+      point.searched = false;
+      continue;
+    }
+    if (point.searched || point.isFound || point.inlier) continue;
+    point.searched = true;
+    point.isFound = false;
+    point.inlier = false;
+    if (previousFrameLevel >= 0) {
+      point.sourceLevel = previousFrameLevel;
+      point.searchLevel = previousFrameLevel;
+    }
+    reproject(point, frame, pose);
+    fineSet_.push_back(&point);
+  }
+}
+
+void ProgressiveTracking::buildIterationSet() {
+  iterationSet_ = fineSet_;
+  for (TrackPoint* point : coarseSet_) {
+    if (point->inImage && point->searched && point->isFound && point->inlier) {
+      iterationSet_.push_back(point);
+    }
+  }
+}
+
+bool ProgressiveTracking::trackFromKeyframe(Keyframe& keyframe, const Frame& frame,
+                                            const Mat44f& predictedPose, Mat44f* pose,
+                                            float* error) {
+  prepareTrackPoints(keyframe, frame, predictedPose);
+  selectCoarseSet(keyframe);
+  const int32_t found =
+      searchPointsInKeyframe(keyframe, coarseSet_, frame, kCoarseRadius, kCoarseSubpixelIterations);
+  if (found < kMinCoarseFound) {
+    std::printf("fail due to small found count\n");
+    return false;
+  }
+  Mat44f current = predictedPose;
+  float meanSquaredError = 0.0f;
+  iteratePose(Stage::kCoarse, coarseSet_, frame, &current, &meanSquaredError);
+
+  selectFineSet(keyframe, frame, current, -1);
+  searchPointsInKeyframe(keyframe, fineSet_, frame, kFineRadius, 0);
+  buildIterationSet();
+  iteratePose(Stage::kFine, iterationSet_, frame, &current, &meanSquaredError);
+  *pose = current;
+  *error = meanSquaredError;
+  return true;
+}
+
+bool ProgressiveTracking::trackFromPreviousFrame(Keyframe& keyframe, const Frame& previous,
+                                                 const Mat44f& previousPose, const Frame& frame,
+                                                 const Mat44f& predictedPose, Mat44f* pose,
+                                                 float* error) {
+  startTimer(kTimerPreparing);
+  prepareTrackPoints(keyframe, frame, predictedPose);
+  stopTimer(kTimerPreparing);
+
+  startTimer(kTimerCoarseMatching);
+  selectCoarseSet(keyframe);
+  const int32_t found = searchPointsInKeyframeThreaded(keyframe, coarseSet_, frame, kCoarseRadius,
+                                                       kCoarseSubpixelIterations);
+  stopTimer(kTimerCoarseMatching);
+  if (found < kMinCoarseFound) {
+    std::printf("fail due to small found count\n");
+    return false;
+  }
+
+  startTimer(kTimerCoarsePosing);
+  Mat44f current = predictedPose;
+  float meanSquaredError = 0.0f;
+  const int32_t inliers =
+      iteratePose(Stage::kCoarse, coarseSet_, frame, &current, &meanSquaredError);
+  stopTimer(kTimerCoarsePosing);
+  if (inliers < kMinCoarseInliers) {
+    std::printf("fail due to small inlier count\n");
+    return false;
+  }
+  *pose = current;
+
+  startTimer(kTimerFineMatching);
+  const int32_t baseLevel = trackingBaseLevel(frame);
+  selectFineSet(keyframe, frame, current, baseLevel);
+  searchPointsInPreviousFrame(previous, previousPose, fineSet_, frame, current);
+  stopTimer(kTimerFineMatching);
+
+  startTimer(kTimerFinePosing);
+  buildIterationSet();
+  iteratePose(Stage::kFine, iterationSet_, frame, &current, &meanSquaredError);
+  stopTimer(kTimerFinePosing);
+  *pose = current;
+  *error = meanSquaredError;
+
+  printTimer(kTimerPreparing);
+  printTimer(kTimerCoarseMatching);
+  printTimer(kTimerCoarsePosing);
+  printTimer(kTimerFineMatching);
+  printTimer(kTimerFinePosing);
+  return true;
+}
+
+}  // namespace vornik

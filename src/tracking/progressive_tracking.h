@@ -1,0 +1,69 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "features/frame.h"
+#include "tracking/keyframe.h"
+#include "tracking/least_squares6.h"
+#include "tracking/pose_types.h"
+
+namespace vornik {
+
+// Projects every track point of the keyframe into the frame's base level
+// with `pose`, and chooses each point's search level (one of base - 1, base,
+// base + 1, from how much the projection scales the keyframe around it) and
+// its template warp. Resets the in-image, searched, found and inlier flags.
+void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& pose);
+
+// Derivatives of the point's projection at a level of width `width` with
+// respect to the six pose-update components, from its camera position.
+void computeJacobians(TrackPoint& point, int32_t width);
+
+// Frame-to-frame refinement of a target pose: patch search around the
+// projections of a predicted pose, then robust Gauss-Newton on SE(3), first
+// on a coarse level with few points, then on the search levels with more.
+// Holds the working storage of the pose update, so each tracker owns one.
+class ProgressiveTracking {
+ public:
+  static constexpr int32_t kCoarsePoints = 35;
+  static constexpr int32_t kFinePoints = 70;
+  static constexpr int32_t kMinCoarseFound = 15;
+  static constexpr int32_t kMinCoarseInliers = 8;
+
+  // Templates from the keyframe only: the first frame after an initial pose.
+  bool trackFromKeyframe(Keyframe& keyframe, const Frame& frame, const Mat44f& predictedPose,
+                         Mat44f* pose, float* error);
+
+  // Steady state: coarse templates from the keyframe (searched on three
+  // threads), fine templates from `previous`, the last tracked frame, where
+  // `previousPose` put the target.
+  bool trackFromPreviousFrame(Keyframe& keyframe, const Frame& previous, const Mat44f& previousPose,
+                              const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
+                              float* error);
+
+  // One Tukey-weighted Gauss-Newton step over the found points. A fixed
+  // squared scale of 0 or less estimates it from the median squared error.
+  // Sets the points' errors, weights and inlier flags.
+  SixVector computePoseUpdate(const std::vector<TrackPoint*>& points, float fixedScale2,
+                              float* meanSquaredError, int32_t* inlierCount);
+
+ private:
+  enum class Stage { kCoarse, kFine };
+  // Ten update iterations of `pose` on `points`; returns the last inlier count.
+  int32_t iteratePose(Stage stage, const std::vector<TrackPoint*>& points, const Frame& frame,
+                      Mat44f* pose, float* meanSquaredError);
+  void selectCoarseSet(Keyframe& keyframe);
+  // With `previousFrameLevel` >= 0, joining points search on that level.
+  void selectFineSet(Keyframe& keyframe, const Frame& frame, const Mat44f& pose,
+                     int32_t previousFrameLevel);
+  void buildIterationSet();
+
+  LeastSquares6 system_;
+  std::vector<float> squaredErrors_;
+  SixVector lastUpdate_;
+  std::vector<TrackPoint*> coarseSet_;
+  std::vector<TrackPoint*> fineSet_;
+  std::vector<TrackPoint*> iterationSet_;
+};
+
+}  // namespace vornik
