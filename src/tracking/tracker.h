@@ -1,10 +1,20 @@
 #pragma once
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "database/ardb_mngr.h"
+#include "features/feature.h"
+#include "features/feature_extractor.h"
+#include "features/frame.h"
+#include "features/random.h"
 #include "manager/trackable.h"
+#include "tracking/keyframe.h"
+#include "tracking/matrix.h"
+#include "tracking/pose_types.h"
+#include "tracking/progressive_tracking.h"
 
 namespace vornik {
 
@@ -16,7 +26,19 @@ enum TrackerResult : int32_t {
   kTrackFailed = 12,
 };
 
-// Turns the recogniser's verdict into a pose, frame after frame.
+// The identifier of a recognition text: the quoted value after the first
+// "id" key. False when there is no such non-empty value.
+bool extractTargetId(const std::string& recognition, std::string* id);
+
+// Motion model: the pose predicted from the last pose and the velocity.
+Mat44f predictPose(const SixVector& velocity, const Mat44f& pose);
+// Decaying average of the velocity with the motion from `oldPose` to `newPose`.
+SixVector updateVelocity(const SixVector& velocity, const Mat44f& oldPose, const Mat44f& newPose);
+
+// Turns the recogniser's verdict into a pose, frame after frame: an initial
+// pose from feature matches when the target is new, then frame-to-frame
+// tracking against the target's keyframe and the last tracked frame. One
+// thread at a time; each instance owns all of its working storage.
 class Tracker {
  public:
   Tracker();
@@ -26,6 +48,10 @@ class Tracker {
 
   int32_t init(int32_t width, int32_t height, int32_t pixelFormat,
                std::shared_ptr<ArdbMngr> database);
+  // `pixels`: one camera frame of the size and format given to init. Returns
+  // 0 with `result` filled, 12 when no pose was found (the result is still
+  // filled after a tracking failure, untouched after an initial-pose
+  // failure), or the database's code when the target image cannot be read.
   int32_t track(const uint8_t* pixels, Trackable& result, std::string hint,
                 std::string recognition);
 
@@ -33,9 +59,35 @@ class Tracker {
   // The AR manager clears it to force a new initial pose.
   void setKeyframeTargetId(const std::string& id) { keyframeTargetId_ = id; }
 
+  // Writes pose (column-major, translation in target pixels), size, id, name
+  // and distance of the current target into `result`.
+  void fillResult(Trackable& result, const MatrixPtr& pose, const std::string& id);
+
  private:
+  void loadTrackingData(const std::string& id);
+  int32_t trackInitialPose(const uint8_t* pixels, Trackable& result, const std::string& id);
+  int32_t trackProgressive(const uint8_t* pixels, Trackable& result, const std::string& id);
+  bool trackFromKeyframe(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
+                         float* error);
+  bool trackFromPreviousFrame(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
+                              float* error);
+
   std::shared_ptr<ArdbMngr> database_;
+  std::string loadedTargetId_;
+  int32_t targetWidth_ = 0;
+  int32_t targetHeight_ = 0;
+  std::vector<FeaturePtr> targetFeatures_;
   std::string keyframeTargetId_;
+  std::shared_ptr<FeatureExtractor> featureExtractor_;
+  int32_t pixelFormat_ = 0;
+  MatrixPtr poseMatrix_;
+  std::vector<std::unique_ptr<Keyframe>> keyframes_;
+  Mat44f pose_ = Mat44f::identity();
+  SixVector velocity_;
+  std::unique_ptr<Frame> previousFrame_;
+  std::map<std::string, std::string> nameCache_;
+  ProgressiveTracking progressive_;
+  Random random_;  // RANSAC samples of the initial pose
 };
 
 }  // namespace vornik

@@ -1,0 +1,221 @@
+#include "tracking/tracker.h"
+
+#include <cJSON.h>
+
+#include <cstdio>
+
+#include "features/corner_detection.h"
+#include "manager/profiler.h"
+#include "platform/clock.h"
+#include "tracking/initial_pose.h"
+#include "tracking/se3.h"
+
+namespace vornik {
+namespace {
+
+constexpr float kVelocityBlend = 0.5f;
+constexpr float kVelocityDecay = 0.9f;
+// A keyframe-tracked frame is kept as the next reference only when its mean
+// squared reprojection error (pixels squared) is below this.
+constexpr float kMaxReferenceError = 2.0f;
+
+}  // namespace
+
+bool extractTargetId(const std::string& recognition, std::string* id) {
+  const size_t key = recognition.find("\"id\"");
+  if (key == std::string::npos) return false;
+  const size_t colon = recognition.find(':', key + 4);
+  if (colon == std::string::npos) return false;
+  const size_t open = recognition.find('"', colon + 1);
+  if (open == std::string::npos) return false;
+  const size_t close = recognition.find('"', open + 1);
+  if (close == std::string::npos || close == open + 1) return false;
+  *id = recognition.substr(open + 1, close - open - 1);
+  return true;
+}
+
+Mat44f predictPose(const SixVector& velocity, const Mat44f& pose) {
+  return se3Exp(velocity) * pose;
+}
+
+SixVector updateVelocity(const SixVector& velocity, const Mat44f& oldPose, const Mat44f& newPose) {
+  const SixVector delta = se3Ln(newPose * rigidInverse(oldPose));
+  SixVector next;
+  for (int i = 0; i < 6; ++i) {
+    next[i] = (velocity[i] * kVelocityBlend + delta[i] * kVelocityBlend) * kVelocityDecay;
+  }
+  return next;
+}
+
+Tracker::Tracker() = default;
+Tracker::~Tracker() = default;
+
+int32_t Tracker::init(int32_t width, int32_t height, int32_t pixelFormat,
+                      std::shared_ptr<ArdbMngr> database) {
+  database_ = std::move(database);
+  if (pixelFormat != 0 && pixelFormat != 1) return kTrackBadPixelFormat;
+  loadedTargetId_.clear();
+  keyframeTargetId_.clear();
+  featureExtractor_ = std::make_shared<FeatureExtractor>(width, height, pixelFormat);
+  pixelFormat_ = pixelFormat;
+  nameCache_.clear();
+  return kTrackOk;
+}
+
+int32_t Tracker::track(const uint8_t* pixels, Trackable& result, std::string /*hint*/,
+                       std::string recognition) {
+  std::string id;
+  // Nothing to track without an identifier, a frame or an init.
+  if (!extractTargetId(recognition, &id) || pixels == nullptr || !featureExtractor_ || !database_) {
+    return kTrackFailed;
+  }
+  if (id != loadedTargetId_) loadTrackingData(id);
+  if (id != keyframeTargetId_) return trackInitialPose(pixels, result, id);
+  return trackProgressive(pixels, result, id);
+}
+
+void Tracker::loadTrackingData(const std::string& id) {
+  const int32_t start = processClockMs();
+  targetFeatures_.clear();
+  database_->loadTargetFeatures(targetFeatures_, targetWidth_, targetHeight_, id);
+  loadedTargetId_ = id;
+  std::printf("When (OrgImgId != ImgId) time: %d ms\n", processClockMs() - start);
+}
+
+int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, const std::string& id) {
+  startTimer(kTimerInitPoseTotal);
+  std::shared_ptr<FeatureMngr> frameFeatures = featureExtractor_->extract(pixels);
+  int32_t code = kTrackFailed;
+  if (frameFeatures) {
+    startTimer(kTimerInitPoseDescription);
+    const std::vector<FeaturePtr> described = frameFeatures->describe();
+    stopTimer(kTimerInitPoseDescription);
+    code = estimateInitialPose(targetFeatures_, targetWidth_, described, featureExtractor_->width(),
+                               featureExtractor_->height(), random_, &poseMatrix_);
+  }
+  stopTimer(kTimerInitPoseTotal);
+  if (code != kInitialPoseOk) {
+    std::printf("### Fail to initial pose estimation\n");
+    return kTrackFailed;
+  }
+
+  keyframeTargetId_ = id;
+  uint8_t* image = nullptr;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t grey = 0;
+  const int32_t loaded = database_->loadTargetImage(image, width, height, grey, id);
+  if (loaded != kDbOk) {
+    delete[] image;
+    // The keyframe in place belongs to another target: do not track against it.
+    keyframeTargetId_.clear();
+    return loaded;
+  }
+  auto gray = std::make_unique<GrayImage>(width, height, image, grey == 0);
+  delete[] image;
+
+  keyframes_.clear();
+  auto keyframe = std::make_unique<Keyframe>();
+  keyframe->buildPyramid(std::move(gray));
+  detectTrackingCorners(keyframe.get());
+  keyframe->buildTrackPoints();
+  keyframes_.push_back(std::move(keyframe));
+  previousFrame_.reset();
+
+  pose_ = se3Exp(se3Ln(toMat44f(*poseMatrix_)));
+  velocity_ = SixVector();
+  fillResult(result, poseMatrix_, id);
+  return kTrackOk;
+}
+
+int32_t Tracker::trackProgressive(const uint8_t* pixels, Trackable& result, const std::string& id) {
+  if (keyframes_.empty()) return kTrackFailed;
+  startTimer(kTimerTotal);
+  startTimer(kTimerPreprocessing);
+  auto frame = std::make_unique<Frame>();
+  frame->buildPyramid(std::make_unique<GrayImage>(
+      featureExtractor_->width(), featureExtractor_->height(), pixels, pixelFormat_ == 0));
+  stopTimer(kTimerPreprocessing);
+  startTimer(kTimerTracking);
+
+  const Mat44f predicted = predictPose(velocity_, pose_);
+  Mat44f newPose = predicted;
+  float error = 0.0f;
+  bool success = false;
+  if (!previousFrame_) {
+    success = trackFromKeyframe(*frame, predicted, &newPose, &error);
+    if (success && error < kMaxReferenceError) previousFrame_ = std::move(frame);
+  } else {
+    success = trackFromPreviousFrame(*frame, predicted, &newPose, &error);
+    previousFrame_.reset();
+    if (success) previousFrame_ = std::move(frame);
+  }
+
+  stopTimer(kTimerTracking);
+  stopTimer(kTimerTotal);
+  printTimer(kTimerTotal);
+  printTimer(kTimerPreprocessing);
+  printTimer(kTimerTracking);
+
+  if (success) {
+    velocity_ = updateVelocity(velocity_, pose_, newPose);
+    pose_ = newPose;
+  }
+  poseMatrix_ = fromMat44f(pose_);
+  if (!success) std::printf("### Fail to progressive pose estimation\n");
+  fillResult(result, poseMatrix_, id);
+  return success ? kTrackOk : kTrackFailed;
+}
+
+bool Tracker::trackFromKeyframe(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
+                                float* error) {
+  return progressive_.trackFromKeyframe(*keyframes_.front(), frame, predictedPose, pose, error);
+}
+
+bool Tracker::trackFromPreviousFrame(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
+                                     float* error) {
+  return progressive_.trackFromPreviousFrame(*keyframes_.front(), *previousFrame_, pose_, frame,
+                                             predictedPose, pose, error);
+}
+
+void Tracker::fillResult(Trackable& result, const MatrixPtr& pose, const std::string& id) {
+  if (!pose || pose->rows() != 4 || pose->cols() != 4) return;
+  const Matrix& p = *pose;
+  float* out = result.pose();
+  for (int c = 0; c < 4; ++c) {
+    for (int r = 0; r < 4; ++r) out[4 * c + r] = static_cast<float>(p(r, c));
+  }
+  const float width = static_cast<float>(targetWidth_);
+  for (int i = 12; i < 15; ++i) out[i] *= width;
+  result.setWidth(width);
+  result.setHeight(static_cast<float>(targetHeight_));
+  result.setId(id);
+
+  auto cached = nameCache_.find(id);
+  if (cached != nameCache_.end()) {
+    result.setName(cached->second);
+  } else {
+    char* buffer = nullptr;
+    if (database_) database_->loadTargetInfo(buffer, id);
+    cJSON* document = buffer != nullptr ? cJSON_Parse(buffer) : nullptr;
+    delete[] buffer;
+    if (document == nullptr) return;
+    const cJSON* name = cJSON_GetObjectItem(document, "TrackableName");
+    // A document without a text name leaves the name as it is.
+    if (cJSON_IsString(name) && name->valuestring != nullptr) {
+      nameCache_[id] = name->valuestring;
+      result.setName(name->valuestring);
+    }
+    cJSON_Delete(document);
+  }
+
+  float headerValue = 1.0f;
+  if (database_) {
+    const auto& values = database_->headerValues();
+    auto it = values.find(id);
+    if (it != values.end()) headerValue = it->second;
+  }
+  result.setDistance(static_cast<float>(headerValue * p(2, 3)));
+}
+
+}  // namespace vornik
