@@ -1,5 +1,6 @@
 #include "database/ardb_mngr.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -152,8 +153,20 @@ int32_t ArdbMngr::buildMappingTables() {
 
   // Same records as readDescriptors, indexed straight from the entry bytes
   // without building feature objects first.
-  size_t featureCount = 0;
+  std::vector<std::string> names;
+  std::vector<std::pair<int32_t, uint32_t>> negativePairs;
+  std::vector<std::pair<int32_t, uint32_t>> positivePairs;
   std::vector<uint8_t> bytes;
+  size_t recordBound = 0;
+  for (const FileInfoPtr& info : fileInfos_) {
+    if (info->entryName().find(kDescriptorExtension) != std::string::npos) {
+      recordBound += info->entrySize() / kDescriptorRecordBytes;
+    }
+  }
+  // Sizes come from the file directory: a bound, not a promise.
+  recordBound = std::min<size_t>(recordBound, size_t{1} << 22);
+  negativePairs.reserve(recordBound);
+  positivePairs.reserve(recordBound);
   for (const FileInfoPtr& info : fileInfos_) {
     const std::string& entryName = info->entryName();
     if (entryName.find(kDescriptorExtension) == std::string::npos) continue;
@@ -161,15 +174,16 @@ int32_t ArdbMngr::buildMappingTables() {
     auto owner = groupFileOf_.find(target);
     // The entry actually read is the one in the target's registered group.
     if (owner == groupFileOf_.end() || owner->second != info->groupPath()) continue;
+    const uint32_t nameIndex = static_cast<uint32_t>(names.size());
+    names.push_back(target);
     float value = 0.0f;
     int32_t result = readEntry(target, kDescriptorExtension, bytes);
     if (result == kDbOk) {
-      result = walkDescriptorEntry(bytes.data(), bytes.size(), value,
-                                   [&](const DescriptorRecordView& record) {
-                                     MappingTable& table = record.polarity ? *positive : *negative;
-                                     table.add(descriptorKey(record.descriptor), target);
-                                     ++featureCount;
-                                   });
+      result = walkDescriptorEntry(
+          bytes.data(), bytes.size(), value, [&](const DescriptorRecordView& record) {
+            (record.polarity ? positivePairs : negativePairs)
+                .emplace_back(descriptorKey(record.descriptor), nameIndex);
+          });
     }
     if (result != kDbOk) {
       logMessage("Fail to read descriptor: %s\n", entryName.c_str());
@@ -177,6 +191,9 @@ int32_t ArdbMngr::buildMappingTables() {
       headerValues_[target] = value;
     }
   }
+  const size_t featureCount = negativePairs.size() + positivePairs.size();
+  negative->addAll(negativePairs, names);
+  positive->addAll(positivePairs, names);
 
   long t2 = processClockMs();
   logMessage("\n Make mapping table time : %ld ms\n", t2 - t1);

@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vornik {
@@ -15,6 +16,11 @@ using NameListPtr = std::shared_ptr<const NameList>;
 class MappingTable {
  public:
   void add(int32_t key, const std::string& name);
+  // The same table as add(key, names[index]) for every (key, index) pair in
+  // order, built in one pass: pairs are sorted stably by key and the lists of
+  // all new keys share one allocation. `pairs` is reordered.
+  void addAll(std::vector<std::pair<int32_t, uint32_t>>& pairs,
+              const std::vector<std::string>& names);
   // The stored list, shared; an absent key gives an empty list and inserts nothing.
   NameListPtr find(int32_t key) const;
   // 0 on success, 6 when the file cannot be created.

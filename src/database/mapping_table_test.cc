@@ -36,6 +36,42 @@ TEST(MappingTable, KeepsDistinctNamesInFirstAddedOrderAndKeysAscending) {
   EXPECT_EQ(table.serialize(), expected);
 }
 
+TEST(MappingTable, BulkAddMatchesOneByOneAdds) {
+  std::vector<std::string> names = {"n0", "n1", "a-much-longer-target-name-2", "n3"};
+  std::vector<std::pair<int32_t, uint32_t>> pairs;
+  uint32_t state = 7;
+  for (int i = 0; i < 3000; ++i) {
+    state = state * 1664525u + 1013904223u;
+    // Few keys, so lists get several names in a scrambled first-seen order.
+    pairs.emplace_back(static_cast<int32_t>((state >> 20) % 300) * 0x10101, (state >> 10) % 4);
+  }
+  MappingTable oneByOne;
+  for (const auto& pair : pairs) oneByOne.add(pair.first, names[pair.second]);
+  MappingTable bulk;
+  std::vector<std::pair<int32_t, uint32_t>> copy = pairs;
+  bulk.addAll(copy, names);
+  EXPECT_EQ(bulk.serialize(), oneByOne.serialize());
+  EXPECT_EQ(bulk.keyCount(), oneByOne.keyCount());
+  for (const auto& pair : pairs) EXPECT_EQ(*bulk.find(pair.first), *oneByOne.find(pair.first));
+
+  // Keys outside 24 bits take the comparison sort; the result is the same.
+  MappingTable wide;
+  MappingTable wideOneByOne;
+  std::vector<std::pair<int32_t, uint32_t>> widePairs = {
+      {-3, 1}, {1 << 30, 0}, {-3, 0}, {2, 2}, {-3, 1}};
+  for (const auto& pair : widePairs) wideOneByOne.add(pair.first, names[pair.second]);
+  wide.addAll(widePairs, names);
+  EXPECT_EQ(wide.serialize(), wideOneByOne.serialize());
+
+  // Later adds and a second bulk add extend the shared lists correctly.
+  bulk.add(pairs[0].first, "late");
+  oneByOne.add(pairs[0].first, "late");
+  std::vector<std::pair<int32_t, uint32_t>> more = {{5, 0}, {pairs[1].first, 3}, {5, 1}};
+  for (const auto& pair : more) oneByOne.add(pair.first, names[pair.second]);
+  bulk.addAll(more, names);
+  EXPECT_EQ(bulk.serialize(), oneByOne.serialize());
+}
+
 TEST(MappingTable, AbsentKeyGivesEmptyListAndInsertsNothing) {
   MappingTable table;
   EXPECT_TRUE(table.find(7)->empty());
