@@ -1,0 +1,227 @@
+#include "tracking/initial_pose.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "features/feature_extractor.h"
+#include "features/test_photos.h"
+#include "tracking/feature_matching.h"
+#include "tracking/se3.h"
+
+namespace vornik {
+namespace {
+
+constexpr int32_t kCamW = 640;
+constexpr int32_t kCamH = 480;
+
+// Camera from target plane (units of the target width).
+struct TruePose {
+  double r[3][3];
+  double t[3];
+};
+
+TruePose makePose(float rx, float ry, float rz, double tx, double ty, double tz) {
+  const Matrix33F rf = so3Exp(Vector3F(rx, ry, rz));
+  TruePose p;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) p.r[i][j] = rf(i, j);
+  p.t[0] = tx;
+  p.t[1] = ty;
+  p.t[2] = tz;
+  return p;
+}
+
+// Target pixel (from the centre, y up) of a W-wide target to camera pixel.
+void project(const TruePose& p, double x, double y, int32_t targetW, double* u, double* v) {
+  const double X = x / targetW, Y = y / targetW;
+  double c[3];
+  for (int i = 0; i < 3; ++i) c[i] = p.r[i][0] * X + p.r[i][1] * Y + p.t[i];
+  *u = kCamW * c[0] / c[2] + kCamW / 2.0;
+  *v = kCamW * c[1] / c[2] + kCamH / 2.0;
+}
+
+void expectPoseNear(const Matrix& pose, const TruePose& truth, double rotTol, double transTol) {
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) EXPECT_NEAR(pose(i, j), truth.r[i][j], rotTol) << i << "," << j;
+    EXPECT_NEAR(pose(i, 3), truth.t[i], transTol) << i;
+  }
+}
+
+FeaturePtr described(int32_t x, int32_t y, uint8_t polarity, Random& rng) {
+  auto f = std::make_shared<Feature>();
+  f->x = x;
+  f->y = y;
+  f->polarity = polarity;
+  f->descriptor.reset(new uint8_t[kDescriptorBytes]);
+  for (int k = 0; k < kDescriptorBytes; ++k)
+    f->descriptor[k] = static_cast<uint8_t>(rng.uniform(256));
+  return f;
+}
+
+FeaturePtr copyWithNoise(const Feature& src, int32_t x, int32_t y, Random& rng) {
+  auto f = std::make_shared<Feature>();
+  f->x = x;
+  f->y = y;
+  f->polarity = src.polarity;
+  f->descriptor.reset(new uint8_t[kDescriptorBytes]);
+  for (int k = 0; k < kDescriptorBytes; ++k) {
+    const int v = src.descriptor[k] + static_cast<int>(rng.uniform(9)) - 4;
+    f->descriptor[k] = static_cast<uint8_t>(std::min(255, std::max(0, v)));
+  }
+  return f;
+}
+
+// `matched` target features seen in the frame at their projections, plus
+// unrelated features on both sides (random descriptors never come within
+// distance 300 of each other).
+void syntheticScene(const TruePose& pose, int matched, int extra, int32_t targetW, uint32_t seed,
+                    std::vector<FeaturePtr>* target, std::vector<FeaturePtr>* frame) {
+  Random rng(seed);
+  target->clear();
+  frame->clear();
+  for (int i = 0; i < matched + extra; ++i) {
+    const int32_t x = static_cast<int32_t>(rng.uniform(targetW)) - targetW / 2;
+    const int32_t y = static_cast<int32_t>(rng.uniform(targetW * 3 / 4)) - targetW * 3 / 8;
+    target->push_back(described(x, y, static_cast<uint8_t>(rng.uniform(2)), rng));
+    if (i < matched) {
+      double u, v;
+      project(pose, x, y, targetW, &u, &v);
+      frame->push_back(copyWithNoise(*target->back(), static_cast<int32_t>(std::lround(u)),
+                                     static_cast<int32_t>(std::lround(v)), rng));
+    }
+  }
+  for (int i = 0; i < extra; ++i) {
+    frame->push_back(described(static_cast<int32_t>(rng.uniform(kCamW)),
+                               static_cast<int32_t>(rng.uniform(kCamH)), 0, rng));
+  }
+  for (size_t i = frame->size(); i > 1; --i) std::swap((*frame)[i - 1], (*frame)[rng.uniform(i)]);
+}
+
+TEST(InitialPoseTest, RecoversSyntheticPose) {
+  const int32_t targetW = 400;
+  const TruePose truth = makePose(2.9f, 0.3f, -0.2f, 0.05, -0.03, 1.6);
+  std::vector<FeaturePtr> target, frame;
+  syntheticScene(truth, 80, 40, targetW, 12, &target, &frame);
+  Random rng(1);
+  MatrixPtr pose;
+  ASSERT_EQ(estimateInitialPose(target, targetW, frame, kCamW, kCamH, rng, &pose), kInitialPoseOk);
+  ASSERT_TRUE(pose);
+  ASSERT_EQ(pose->rows(), 4);
+  // Frame positions are whole pixels: about 1e-3 of the 640-pixel focal length.
+  expectPoseNear(*pose, truth, 0.01, 0.01);
+  EXPECT_EQ((*pose)(3, 3), 1.0);
+}
+
+TEST(InitialPoseTest, SeventeenPairsProceedSixteenDoNot) {
+  const int32_t targetW = 400;
+  const TruePose truth = makePose(3.0f, 0.0f, 0.0f, 0.0, 0.0, 2.0);
+  std::vector<FeaturePtr> target, frame;
+  syntheticScene(truth, 17, 10, targetW, 3, &target, &frame);
+  Random rng(1);
+  MatrixPtr pose;
+  EXPECT_EQ(estimateInitialPose(target, targetW, frame, kCamW, kCamH, rng, &pose), kInitialPoseOk);
+  EXPECT_TRUE(pose);
+
+  syntheticScene(truth, 16, 10, targetW, 3, &target, &frame);
+  MatrixPtr untouched;
+  EXPECT_EQ(estimateInitialPose(target, targetW, frame, kCamW, kCamH, rng, &untouched),
+            kInitialPoseNotEnoughMatches);
+  EXPECT_FALSE(untouched);
+}
+
+TEST(InitialPoseTest, InconsistentMatchesFailWithoutTouchingThePose) {
+  // 40 mutual matches at random frame positions: no homography explains half.
+  std::vector<FeaturePtr> target, frame;
+  Random rng(44);
+  for (int i = 0; i < 40; ++i) {
+    target.push_back(described(static_cast<int32_t>(rng.uniform(400)) - 200,
+                               static_cast<int32_t>(rng.uniform(300)) - 150, 1, rng));
+    frame.push_back(copyWithNoise(*target.back(), static_cast<int32_t>(rng.uniform(kCamW)),
+                                  static_cast<int32_t>(rng.uniform(kCamH)), rng));
+  }
+  auto sentinel = Matrix::identity(4);
+  MatrixPtr pose = sentinel;
+  Random sampler(2);
+  EXPECT_EQ(estimateInitialPose(target, 400, frame, kCamW, kCamH, sampler, &pose),
+            kInitialPoseFailed);
+  EXPECT_EQ(pose, sentinel);
+  // A target without width cannot be posed either.
+  const TruePose truth = makePose(3.0f, 0.0f, 0.0f, 0.0, 0.0, 2.0);
+  syntheticScene(truth, 40, 0, 400, 5, &target, &frame);
+  EXPECT_EQ(estimateInitialPose(target, 0, frame, kCamW, kCamH, sampler, &pose),
+            kInitialPoseFailed);
+  EXPECT_EQ(pose, sentinel);
+}
+
+// Renders the W x H grey target into a 640 x 480 frame under `pose`
+// (bilinear, mid-grey outside the target).
+std::vector<uint8_t> renderFrame(const std::vector<uint8_t>& targetPixels, int32_t w, int32_t h,
+                                 const TruePose& pose) {
+  // Frame pixel -> target plane: inverse of G = K [r1 r2 t].
+  const double k[3][3] = {{kCamW, 0, kCamW / 2.0}, {0, kCamW, kCamH / 2.0}, {0, 0, 1}};
+  double g[3][3];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      g[i][j] = 0;
+      for (int l = 0; l < 3; ++l) g[i][j] += k[i][l] * (j < 2 ? pose.r[l][j] : pose.t[l]);
+    }
+  const double det = g[0][0] * (g[1][1] * g[2][2] - g[1][2] * g[2][1]) -
+                     g[0][1] * (g[1][0] * g[2][2] - g[1][2] * g[2][0]) +
+                     g[0][2] * (g[1][0] * g[2][1] - g[1][1] * g[2][0]);
+  double inv[3][3];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      const int a = (j + 1) % 3, b = (j + 2) % 3, c = (i + 1) % 3, d = (i + 2) % 3;
+      inv[i][j] = (g[a][c] * g[b][d] - g[a][d] * g[b][c]) / det;
+    }
+  std::vector<uint8_t> frame(static_cast<size_t>(kCamW) * kCamH, 128);
+  for (int v = 0; v < kCamH; ++v) {
+    for (int u = 0; u < kCamW; ++u) {
+      const double z = inv[2][0] * u + inv[2][1] * v + inv[2][2];
+      const double X = (inv[0][0] * u + inv[0][1] * v + inv[0][2]) / z;
+      const double Y = (inv[1][0] * u + inv[1][1] * v + inv[1][2]) / z;
+      const double x = X * w + w / 2 - 0.5;
+      const double y = h / 2 - Y * w - 0.5;
+      const int x0 = static_cast<int>(std::floor(x)), y0 = static_cast<int>(std::floor(y));
+      if (x0 < 0 || y0 < 0 || x0 + 1 >= w || y0 + 1 >= h) continue;
+      const double fx = x - x0, fy = y - y0;
+      const uint8_t* p = &targetPixels[static_cast<size_t>(y0) * w + x0];
+      const double val =
+          (1 - fy) * ((1 - fx) * p[0] + fx * p[1]) + fy * ((1 - fx) * p[w] + fx * p[w + 1]);
+      frame[static_cast<size_t>(v) * kCamW + u] = static_cast<uint8_t>(std::lround(val));
+    }
+  }
+  return frame;
+}
+
+TEST(InitialPoseTest, PosesTheSampleTargetInARenderedFrame) {
+  const auto photo = testing_photos::loadPhoto(std::string(VORNIK_DATA_DIR) + "/sample_target.jpg");
+  ASSERT_GT(photo.width, 0);
+  const int32_t w = photo.width, h = photo.height;
+
+  // Target features as the database stores them: centred, y up.
+  FeatureExtractor targetExtractor(w, h, 1);
+  std::vector<FeaturePtr> target = targetExtractor.extract(photo.gray.data())->describe();
+  for (FeaturePtr& f : target) {
+    f->x -= w / 2;
+    f->y = h / 2 - f->y;
+  }
+  ASSERT_GE(target.size(), 60u);
+
+  // Slightly tilted and turned, about 0.9 of the target's pixel size.
+  const TruePose truth = makePose(3.0f, 0.25f, 0.1f, 0.02, -0.04, 1.4);
+  const std::vector<uint8_t> frame = renderFrame(photo.gray, w, h, truth);
+  FeatureExtractor frameExtractor(kCamW, kCamH, 1);
+  const std::vector<FeaturePtr> frameFeatures = frameExtractor.extract(frame.data())->describe();
+
+  Random rng(1);
+  MatrixPtr pose;
+  ASSERT_EQ(estimateInitialPose(target, w, frameFeatures, kCamW, kCamH, rng, &pose),
+            kInitialPoseOk);
+  expectPoseNear(*pose, truth, 0.03, 0.03);
+}
+
+}  // namespace
+}  // namespace vornik
