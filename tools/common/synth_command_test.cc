@@ -1,5 +1,3 @@
-#include <sys/wait.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +5,10 @@
 #include <string>
 
 #include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
 
 #include "common/ground_truth.h"
 #include "common/pose_sequence.h"
@@ -40,7 +42,11 @@ ToolRun runTool(const std::string& arguments) {
   const std::string command = kTool + " " + arguments + " > " + base + ".out 2> " + base + ".err";
   ToolRun run;
   const int raw = std::system(command.c_str());
+#if defined(_WIN32)
+  run.status = raw;
+#else
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
   run.out = slurp(base + ".out");
   run.err = slurp(base + ".err");
   return run;
