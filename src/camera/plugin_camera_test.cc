@@ -11,6 +11,7 @@
 
 #include "camera/capture_plugin_loader.h"
 #include "manager/log.h"
+#include "render/renderer_gl.h"
 
 namespace vornik {
 namespace {
@@ -173,6 +174,25 @@ TEST_F(PluginCameraTest, StopWithoutStartAndRepeatedCyclesKeepWorking) {
   }
   // Each start reopens the source: every cycle begins again at frame 0.
   EXPECT_EQ(log_.frames().front().bytes[0], 0);
+}
+
+TEST_F(PluginCameraTest, RendererHandsTheHostWholeFramesWhileCapturing) {
+  RendererGL renderer;
+  camera_.addListener(&renderer);
+  camera_.setSource("frames:1000:64x8");
+  camera_.start();
+  ASSERT_TRUE(log_.waitForFrames(1));
+  std::vector<uint8_t> out(64 * 8 * 3);
+  for (int read = 0; read < 40; ++read) {
+    renderer.getVideoFrame(out.data());
+    // A frame's bytes run on from its first one; a torn copy would break that.
+    for (size_t i = 0; i < out.size(); ++i) {
+      ASSERT_EQ(out[i], static_cast<uint8_t>(out[0] + i)) << "read " << read << " byte " << i;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  camera_.stop();
+  camera_.removeAllListeners();
 }
 
 TEST_F(PluginCameraTest, EmptySourceIsIgnored) {

@@ -1,7 +1,5 @@
 #include "render/renderer_gl.h"
 
-#include <EGL/egl.h>
-#include <EGL/eglext.h>
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -10,66 +8,12 @@
 #include <memory>
 #include <vector>
 
+#include "render/testing/offscreen_gl_context.h"
+
 namespace vornik {
 namespace {
 
 constexpr GLenum kBgr = 0x80E0;
-
-// Off-screen OpenGL context on Mesa's software renderer: a pbuffer of the
-// screen size on the surfaceless platform, or on the default display.
-class OffscreenContext {
- public:
-  OffscreenContext(int width, int height) {
-    auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
-        eglGetProcAddress("eglGetPlatformDisplayEXT"));
-    if (getPlatformDisplay != nullptr) {
-      display_ = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-    }
-    if (display_ == EGL_NO_DISPLAY || !eglInitialize(display_, nullptr, nullptr)) {
-      display_ = eglGetDisplay(EGL_DEFAULT_DISPLAY);
-      if (display_ == EGL_NO_DISPLAY || !eglInitialize(display_, nullptr, nullptr)) {
-        display_ = EGL_NO_DISPLAY;
-        return;
-      }
-    }
-    const EGLint configAttributes[] = {EGL_SURFACE_TYPE,
-                                       EGL_PBUFFER_BIT,
-                                       EGL_RENDERABLE_TYPE,
-                                       EGL_OPENGL_BIT,
-                                       EGL_RED_SIZE,
-                                       8,
-                                       EGL_GREEN_SIZE,
-                                       8,
-                                       EGL_BLUE_SIZE,
-                                       8,
-                                       EGL_DEPTH_SIZE,
-                                       16,
-                                       EGL_NONE};
-    EGLConfig config;
-    EGLint count = 0;
-    if (!eglChooseConfig(display_, configAttributes, &config, 1, &count) || count < 1) return;
-    const EGLint surfaceAttributes[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
-    surface_ = eglCreatePbufferSurface(display_, config, surfaceAttributes);
-    if (surface_ == EGL_NO_SURFACE || !eglBindAPI(EGL_OPENGL_API)) return;
-    context_ = eglCreateContext(display_, config, EGL_NO_CONTEXT, nullptr);
-    if (context_ == EGL_NO_CONTEXT) return;
-    ready_ = eglMakeCurrent(display_, surface_, surface_, context_) == EGL_TRUE;
-    glViewport(0, 0, width, height);
-  }
-  ~OffscreenContext() {
-    if (display_ == EGL_NO_DISPLAY) return;
-    eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-    if (context_ != EGL_NO_CONTEXT) eglDestroyContext(display_, context_);
-    if (surface_ != EGL_NO_SURFACE) eglDestroySurface(display_, surface_);
-  }
-  bool ready() const { return ready_; }
-
- private:
-  EGLDisplay display_ = EGL_NO_DISPLAY;
-  EGLSurface surface_ = EGL_NO_SURFACE;
-  EGLContext context_ = EGL_NO_CONTEXT;
-  bool ready_ = false;
-};
 
 #define REQUIRE_GL(context)                                                       \
   if (!(context).ready()) {                                                       \
@@ -190,7 +134,7 @@ TEST(RendererGeometry, OddScreenSizeKeepsHalfPixels) {
 TEST(RendererGLDraw, FirstRowAtTopInBlueGreenRedOrder) {
   constexpr int kW = 128;
   constexpr int kH = 96;
-  OffscreenContext context(kW, kH);
+  OffscreenGlContext context(kW, kH);
   REQUIRE_GL(context);
   RendererGL renderer;
   const auto frame = blockFrame(kW, kH);
@@ -205,7 +149,7 @@ TEST(RendererGLDraw, FirstRowAtTopInBlueGreenRedOrder) {
 
 TEST(RendererGLDraw, LandscapeCropsTopAndBottomOfTallerFrame) {
   // 640 x 480 frames on a 640 x 360 screen: scale y 4/3, rows 60..419 visible.
-  OffscreenContext context(640, 360);
+  OffscreenGlContext context(640, 360);
   REQUIRE_GL(context);
   RendererGL renderer;
   const auto frame = blockFrame(640, 480);
@@ -225,7 +169,7 @@ TEST(RendererGLDraw, LandscapeCropsTopAndBottomOfTallerFrame) {
 TEST(RendererGLDraw, PortraitTurnsFrameAndCropsItsSides) {
   // 720 x 1280 portrait screen, 640 x 480 frames: the frame's top row runs down
   // the right edge, doubled in size; frame rows 60..420 are visible.
-  OffscreenContext context(720, 1280);
+  OffscreenGlContext context(720, 1280);
   REQUIRE_GL(context);
   RendererGL renderer;
   const auto frame = blockFrame(640, 480);
@@ -247,7 +191,7 @@ TEST(RendererGLDraw, PortraitTurnsFrameAndCropsItsSides) {
 TEST(RendererGLDraw, NothingDrawnBeforeScreenSizeOrFirstFrame) {
   constexpr int kW = 64;
   constexpr int kH = 48;
-  OffscreenContext context(kW, kH);
+  OffscreenGlContext context(kW, kH);
   REQUIRE_GL(context);
   glClearColor(1.0f, 0.0f, 1.0f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT);
@@ -271,7 +215,7 @@ TEST(RendererGLDraw, NothingDrawnBeforeScreenSizeOrFirstFrame) {
 TEST(RendererGLDraw, NewFrameSizeGetsNewTexture) {
   constexpr int kW = 96;
   constexpr int kH = 64;
-  OffscreenContext context(kW, kH);
+  OffscreenGlContext context(kW, kH);
   REQUIRE_GL(context);
   RendererGL renderer;
   renderer.updateRendering(kW, kH);
@@ -289,7 +233,7 @@ TEST(RendererGLUpload, UpdateVideoBackgroundFillsHostTexture) {
   // Odd width: rows of 3 x 33 bytes are not 4-byte aligned.
   constexpr int kW = 33;
   constexpr int kH = 17;
-  OffscreenContext context(8, 8);
+  OffscreenGlContext context(8, 8);
   REQUIRE_GL(context);
   std::vector<uint8_t> frame(kW * kH * 3);
   for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i * 7 + i / 99);
