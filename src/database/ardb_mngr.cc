@@ -114,6 +114,8 @@ int32_t ArdbMngr::initialize(std::string header) {
 void ArdbMngr::loadGroupFiles(std::vector<std::string> groups) {
   fileInfos_.clear();
   groupFileOf_.clear();
+  firstGroupOf_.clear();
+  reportedDuplicates_.clear();
   for (const std::string& group : groups) {
     if (loadGroupFile(group) != kDbOk) logMessage("%s is not valid group file!!\n", group.c_str());
   }
@@ -128,14 +130,16 @@ int32_t ArdbMngr::loadGroupFile(const std::string& groupName) {
   std::fclose(file);
   for (size_t i = first; i < fileInfos_.size(); ++i) {
     const std::string& entryName = fileInfos_[i]->entryName();
-    if (entryName.find(kDescriptorExtension) == std::string::npos) continue;
     std::string target = targetNameOf(entryName);
-    descriptorTargets_.insert(target);
-    auto it = groupFileOf_.find(target);
-    if (it != groupFileOf_.end() && it->second != groupPath) {
-      logMessage("Target %s is in both %s and %s; its entries are read from %s\n", target.c_str(),
-                 it->second.c_str(), groupPath.c_str(), groupPath.c_str());
+    auto seen = firstGroupOf_.emplace(target, groupPath).first;
+    if (seen->second != groupPath && reportedDuplicates_.emplace(target, groupPath).second) {
+      logMessage(
+          "Duplicate target %s in group files %s and %s; its entries are read from the "
+          "group of its last descriptor entry\n",
+          target.c_str(), seen->second.c_str(), groupPath.c_str());
     }
+    if (entryName.find(kDescriptorExtension) == std::string::npos) continue;
+    descriptorTargets_.insert(target);
     groupFileOf_[target] = groupPath;
   }
   return result;
@@ -179,11 +183,11 @@ int32_t ArdbMngr::buildMappingTables() {
     float value = 0.0f;
     int32_t result = readEntry(target, kDescriptorExtension, bytes);
     if (result == kDbOk) {
-      result = walkDescriptorEntry(
-          bytes.data(), bytes.size(), value, [&](const DescriptorRecordView& record) {
-            (record.polarity ? positivePairs : negativePairs)
-                .emplace_back(descriptorKey(record.descriptor), nameIndex);
-          });
+      result = walkDescriptorEntry(bytes.data(), bytes.size(), value,
+                                   [&](const DescriptorRecordView& record) {
+                                     (record.polarity ? positivePairs : negativePairs)
+                                         .emplace_back(descriptorKey(record.descriptor), nameIndex);
+                                   });
     }
     if (result != kDbOk) {
       logMessage("Fail to read descriptor: %s\n", entryName.c_str());

@@ -4,6 +4,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "database/database_result.h"
@@ -81,6 +82,9 @@ class ArdbMngr {
   std::set<std::string> descriptorTargets_;
   std::map<std::string, std::string> groupFileOf_;
   std::map<std::string, float> headerValues_;
+  // Group file in which each target name was first seen, for the duplicate warning.
+  std::map<std::string, std::string> firstGroupOf_;
+  std::set<std::pair<std::string, std::string>> reportedDuplicates_;
 };
 
 using ArdbMngrPtr = std::shared_ptr<ArdbMngr>;

@@ -361,17 +361,19 @@ TEST(ArdbMngrFaults, DuplicateTargetIsReportedAndReadFromTheFileItOpens) {
   GroupFileWriter second;
   ASSERT_TRUE(second.addEntry("dup.json", std::string("{\"TrackableName\":\"second\"}")));
   ASSERT_TRUE(second.addEntry("dup.dat", std::vector<uint8_t>{0, 0, 0, 0x40}));
+  ASSERT_TRUE(second.addEntry("pad.jpg", std::vector<uint8_t>{0xFF, 0xD8}));
   ASSERT_TRUE(second.writeFile(dir + "/second.db"));
 
   ArdbMngr mngr;
   mngr.setArdbAssetDirPath(dir);
   LogCapture log;
   mngr.loadGroupFiles({"first.db", "second.db"});
-  ASSERT_EQ(log.captured().size(), 1u);
+  ASSERT_EQ(log.captured().size(), 2u);
   const std::string& warning = log.captured()[0];
   EXPECT_NE(warning.find("dup"), std::string::npos);
   EXPECT_NE(warning.find(dir + "/first.db"), std::string::npos);
   EXPECT_NE(warning.find(dir + "/second.db"), std::string::npos);
+  EXPECT_NE(log.captured()[1].find("pad"), std::string::npos);
 
   char* info = nullptr;
   ASSERT_EQ(mngr.loadTargetInfo(info, "dup"), 0);
@@ -381,6 +383,13 @@ TEST(ArdbMngrFaults, DuplicateTargetIsReportedAndReadFromTheFileItOpens) {
   float header = 0.0f;
   ASSERT_EQ(mngr.readDescriptor(out, header, "dup"), 0);
   EXPECT_EQ(header, 2.0f);
+
+  // "pad" has no descriptor entry anywhere, so no group file is known for it.
+  uint8_t* pixels = nullptr;
+  int32_t w = 0;
+  int32_t h = 0;
+  int32_t g = 0;
+  EXPECT_EQ(mngr.loadTargetImage(pixels, w, h, g, "pad"), 6);
 }
 
 TEST(ArdbMngrFaults, InformationBufferIsAlwaysTerminated) {

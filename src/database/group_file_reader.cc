@@ -6,10 +6,6 @@
 
 namespace vornik {
 
-std::string targetNameOf(const std::string& entryName) {
-  return entryName.substr(0, entryName.find('.'));
-}
-
 int32_t readGroupEntries(std::FILE* file, const std::string& groupPath,
                          std::vector<FileInfoPtr>& out) {
   bool inRecord = false;
