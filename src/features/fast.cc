@@ -4,6 +4,11 @@
 #include <cassert>
 #include <cstddef>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define VORNIK_FAST_SSE2 1
+#endif
+
 namespace vornik {
 
 const int32_t kFastCircle[16][2] = {{0, 3},  {1, 3},  {2, 2},  {3, 1},   {3, 0},   {3, -1},
@@ -42,6 +47,130 @@ inline void circleMasks(const uint8_t* p, const int32_t offsets[16], int32_t thr
   *dark = d;
 }
 
+// Any 12-pixel arc covers at least three of the four compass pixels
+// (indices 0, 4, 8, 12), which rejects most pixels after four reads.
+inline bool passesCompass(const uint8_t* p, const int32_t offsets[16], int32_t threshold) {
+  const int32_t hi = p[0] + threshold;
+  const int32_t lo = p[0] - threshold;
+  const int32_t a = p[offsets[0]], b = p[offsets[4]], c = p[offsets[8]], d = p[offsets[12]];
+  const int brighter = (a > hi) + (b > hi) + (c > hi) + (d > hi);
+  const int darker = (a < lo) + (b < lo) + (c < lo) + (d < lo);
+  return brighter >= 3 || darker >= 3;
+}
+
+#if VORNIK_FAST_SSE2
+// Segment test of 16 neighbouring pixels at once; returns the first x it
+// did not handle. Unsigned byte comparisons via the sign flip.
+int32_t detectRowSse2(const uint8_t* row, int32_t width, const int32_t offsets[16],
+                      int32_t threshold, int32_t y, std::vector<Corner>* corners) {
+  const __m128i sign = _mm_set1_epi8(static_cast<char>(0x80));
+  const __m128i t = _mm_set1_epi8(static_cast<char>(threshold));
+  const __m128i one = _mm_set1_epi8(1);
+  const __m128i eleven = _mm_set1_epi8(11);
+  int32_t x = 3;
+  for (; x + 16 <= width - 3; x += 16) {
+    const uint8_t* p = row + x;
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // Saturation makes an impossible bound unreachable, as in the scalar test.
+    const __m128i hi = _mm_xor_si128(_mm_adds_epu8(c, t), sign);
+    const __m128i lo = _mm_xor_si128(_mm_subs_epu8(c, t), sign);
+    auto ring = [&](int i) {
+      return _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offsets[i])), sign);
+    };
+    const __m128i v0 = ring(0), v4 = ring(4), v8 = ring(8), v12 = ring(12);
+    const __m128i b0 = _mm_cmpgt_epi8(v0, hi), b4 = _mm_cmpgt_epi8(v4, hi);
+    const __m128i b8 = _mm_cmpgt_epi8(v8, hi), b12 = _mm_cmpgt_epi8(v12, hi);
+    const __m128i d0 = _mm_cmpgt_epi8(lo, v0), d4 = _mm_cmpgt_epi8(lo, v4);
+    const __m128i d8 = _mm_cmpgt_epi8(lo, v8), d12 = _mm_cmpgt_epi8(lo, v12);
+    // At least three of four: (a & b & (c | d)) | (c & d & (a | b)).
+    const __m128i brightCandidate =
+        _mm_or_si128(_mm_and_si128(_mm_and_si128(b0, b4), _mm_or_si128(b8, b12)),
+                     _mm_and_si128(_mm_and_si128(b8, b12), _mm_or_si128(b0, b4)));
+    const __m128i darkCandidate =
+        _mm_or_si128(_mm_and_si128(_mm_and_si128(d0, d4), _mm_or_si128(d8, d12)),
+                     _mm_and_si128(_mm_and_si128(d8, d12), _mm_or_si128(d0, d4)));
+    if (_mm_movemask_epi8(_mm_or_si128(brightCandidate, darkCandidate)) == 0) continue;
+
+    __m128i bright[16];
+    __m128i dark[16];
+    for (int i = 0; i < 16; ++i) {
+      const __m128i v = ring(i);
+      bright[i] = _mm_cmpgt_epi8(v, hi);
+      dark[i] = _mm_cmpgt_epi8(lo, v);
+    }
+    // Longest run of set masks around the circle (walked 27 steps so every
+    // run of 12 that wraps past index 15 is seen).
+    __m128i runBright = _mm_setzero_si128(), runDark = _mm_setzero_si128();
+    __m128i bestBright = _mm_setzero_si128(), bestDark = _mm_setzero_si128();
+    for (int k = 0; k < 27; ++k) {
+      runBright = _mm_and_si128(_mm_add_epi8(runBright, one), bright[k & 15]);
+      runDark = _mm_and_si128(_mm_add_epi8(runDark, one), dark[k & 15]);
+      bestBright = _mm_max_epu8(bestBright, runBright);
+      bestDark = _mm_max_epu8(bestDark, runDark);
+    }
+    const __m128i pass =
+        _mm_or_si128(_mm_cmpgt_epi8(bestBright, eleven), _mm_cmpgt_epi8(bestDark, eleven));
+    int mask = _mm_movemask_epi8(pass);
+    while (mask != 0) {
+      int bit = 0;
+      while (((mask >> bit) & 1) == 0) ++bit;
+      corners->push_back(Corner{x + bit, y});
+      mask &= mask - 1;
+    }
+  }
+  return x;
+}
+#endif
+
+// Largest b at which some 12-pixel arc is wholly brighter than centre + b or
+// darker than centre - b, plus one: the test passes exactly for b below it.
+// It is the best over arcs of the arc's smallest difference to the centre.
+inline int32_t arcStrength(const uint8_t* p, const int32_t offsets[16]) {
+  // The circle twice over, so every arc is a plain window.
+  alignas(16) int16_t diff[32];
+  const int16_t c = p[0];
+  for (int i = 0; i < 16; ++i) {
+    diff[i] = static_cast<int16_t>(p[offsets[i]] - c);
+    diff[i + 16] = diff[i];
+  }
+#if VORNIK_FAST_SSE2
+  __m128i minLo = _mm_load_si128(reinterpret_cast<const __m128i*>(diff));
+  __m128i minHi = _mm_load_si128(reinterpret_cast<const __m128i*>(diff + 8));
+  __m128i maxLo = minLo;
+  __m128i maxHi = minHi;
+  for (int k = 1; k < 12; ++k) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(diff + k));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(diff + 8 + k));
+    minLo = _mm_min_epi16(minLo, lo);
+    minHi = _mm_min_epi16(minHi, hi);
+    maxLo = _mm_max_epi16(maxLo, lo);
+    maxHi = _mm_max_epi16(maxHi, hi);
+  }
+  // Brighter arcs: the largest window minimum; darker arcs: the negated
+  // smallest window maximum.
+  const __m128i zero = _mm_setzero_si128();
+  __m128i best =
+      _mm_max_epi16(_mm_max_epi16(minLo, minHi),
+                    _mm_max_epi16(_mm_sub_epi16(zero, maxLo), _mm_sub_epi16(zero, maxHi)));
+  best = _mm_max_epi16(best, _mm_srli_si128(best, 8));
+  best = _mm_max_epi16(best, _mm_srli_si128(best, 4));
+  best = _mm_max_epi16(best, _mm_srli_si128(best, 2));
+  return std::max<int32_t>(0, static_cast<int16_t>(_mm_cvtsi128_si32(best)));
+#else
+  int32_t best = 0;
+  for (int i = 0; i < 16; ++i) {
+    int32_t lo = diff[i];
+    int32_t hi = diff[i];
+    for (int k = 1; k < 12; ++k) {
+      lo = std::min<int32_t>(lo, diff[i + k]);
+      hi = std::max<int32_t>(hi, diff[i + k]);
+    }
+    best = std::max(best, std::max(lo, -hi));
+  }
+  return best;
+#endif
+}
+
 }  // namespace
 
 void fastCircleOffsets(int32_t stride, int32_t offsets[16]) {
@@ -62,23 +191,18 @@ void detectFast12(const uint8_t* pixels, int32_t width, int32_t height, int32_t 
   if (pixels == nullptr || width < 7 || height < 7) return;
   int32_t offsets[16];
   fastCircleOffsets(stride, offsets);
-  const int32_t up = -3 * stride;
-  const int32_t down = 3 * stride;
   for (int32_t y = 3; y < height - 3; ++y) {
     const uint8_t* row = pixels + static_cast<ptrdiff_t>(y) * stride;
-    for (int32_t x = 3; x < width - 3; ++x) {
-      const uint8_t* p = row + x;
-      const int32_t hi = p[0] + threshold;
-      const int32_t lo = p[0] - threshold;
-      // Any 12-pixel arc covers at least three of the four compass pixels.
-      const int32_t n = p[down], e = p[3], s = p[up], w = p[-3];
-      const int brighter = (n > hi) + (e > hi) + (s > hi) + (w > hi);
-      const int darker = (n < lo) + (e < lo) + (s < lo) + (w < lo);
-      if (brighter < 3 && darker < 3) continue;
-      uint32_t bright;
-      uint32_t dark;
-      circleMasks(p, offsets, threshold, &bright, &dark);
-      if (hasArc(bright) || hasArc(dark)) corners->push_back(Corner{x, y});
+    int32_t x = 3;
+#if VORNIK_FAST_SSE2
+    if (threshold >= 0 && threshold <= 255) {
+      x = detectRowSse2(row, width, offsets, threshold, y, corners);
+    }
+#endif
+    for (; x < width - 3; ++x) {
+      if (passesCompass(row + x, offsets, threshold) && passesFast12(row + x, offsets, threshold)) {
+        corners->push_back(Corner{x, y});
+      }
     }
   }
 }
@@ -91,18 +215,13 @@ std::vector<Corner> detectFast12(const uint8_t* pixels, int32_t width, int32_t h
 }
 
 int32_t scoreFast12(const uint8_t* pixel, const int32_t offsets[16], int32_t threshold) {
-  int32_t bmin = threshold;
-  int32_t bmax = 255;
-  int32_t b = (bmin + bmax) / 2;
-  for (;;) {
-    if (passesFast12(pixel, offsets, b)) {
-      bmin = b;
-    } else {
-      bmax = b;
-    }
-    if (bmin == bmax - 1 || bmin == bmax) return bmin;
-    b = (bmin + bmax) / 2;
-  }
+  // The bisection over [threshold, 255] (bmin passes, bmax fails or is 255)
+  // ends on the last passing threshold, i.e. arcStrength - 1, held to
+  // [threshold, 254]; computing it directly gives the same value without
+  // eight segment tests.
+  if (threshold >= 254) return threshold;
+  const int32_t last = arcStrength(pixel, offsets) - 1;
+  return std::min(std::max(last, threshold), 254);
 }
 
 int32_t scoreFast12(const uint8_t* pixel, int32_t stride, int32_t threshold) {

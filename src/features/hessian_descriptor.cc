@@ -36,6 +36,57 @@ constexpr float kNoAngle = -1.0f;
 
 inline int32_t waveletScale(float scale) { return static_cast<int32_t>(scale + 0.5f); }
 
+// Both Haar responses of even size n at (row, column) from the 3 x 3 grid
+// of integral corners around it. Clamping each corner coordinate to the
+// image gives exactly the clipped box sums of haarX and haarY.
+inline void haarXY(const IntegralImage& integral, int32_t row, int32_t col, int32_t h, float* hx,
+                   float* hy) {
+  const int32_t H = integral.height();
+  const int32_t W = integral.width();
+  const int32_t r0 = std::min(std::max(row - h, 0), H);
+  const int32_t r1 = std::min(std::max(row, 0), H);
+  const int32_t r2 = std::min(std::max(row + h, 0), H);
+  const int32_t c0 = std::min(std::max(col - h, 0), W);
+  const int32_t c1 = std::min(std::max(col, 0), W);
+  const int32_t c2 = std::min(std::max(col + h, 0), W);
+  const uint32_t* d = integral.data();
+  const size_t s = static_cast<size_t>(integral.stride());
+  const uint32_t* p0 = d + r0 * s;
+  const uint32_t* p1 = d + r1 * s;
+  const uint32_t* p2 = d + r2 * s;
+  const uint32_t right = p2[c2] - p0[c2] - p2[c1] + p0[c1];
+  const uint32_t left = p2[c1] - p0[c1] - p2[c0] + p0[c0];
+  const uint32_t lower = p2[c2] - p1[c2] - p2[c0] + p1[c0];
+  const uint32_t upper = p1[c2] - p0[c2] - p1[c0] + p0[c0];
+  *hx = static_cast<float>(static_cast<int32_t>(right) - static_cast<int32_t>(left));
+  *hy = static_cast<float>(static_cast<int32_t>(lower) - static_cast<int32_t>(upper));
+}
+
+// Sample weights exp(-d^2 / (2 sigma^2)) / (2 pi sigma^2), sigma = 2.5 s, by
+// integer d^2, for the wavelet scales features use; the same float
+// expression as computed directly.
+constexpr int32_t kTabulatedScales = 8;
+constexpr int32_t kTabulatedDistanceSq = 4096;
+
+inline float sampleWeight(int32_t s, int32_t d2) {
+  const float sigma = 2.5f * static_cast<float>(s);
+  return std::exp(-static_cast<float>(d2) / (2.0f * sigma * sigma)) / (2.0f * kPi * sigma * sigma);
+}
+
+const float* sampleWeights(int32_t s) {
+  static const std::vector<float> table = [] {
+    std::vector<float> t(static_cast<size_t>(kTabulatedScales + 1) * kTabulatedDistanceSq);
+    for (int32_t scale = 1; scale <= kTabulatedScales; ++scale) {
+      for (int32_t d2 = 0; d2 < kTabulatedDistanceSq; ++d2) {
+        t[static_cast<size_t>(scale) * kTabulatedDistanceSq + d2] = sampleWeight(scale, d2);
+      }
+    }
+    return t;
+  }();
+  if (s < 1 || s > kTabulatedScales) return nullptr;
+  return &table[static_cast<size_t>(s) * kTabulatedDistanceSq];
+}
+
 }  // namespace
 
 float quadrantAngle(float x, float y) {
@@ -45,6 +96,35 @@ float quadrantAngle(float x, float y) {
   return kTwoPi - std::atan(-y / x);
 }
 
+namespace {
+
+// The sliding windows: start a (0, 0.15, ... accumulated in single
+// precision while a < 2 pi) and end e, wrapped past 2 pi.
+struct OrientationWindows {
+  int32_t count = 0;
+  int32_t regular = 0;  // windows 0 .. regular - 1 have a < e
+  float start[64];
+  float end[64];
+};
+
+const OrientationWindows& orientationWindows() {
+  static const OrientationWindows windows = [] {
+    OrientationWindows w;
+    for (float a = 0.0f; a < kTwoPi; a += kWindowStep) {
+      float e = a + kPiThird;
+      if (e > kTwoPi) e = a - kFivePiThird;
+      w.start[w.count] = a;
+      w.end[w.count] = e;
+      if (a < e) w.regular = w.count + 1;
+      ++w.count;
+    }
+    return w;
+  }();
+  return windows;
+}
+
+}  // namespace
+
 float computeOrientation(const IntegralImage& integral, int32_t x, int32_t y, float scale,
                          ResponseAndAngle* work) {
   const int32_t s = waveletScale(scale);
@@ -53,10 +133,11 @@ float computeOrientation(const IntegralImage& integral, int32_t x, int32_t y, fl
     for (int32_t j = -kOrientationRadius; j <= kOrientationRadius; ++j) {
       if (i * i + j * j >= 36) continue;
       const float weight = kOrientationGauss[std::abs(i)][std::abs(j)];
-      const int32_t row = y + j * s;
-      const int32_t col = x + i * s;
-      const float rx = weight * static_cast<float>(haarX(integral, row, col, 4 * s));
-      const float ry = weight * static_cast<float>(haarY(integral, row, col, 4 * s));
+      float hx;
+      float hy;
+      haarXY(integral, y + j * s, x + i * s, 2 * s, &hx, &hy);
+      const float rx = weight * hx;
+      const float ry = weight * hy;
       work->responseX[n] = rx;
       work->responseY[n] = ry;
       work->angle[n] = (rx == 0.0f && ry == 0.0f) ? kNoAngle : quadrantAngle(rx, ry);
@@ -64,22 +145,41 @@ float computeOrientation(const IntegralImage& integral, int32_t x, int32_t y, fl
     }
   }
 
+  // Members of each window in sample order, so every window sums exactly
+  // the same terms in the same order as a scan over all samples would.
+  const OrientationWindows& windows = orientationWindows();
+  uint8_t members[64][kOrientationSampleCount];
+  int32_t memberCount[64] = {};
+  for (int32_t k = 0; k < kOrientationSampleCount; ++k) {
+    const float angle = work->angle[k];
+    if (angle == kNoAngle) continue;
+    // Regular windows near the angle; the margins cover the accumulated
+    // rounding of the window starts.
+    const int32_t lo = std::max(0, static_cast<int32_t>((angle - kPiThird) / kWindowStep) - 1);
+    const int32_t hi = std::min(windows.regular - 1, static_cast<int32_t>(angle / kWindowStep) + 1);
+    for (int32_t wi = lo; wi <= hi; ++wi) {
+      if (windows.start[wi] < angle && angle < windows.end[wi]) {
+        members[wi][memberCount[wi]++] = static_cast<uint8_t>(k);
+      }
+    }
+    for (int32_t wi = windows.regular; wi < windows.count; ++wi) {
+      const float a = windows.start[wi];
+      const float e = windows.end[wi];
+      if ((0.0f < angle && angle < e) || (a < angle && angle < kPi)) {
+        members[wi][memberCount[wi]++] = static_cast<uint8_t>(k);
+      }
+    }
+  }
+
   float best = 0.0f;
   float bestX = 0.0f;
   float bestY = 0.0f;
-  for (float a = 0.0f; a < kTwoPi; a += kWindowStep) {
-    float e = a + kPiThird;
-    if (e > kTwoPi) e = a - kFivePiThird;
+  for (int32_t wi = 0; wi < windows.count; ++wi) {
     float sumX = 0.0f;
     float sumY = 0.0f;
-    for (int32_t k = 0; k < kOrientationSampleCount; ++k) {
-      const float angle = work->angle[k];
-      const bool inside = a < e ? (a < angle && angle < e)
-                                : ((0.0f < angle && angle < e) || (a < angle && angle < kPi));
-      if (inside) {
-        sumX += work->responseX[k];
-        sumY += work->responseY[k];
-      }
+    for (int32_t m = 0; m < memberCount[wi]; ++m) {
+      sumX += work->responseX[members[wi][m]];
+      sumY += work->responseY[members[wi][m]];
     }
     const float length = sumX * sumX + sumY * sumY;
     if (length > best) {
@@ -99,11 +199,35 @@ void computeHessianDescriptorValues(const IntegralImage& integral, int32_t x, in
   const int32_t s = waveletScale(scale);
   const float co = std::cos(orientation);
   const float si = std::sin(orientation);
-  const float sigma = 2.5f * static_cast<float>(s);
-  const float twoSigmaSq = 2.0f * sigma * sigma;
-  const float norm = 2.0f * kPi * sigma * sigma;
   const float fx = static_cast<float>(x);
   const float fy = static_cast<float>(y);
+  const float* weights = sampleWeights(s);
+
+  // Sub-regions overlap, so the wavelets are evaluated once per sample of
+  // the 24 x 24 grid k, l = -12 .. 11, then weighted per sub-region.
+  constexpr int32_t kFirst = -12;
+  constexpr int32_t kSide = 24;
+  int32_t gridX[kSide * kSide];
+  int32_t gridY[kSide * kSide];
+  float gridU[kSide * kSide];
+  float gridW[kSide * kSide];
+  for (int32_t a = 0; a < kSide; ++a) {
+    const float ks = static_cast<float>((kFirst + a) * s);
+    for (int32_t b = 0; b < kSide; ++b) {
+      const float ls = static_cast<float>((kFirst + b) * s);
+      const int32_t g = a * kSide + b;
+      const int32_t px = static_cast<int32_t>(fx + ks * co - ls * si + 0.5f);
+      const int32_t py = static_cast<int32_t>(fy + ls * co + ks * si + 0.5f);
+      float rx;
+      float ry;
+      haarXY(integral, py, px, 2 * s, &rx, &ry);
+      gridX[g] = px;
+      gridY[g] = py;
+      gridU[g] = co * ry - si * rx;
+      gridW[g] = si * ry + co * rx;
+    }
+  }
+
   int32_t index = 0;
   for (int32_t ii = 0; ii < 4; ++ii) {
     const int32_t i0 = kSubRegionOrigins[ii];
@@ -120,17 +244,16 @@ void computeHessianDescriptorValues(const IntegralImage& integral, int32_t x, in
       float sumW = 0.0f;
       float sumAbsW = 0.0f;
       for (int32_t k = i0; k < i0 + kSubRegionSamples; ++k) {
-        const float ks = static_cast<float>(k * s);
+        const int32_t rowBase = (k - kFirst) * kSide - kFirst;
         for (int32_t l = j0; l < j0 + kSubRegionSamples; ++l) {
-          const float ls = static_cast<float>(l * s);
-          const int32_t px = static_cast<int32_t>(fx + ks * co - ls * si + 0.5f);
-          const int32_t py = static_cast<int32_t>(fy + ls * co + ks * si + 0.5f);
-          const int32_t d2 = (xs - px) * (xs - px) + (ys - py) * (ys - py);
-          const float g1 = std::exp(-static_cast<float>(d2) / twoSigmaSq) / norm;
-          const float rx = static_cast<float>(haarX(integral, py, px, 4 * s));
-          const float ry = static_cast<float>(haarY(integral, py, px, 4 * s));
-          const float u = (co * ry - si * rx) * g1;
-          const float w = (si * ry + co * rx) * g1;
+          const int32_t g = rowBase + l;
+          const int32_t dx = xs - gridX[g];
+          const int32_t dy = ys - gridY[g];
+          const int32_t d2 = dx * dx + dy * dy;
+          const float g1 =
+              (weights != nullptr && d2 < kTabulatedDistanceSq) ? weights[d2] : sampleWeight(s, d2);
+          const float u = gridU[g] * g1;
+          const float w = gridW[g] * g1;
           sumU += u;
           sumAbsU += std::fabs(u);
           sumW += w;
