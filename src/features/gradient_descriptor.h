@@ -10,6 +10,10 @@ namespace vornik {
 
 constexpr int32_t kOrientationBins = 36;
 
+// Histogram bin of a gradient direction: truncate(((pi - atan2(gy, gx)) /
+// 2 pi) * 36) with the single-precision pi and 2 pi in double arithmetic.
+int32_t gradientOrientationBin(int32_t gx, int32_t gy);
+
 // Orientation and 4 x 4-cell gradient descriptor of recognition corners.
 // Holds work buffers and per-orientation sampling tables, so one instance is
 // reused for every frame and must not be used by two threads at once.

@@ -292,3 +292,30 @@ TEST(GradientDescriptorTest, UniformImageGivesNoFeatures) {
 
 }  // namespace
 }  // namespace vornik
+
+namespace vornik {
+namespace {
+
+int atan2Bin(int gx, int gy) {
+  const double angle = std::atan2(static_cast<double>(gy), static_cast<double>(gx));
+  return static_cast<int>(((kPiF - angle) / kTwoPiF) * 36);
+}
+
+TEST(GradientOrientationTest, BinOfEveryGradientMatchesAtan2) {
+  for (int gx = -400; gx <= 400; ++gx) {
+    for (int gy = -400; gy <= 400; ++gy) {
+      if (gx == 0 && gy == 0) continue;
+      ASSERT_EQ(gradientOrientationBin(gx, gy), atan2Bin(gx, gy)) << gx << "," << gy;
+    }
+  }
+  std::mt19937 rng(17);
+  for (int n = 0; n < 200000; ++n) {
+    const int gx = static_cast<int>(rng() % 8161) - 4080;
+    const int gy = static_cast<int>(rng() % 8161) - 4080;
+    if (gx == 0 && gy == 0) continue;
+    ASSERT_EQ(gradientOrientationBin(gx, gy), atan2Bin(gx, gy)) << gx << "," << gy;
+  }
+}
+
+}  // namespace
+}  // namespace vornik
