@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "features/random.h"
@@ -143,8 +144,7 @@ void renderTarget(const std::vector<Image>& mips, const PoseMatrix& pose, const 
   const int width = camera.width, height = camera.height;
   frame->assign(static_cast<size_t>(width) * height * 3, kFlatBackground);
   float* out = frame->data();
-  const bool hasBackground = !background.empty();
-  if (hasBackground) {
+  if (!background.empty()) {
     for (size_t i = 0; i < frame->size(); ++i) out[i] = background.pixels[i];
   }
   if (!frameToTarget(pose, target.width, target.height, camera, h)) return;
@@ -153,33 +153,32 @@ void renderTarget(const std::vector<Image>& mips, const PoseMatrix& pose, const 
   for (int v = 0; v < height; ++v) {
     for (int u = 0; u < width; ++u, out += 3) {
       double xs[4], ys[4];
+      bool in[4];
       int inside = 0;
-      bool all = true;
       for (int s = 0; s < 4; ++s) {
         const double su = u + kSubOffsets[s][0], sv = v + kSubOffsets[s][1];
         const double pz = h[6] * su + h[7] * sv + h[8];
-        bool in = false;
+        in[s] = false;
         if (pz > 0.0) {
           xs[s] = (h[0] * su + h[1] * sv + h[2]) / pz;
           ys[s] = (h[3] * su + h[4] * sv + h[5]) / pz;
-          in = xs[s] >= minX && xs[s] < maxX && ys[s] >= minY && ys[s] < maxY;
+          in[s] = xs[s] >= minX && xs[s] < maxX && ys[s] >= minY && ys[s] < maxY;
         }
-        if (in) {
-          ++inside;
-        } else {
-          xs[s] = -1e30;  // marks the sub-sample as background
-          all = false;
-        }
+        inside += in[s];
       }
       if (inside == 0) continue;
+      // Target pixels per frame pixel along the most stretched direction;
+      // unbounded when the pixel centre looks past the horizon.
       const double pz = h[6] * u + h[7] * v + h[8];
-      if (pz <= 0.0) continue;
-      const double x = (h[0] * u + h[1] * v + h[2]) / pz;
-      const double y = (h[3] * u + h[4] * v + h[5]) / pz;
-      const double spread = largestSingularValue((h[0] - x * h[6]) / pz, (h[1] - x * h[7]) / pz,
-                                                 (h[3] - y * h[6]) / pz, (h[4] - y * h[7]) / pz);
+      double x = 0.0, y = 0.0, spread = std::numeric_limits<double>::infinity();
+      if (pz > 0.0) {
+        x = (h[0] * u + h[1] * v + h[2]) / pz;
+        y = (h[3] * u + h[4] * v + h[5]) / pz;
+        spread = largestSingularValue((h[0] - x * h[6]) / pz, (h[1] - x * h[7]) / pz,
+                                      (h[3] - y * h[6]) / pz, (h[4] - y * h[7]) / pz);
+      }
       float sample[3];
-      if (all && spread <= 1.0) {
+      if (inside == 4 && spread <= 1.0) {
         sampleBilinear(target, x, y, sample);
         for (int k = 0; k < 3; ++k) out[k] = sample[k];
         continue;
@@ -188,7 +187,7 @@ void renderTarget(const std::vector<Image>& mips, const PoseMatrix& pose, const 
       const double level = spread > 2.0 ? std::log2(spread * 0.5) : 0.0;
       float sum[3] = {0.0f, 0.0f, 0.0f};
       for (int s = 0; s < 4; ++s) {
-        if (xs[s] == -1e30) continue;
+        if (!in[s]) continue;
         sampleMip(mips, xs[s], ys[s], level, sample);
         for (int k = 0; k < 3; ++k) sum[k] += sample[k];
       }
