@@ -38,7 +38,9 @@ std::string slurp(const std::string& path) {
 }
 
 ToolRun runTool(const std::string& arguments) {
-  const std::string base = std::string(VORNIK_BINARY_DIR) + "/toolkit_synth_run";
+  // Named per test: the test cases may run in parallel processes.
+  const std::string base = std::string(VORNIK_BINARY_DIR) + "/toolkit_synth_" +
+                           testing::UnitTest::GetInstance()->current_test_info()->name();
   const std::string command = kTool + " " + arguments + " > " + base + ".out 2> " + base + ".err";
   ToolRun run;
   const int raw = std::system(command.c_str());
