@@ -41,9 +41,10 @@ VORNIK_CAPTURE_EXPORT void* vornikCaptureOpen(const char* source) {
     if (isDeviceIndex(name)) {
       if (capture->video.open(std::atoi(name.c_str()))) return capture;
     } else {
-      // Files and image-sequence patterns: the two back ends that read them
-      // directly first, then whatever else OpenCV offers.
-      for (int backend : {cv::CAP_FFMPEG, cv::CAP_IMAGES, cv::CAP_ANY}) {
+      // Files and image-sequence patterns, by the back ends that read files.
+      // Not CAP_ANY: it also probes camera back ends, which enumerate USB
+      // devices for a file name and leak while doing so.
+      for (int backend : {cv::CAP_FFMPEG, cv::CAP_IMAGES, cv::CAP_GSTREAMER}) {
         if (capture->video.open(name, backend)) return capture;
       }
     }
