@@ -4,6 +4,8 @@
 #include <string>
 
 #include "database/ardb_mngr.h"
+#include "features/gradient_descriptor.h"
+#include "features/hessian_gradient_feature_mngr.h"
 
 namespace vornik {
 
@@ -14,7 +16,12 @@ enum RecognizerStatus : int32_t {
   kNotRecognized = 10,
 };
 
-// Decides which target of the database, if any, a frame shows.
+// A target wins with more than this many votes.
+constexpr int32_t kMinimumVotesExclusive = 4;
+
+// Decides which target of the database, if any, a frame shows: corners on a
+// pyramid, gradient descriptors, one 24-bit key each, and a vote over the
+// mapping table of the feature's polarity.
 class Recognizer {
  public:
   Recognizer();
@@ -23,9 +30,13 @@ class Recognizer {
   // On 0, `result` holds {[{"id":"NAME"}]}; otherwise it is left as it was.
   int32_t recognize(int32_t width, int32_t height, int32_t pixelFormat, const uint8_t* pixels,
                     std::string& result, std::string hint);
+  // Quantises and keys every feature of the manager and votes; 0 with the
+  // winner's name, or 10.
+  int32_t matchFeatures(const HessianGradientFeatureMngr& features, std::string& winner);
 
  private:
   std::shared_ptr<ArdbMngr> database_;
+  std::shared_ptr<GradientDescriptor> descriptor_;
 };
 
 }  // namespace vornik
