@@ -15,7 +15,8 @@ enum class BlurKind { kNone, kBox, kGaussian };
 struct ViewOptions {
   CameraModel camera;  // frame size; the camera model follows from it
   // Photo behind the target (any size, 1 or 3 channels): scaled to cover the
-  // frame and centre-cropped. Null gives a flat mid-grey background.
+  // frame and centre-cropped; pass makeClutter's image for a busy scene.
+  // Null gives a flat mid-grey background.
   const Image* background = nullptr;
   BlurKind blur = BlurKind::kNone;
   double blurRadius = 0.0;  // box: half window in pixels (window 2r+1); Gaussian: sigma

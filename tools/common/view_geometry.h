@@ -26,7 +26,8 @@ struct CameraModel {
 // `rotationDeg` in its own plane (counter-clockwise on screen), then tilted
 // by `tiltDeg` away from facing the camera; `tiltDirectionDeg` is the frame
 // direction (0 = along x, 90 = along y) in which the target appears
-// foreshortened. `widthFraction` sets the distance: a frontal target at that
+// foreshortened, its side in that direction turned towards the camera.
+// `widthFraction` sets the distance: a frontal target at that
 // distance spans this fraction of the frame width. The target centre appears
 // at the frame centre shifted by (offsetX * width, offsetY * height).
 struct ViewParams {
