@@ -8,6 +8,7 @@
 #include "builder/recognition_features.h"
 #include "builder/recognition_training.h"
 #include "builder/tracking_training.h"
+#include "builder/training_renderer.h"
 #include "builder/view_homography.h"
 #include "common/synthetic_view.h"
 #include "database/group_file_writer.h"
@@ -193,32 +194,30 @@ bool buildTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
   std::vector<Image> clutter;
   if (options.trainingViews > 0) {
     for (int i = 0; i < kClutterBackgrounds; ++i) {
-      clutter.push_back(makeClutter(options.frameWidth, options.frameHeight,
-                                    options.seed * 7919u + static_cast<uint32_t>(i)));
+      clutter.push_back(toGray(makeClutter(options.frameWidth, options.frameHeight,
+                                           options.seed * 7919u + static_cast<uint32_t>(i))));
     }
   }
 
   CameraModel camera;
   camera.width = options.frameWidth;
   camera.height = options.frameHeight;
+  TrainingRenderer renderer(grey, camera.width, camera.height);
   FeatureExtractor extractor(camera.width, camera.height, 1);
+  Image frame;
   for (const TrainingView& view : views) {
-    ViewOptions render;
-    render.camera = camera;
-    render.background = view.background >= 0 ? &clutter[view.background] : nullptr;
-    render.blur = view.blurSigma > 0.0 ? BlurKind::kGaussian : BlurKind::kNone;
-    render.blurRadius = view.blurSigma;
-    render.noiseSigma = view.noiseSigma;
-    render.brightness = view.brightness;
-    render.contrast = view.contrast;
-    render.seed = view.seed;
     const PoseMatrix pose = poseFromView(view.params, camera);
-    RenderedView rendered;
-    if (!renderView(grey, pose, render, &rendered, error)) return false;
-    const Image frame = toGray(rendered.frame);
     const Homography toFrame = targetToFrameHomography(pose, width, height, camera);
     Homography toTarget;
     if (!invertHomography(toFrame, &toTarget)) continue;
+    TrainingEffects effects;
+    effects.contrast = view.contrast;
+    effects.brightness = view.brightness;
+    effects.blurSigma = view.blurSigma;
+    effects.noiseSigma = view.noiseSigma;
+    effects.seed = view.seed;
+    renderer.render(toTarget, view.background >= 0 ? &clutter[view.background] : nullptr, effects,
+                    &frame);
 
     if (options.trainingViews > 0) {
       recognition.addView(

@@ -21,7 +21,7 @@ constexpr int kMinimumRecords = 150;
 
 int32_t squaredDistance(const uint8_t* a, const uint8_t* b) {
   int32_t sum = 0;
-  for (int i = 0; i < kDescriptorBytes; ++i) {
+  for (int i = 0; i < kTrackingDescriptorBytes; ++i) {
     const int32_t d = static_cast<int32_t>(a[i]) - b[i];
     sum += d * d;
   }
@@ -83,7 +83,8 @@ void TrackingTrainer::addCandidates(const std::vector<FeaturePtr>& features,
     r.polarity = f->polarity;
     r.x = roundToInt(tx) - (targetWidth_ >> 1);
     r.y = (targetHeight_ >> 1) - roundToInt(ty);
-    std::copy(f->descriptor.get(), f->descriptor.get() + kDescriptorBytes, r.descriptor.begin());
+    std::copy(f->descriptor.get(), f->descriptor.get() + kTrackingDescriptorBytes,
+              r.descriptor.begin());
     bool duplicate = false;
     for (size_t i = 0; i < before && !duplicate; ++i) {
       const TrackingRecord& c = candidates_[i];

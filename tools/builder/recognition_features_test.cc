@@ -1,0 +1,167 @@
+#include "builder/recognition_features.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "builder/image_resample.h"
+#include "builder/recognition_training.h"
+#include "features/corner_detection.h"
+#include "features/descriptor_key.h"
+#include "features/frame.h"
+
+namespace vornik {
+namespace {
+
+Image sampleGrey640() {
+  Image image;
+  std::string error;
+  EXPECT_TRUE(readImage(VORNIK_DATA_DIR "/sample_target.jpg", &image, &error)) << error;
+  return normaliseTargetImage(toGray(image), 640);
+}
+
+TEST(LevelRecognitionFeatures, LevelZeroIsWhatTheRecognizerFindsOnTheSameImage) {
+  const Image grey = sampleGrey640();
+  GradientDescriptor descriptor;
+  const std::vector<RecognitionRecord> records = levelRecognitionFeatures(grey, 100, &descriptor);
+
+  // The recognizer's own path on a frame that is exactly the target.
+  Frame frame;
+  frame.buildPyramid(
+      std::make_unique<GrayImage>(grey.width, grey.height, grey.pixels.data(), false));
+  HessianGradientFeatureMngr manager(frame.levelCount());
+  ASSERT_TRUE(detectRecognitionCorners(frame, &manager));
+  const GrayImage* level0 = frame.getLevel(0);
+  descriptor.describeLevel(level0->width, level0->height, level0->pixels.get(), 0, &manager);
+  const auto live = manager.featuresOfLevel(0);
+  ASSERT_EQ(live.size(), 100u);  // the level-0 quota of a 4-level pyramid
+
+  std::vector<RecognitionRecord> level0Records;
+  for (const RecognitionRecord& r : records) {
+    if (r.level == 0) level0Records.push_back(r);
+  }
+  ASSERT_EQ(level0Records.size(), live.size());
+  for (size_t i = 0; i < live.size(); ++i) {
+    GradientDescriptor::quantizeDescriptor(live[i].get());
+    EXPECT_EQ(level0Records[i].x, live[i]->x);
+    EXPECT_EQ(level0Records[i].y, live[i]->y);
+    EXPECT_EQ(level0Records[i].polarity, live[i]->polarity);
+    EXPECT_EQ(level0Records[i].descriptor, live[i]->descriptor);
+    EXPECT_EQ(level0Records[i].key, descriptorKey(live[i]->descriptor.data()));
+  }
+}
+
+TEST(LevelRecognitionFeatures, CoversTheScaleLevelsInsideTheirBorders) {
+  const Image grey = sampleGrey640();
+  GradientDescriptor descriptor;
+  const std::vector<RecognitionRecord> records = levelRecognitionFeatures(grey, 40, &descriptor);
+  std::vector<int> perLevel(kRecognitionLevelCount, 0);
+  for (const RecognitionRecord& r : records) {
+    ASSERT_GE(r.level, 0);
+    ASSERT_LT(r.level, kRecognitionLevelCount);
+    ++perLevel[r.level];
+    const double size = std::lround(640 / recognitionLevelScale(r.level));
+    EXPECT_GE(r.x, 16);
+    EXPECT_LT(r.x, size - 16);
+    EXPECT_GE(r.y, 16);
+    EXPECT_LT(r.y, size - 16);
+    EXPECT_EQ(r.key, descriptorKey(r.descriptor.data()));
+  }
+  // 640 pixels shrink to 46 at level 19, still room for a few corners; the
+  // finer levels fill their share.
+  for (int level = 0; level <= 10; ++level) EXPECT_EQ(perLevel[level], 40) << level;
+  EXPECT_GT(perLevel[15], 0);
+  EXPECT_NEAR(recognitionLevelScale(19), 13.929, 0.001);
+}
+
+FrameRecognitionFeature observed(int x, int y, uint8_t polarity, int32_t key, int level = 0) {
+  FrameRecognitionFeature f;
+  f.level = level;
+  f.scale = static_cast<float>(1 << level);
+  f.x = x;
+  f.y = y;
+  f.polarity = polarity;
+  f.key = key;
+  f.descriptor.fill(static_cast<uint8_t>(key));
+  return f;
+}
+
+TEST(RecognitionTrainer, KeepsKeysThatRecurOnTheTargetAndNotOnTheBackground) {
+  // Frame pixels equal target pixels: identity homographies, 100 x 100 target.
+  const Homography identity{1, 0, 0, 0, 1, 0, 0, 0, 1};
+  RecognitionRecord candidate;
+  candidate.level = 3;
+  candidate.polarity = 1;
+  candidate.x = 40;
+  candidate.y = 41;
+  candidate.key = 0x123456;
+  RecognitionTrainer trainer(100, 100, {candidate});
+  for (int view = 0; view < 3; ++view) {
+    std::vector<FrameRecognitionFeature> f = {
+        observed(10, 10, 1, 0x123456),    // the candidate's key, every view
+        observed(50, 50, 0, 0x000777),    // the same key, other polarity: another pair
+        observed(300, 300, 0, 0x0000AA),  // background only
+    };
+    if (view < 2) f.push_back(observed(20, 20, 0, 0x0000BB));   // on target twice
+    if (view == 0) f.push_back(observed(30, 30, 0, 0x0000CC));  // once: noise
+    // On the target twice and in the background twice: too common.
+    if (view < 2) f.push_back(observed(60, 60, 0, 0x0000DD));
+    if (view < 2) f.push_back(observed(400, 10, 0, 0x0000DD));
+    trainer.addView(f, identity, identity);
+  }
+  const std::vector<RecognitionRecord> kept = trainer.select(10);
+  ASSERT_EQ(kept.size(), 3u);
+  EXPECT_EQ(kept[0].key, 0x000777);  // 3 views, ties broken by (polarity, key)
+  EXPECT_EQ(kept[0].polarity, 0);
+  EXPECT_EQ(kept[1].key, 0x123456);
+  EXPECT_EQ(kept[1].level, 3);  // taken from the clean-image candidate
+  EXPECT_EQ(kept[1].x, 40);
+  EXPECT_EQ(kept[1].score, 3);
+  EXPECT_EQ(kept[2].key, 0x0000BB);
+  EXPECT_EQ(kept[2].x, 20);  // first sighting, level 0 at magnification 1
+  EXPECT_EQ(trainer.select(1).size(), 1u);
+  EXPECT_EQ(trainer.recall(kept), 0.0);  // at most 3 votes per view
+}
+
+TEST(RecognitionTrainer, RecordsAnUnseenKeyAtTheLevelOfItsSize) {
+  // Target pixels are twice frame pixels (the target appears at half size).
+  const Homography toTarget{2, 0, 0, 0, 2, 0, 0, 0, 1};
+  const Homography toFrame{0.5, 0, 0, 0, 0.5, 0, 0, 0, 1};
+  RecognitionTrainer trainer(1000, 1000, {});
+  for (int view = 0; view < 2; ++view) {
+    // Frame level 1: one level pixel is 2 frame pixels = 4 target pixels,
+    // level code 5 * log2(4) = 10, and position 2 * 2 * 50 / 4 = 50.
+    trainer.addView({observed(50, 60, 1, 0x00ABCD, 1)}, toTarget, toFrame);
+  }
+  const auto kept = trainer.select(5);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].level, 10);
+  EXPECT_EQ(kept[0].x, 50);
+  EXPECT_EQ(kept[0].y, 60);
+}
+
+TEST(SelectUntrainedRecognition, TakesLevelsInTurnsWithoutRepeatingKeys) {
+  std::vector<RecognitionRecord> candidates;
+  auto add = [&](int level, int32_t key, int score) {
+    RecognitionRecord r;
+    r.level = level;
+    r.key = key;
+    r.score = score;
+    candidates.push_back(r);
+  };
+  add(0, 1, 90);
+  add(0, 2, 80);
+  add(0, 3, 70);
+  add(5, 1, 60);  // same key as a level-0 record: skipped
+  add(5, 4, 50);
+  const auto kept = selectUntrainedRecognition(candidates, 4);
+  ASSERT_EQ(kept.size(), 4u);
+  EXPECT_EQ(kept[0].key, 1);
+  EXPECT_EQ(kept[1].key, 2);
+  EXPECT_EQ(kept[2].key, 4);
+  EXPECT_EQ(kept[3].key, 3);
+}
+
+}  // namespace
+}  // namespace vornik
