@@ -161,16 +161,6 @@ int32_t ArdbMngr::buildMappingTables() {
   std::vector<std::pair<int32_t, uint32_t>> negativePairs;
   std::vector<std::pair<int32_t, uint32_t>> positivePairs;
   std::vector<uint8_t> bytes;
-  size_t recordBound = 0;
-  for (const FileInfoPtr& info : fileInfos_) {
-    if (info->entryName().find(kDescriptorExtension) != std::string::npos) {
-      recordBound += info->entrySize() / kDescriptorRecordBytes;
-    }
-  }
-  // Sizes come from the file directory: a bound, not a promise.
-  recordBound = std::min<size_t>(recordBound, size_t{1} << 22);
-  negativePairs.reserve(recordBound);
-  positivePairs.reserve(recordBound);
   for (const FileInfoPtr& info : fileInfos_) {
     const std::string& entryName = info->entryName();
     if (entryName.find(kDescriptorExtension) == std::string::npos) continue;
@@ -183,6 +173,13 @@ int32_t ArdbMngr::buildMappingTables() {
     float value = 0.0f;
     int32_t result = readEntry(target, kDescriptorExtension, bytes);
     if (result == kDbOk) {
+      // Sized from bytes actually read, growing geometrically.
+      const size_t records = bytes.size() / kDescriptorRecordBytes;
+      for (auto* pairs : {&negativePairs, &positivePairs}) {
+        if (pairs->capacity() < pairs->size() + records) {
+          pairs->reserve(std::max(2 * pairs->capacity(), pairs->size() + records));
+        }
+      }
       result = walkDescriptorEntry(bytes.data(), bytes.size(), value,
                                    [&](const DescriptorRecordView& record) {
                                      (record.polarity ? positivePairs : negativePairs)

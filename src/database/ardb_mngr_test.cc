@@ -212,6 +212,27 @@ TEST_F(ArdbMngrDatabase, LoadIndexesEveryStoredFeatureAndSavesBothTables) {
   EXPECT_EQ(mngr_.groupFileOf().at("gamma"), dir_ + "/two.DB");
 }
 
+TEST_F(ArdbMngrDatabase, ReloadReplacesTablesAndKeepsOldHoldersValid) {
+  ::testing::internal::CaptureStdout();
+  mngr_.loadTrackerData(dir_ + "/app", {"one.db", "two.DB"});
+  MappingTablePtr oldPositive = mngr_.getPositiveTable();
+  std::vector<uint8_t> oldBytes = oldPositive->serialize();
+  mngr_.loadTrackerData(dir_ + "/app", {"two.DB"});
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(mngr_.getPositiveTable(), oldPositive);
+  EXPECT_EQ(oldPositive->serialize(), oldBytes);
+  EXPECT_LT(mngr_.getPositiveTable()->pairCount(), oldPositive->pairCount());
+  // The cache name no longer carries "one"; the old values stay.
+  EXPECT_EQ(mngr_.path(), dir_ + "/app/IdxTable/");
+  EXPECT_EQ(mngr_.headerValues().count("alpha"), 1u);
+  // alpha still counts as a descriptor target, but no group file is known for it.
+  std::vector<FeaturePtr> features;
+  int32_t width = 0;
+  int32_t height = 0;
+  EXPECT_EQ(mngr_.loadTargetFeatures(features, width, height, "alpha"), 6);
+  EXPECT_EQ(mngr_.loadTargetFeatures(features, width, height, "gamma"), 0);
+}
+
 TEST_F(ArdbMngrDatabase, ReadDescriptorsGivesTheStoredRecords) {
   mngr_.loadGroupFiles({"one.db", "two.DB"});
   std::vector<HessianGradientFeaturePtr> all;
