@@ -126,7 +126,7 @@ TEST(ResponseLayerTest, MatchesTheFormulaPixelByPixel) {
     checkLayerAgainstFormula(randomImage(130, 110, 8), filter, 1);
     checkLayerAgainstFormula(photoCrop("coffee.jpg", 50, 40, 640, 480), filter, 7);
   }
-  // Sizes without a specialised kernel take the general path.
+  // Sizes without a dedicated kernel take the general path.
   checkLayerAgainstFormula(photoCrop("camera.jpg", 100, 100, 120, 90), 27, 1);
 }
 
