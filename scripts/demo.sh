@@ -33,7 +33,7 @@ step "run: set-up, tracker start and stop, result and projection matrix"
 
 step "run: the same with the sample photo as camera source"
 mkdir -p "$build/demo_appdata"
-"$host" "$root/data" targets.grp "$build/demo_appdata" "$root/data/sample_target.jpg" 5
+"$host" "$root/data" targets.grp "$build/demo_appdata" "$root/data/sample_target.jpg" 30
 
 step "run: the flat C interface"
 "$build/minimal_host/vornik_minimal_host_c" "$root/data" targets.grp "$build/demo_appdata"

@@ -38,8 +38,10 @@ const char* const kTimerNames[kTimerCount] = {
 };
 
 std::map<int32_t, TimerRecord>& timerMap() {
-  static std::map<int32_t, TimerRecord> timers;
-  return timers;
+  // Never destroyed: a tracking thread that is still being stopped while the
+  // process exits may report its timers after the static destructors ran.
+  static auto* timers = new std::map<int32_t, TimerRecord>();
+  return *timers;
 }
 
 }  // namespace
