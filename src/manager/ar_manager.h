@@ -68,9 +68,6 @@ class ARManager : public CameraPreviewCallback {
   // Replaces the published result with a copy of `trackable`.
   void setTrackingResult(const Trackable& trackable);
 
-  // Frame stage of the tracking thread; for tests, read while the thread is stopped.
-  FrameStage frameStage() const { return frameStage_; }
-
  private:
   ARManager();
   void construct(std::unique_ptr<TrackingEngines> engines);
