@@ -178,10 +178,20 @@ TEST_F(PluginCameraTest, StopWithoutStartAndRepeatedCyclesKeepWorking) {
 
 TEST_F(PluginCameraTest, RendererHandsTheHostWholeFramesWhileCapturing) {
   RendererGL renderer;
+  // Stops capture before the renderer goes away, also when an assertion fails.
+  struct StopCapture {
+    PluginCamera& camera;
+    ~StopCapture() {
+      camera.stop();
+      camera.removeAllListeners();
+    }
+  } stopCapture{camera_};
   camera_.addListener(&renderer);
   camera_.setSource("frames:1000:64x8");
   camera_.start();
-  ASSERT_TRUE(log_.waitForFrames(1));
+  // The renderer comes after the frame log: once the log has seen the second
+  // frame, the renderer holds the first.
+  ASSERT_TRUE(log_.waitForFrames(2));
   std::vector<uint8_t> out(64 * 8 * 3);
   for (int read = 0; read < 40; ++read) {
     renderer.getVideoFrame(out.data());
@@ -191,8 +201,6 @@ TEST_F(PluginCameraTest, RendererHandsTheHostWholeFramesWhileCapturing) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  camera_.stop();
-  camera_.removeAllListeners();
 }
 
 TEST_F(PluginCameraTest, EmptySourceIsIgnored) {
