@@ -4,6 +4,7 @@
 #include <Eigen/Dense>
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "features/random.h"
@@ -135,6 +136,19 @@ TEST(SvdTest, ZeroLastRowGivesNullSpace) {
     freeMatrix(nv);
     freeVector(w);
   }
+}
+
+TEST(SvdTest, NonFiniteInputEndsWithinTheIterationLimit) {
+  double** a = allocMatrix(9);
+  double** v = allocMatrix(kN);
+  double* w = allocVector(kN);
+  for (int i = 1; i <= 9; ++i)
+    for (int j = 1; j <= kN; ++j) a[i][j] = i == j ? 1.0 : 0.5;
+  a[4][4] = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_TRUE(svdDecompose(a, 9, w, v));
+  freeMatrix(a);
+  freeMatrix(v);
+  freeVector(w);
 }
 
 TEST(SvdTest, RejectsTooFewRowsAndNullArrays) {
