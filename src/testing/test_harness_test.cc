@@ -1,0 +1,361 @@
+#include "testing/test_harness.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "builder/database_builder.h"
+#include "common/image_io.h"
+#include "common/synthetic_view.h"
+#include "manager/profiler.h"
+
+namespace vornik {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr char kRecognized[] = "{[{\"id\":\"astro\"}]}";
+
+std::vector<std::string> readLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> splitFields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::stringstream in(line);
+  for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+  return fields;
+}
+
+bool isMilliseconds(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+class RecordingRenderer : public CameraPreviewCallback {
+ public:
+  void onPreviewFrame(const uint8_t* data, int32_t byteSize, int32_t width, int32_t height,
+                      int32_t pixelFormat) override {
+    frames.push_back({data, byteSize, width, height, pixelFormat});
+  }
+  struct Call {
+    const uint8_t* data;
+    int32_t byteSize, width, height, pixelFormat;
+  };
+  std::vector<Call> frames;
+};
+
+// A database of the sample target ("astro") and one whose tracking data is
+// too thin for an initial pose, with rendered views and an unrelated photo.
+class TestHarnessTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new std::string(fs::temp_directory_path().string() + "/vornik_harness_" +
+                           std::to_string(getpid()));
+    fs::create_directories(*dir_);
+    TargetSpec spec;
+    spec.imagePath = std::string(VORNIK_DATA_DIR) + "/sample_target.jpg";
+    spec.targetName = "astro";
+    spec.displayName = "Astronaut";
+    BuildOptions options;
+    options.trainingViews = 0;
+    std::vector<BuiltTarget> built;
+    std::string error;
+    ASSERT_TRUE(buildDatabase({spec}, options, *dir_ + "/astro.db", nullptr, &built, &error))
+        << error;
+    options.maxTrackingFeatures = 3;
+    ASSERT_TRUE(buildDatabase({spec}, options, *dir_ + "/thin.db", nullptr, &built, &error))
+        << error;
+
+    Image target;
+    ASSERT_TRUE(readImage(spec.imagePath, &target, &error)) << error;
+    const Image clutter = makeClutter(kWidth, kHeight, 3);
+    ViewOptions view;
+    view.background = &clutter;
+    ViewParams params;
+    params.tiltDeg = 10.0;
+    params.widthFraction = 0.6;
+    RenderedView rendered;
+    ASSERT_TRUE(renderView(target, poseFromView(params, view.camera), view, &rendered, &error));
+    first_ = new Image(rendered.frame);
+    params.offsetX = 0.005;
+    params.rotationDeg = 0.5;
+    ASSERT_TRUE(renderView(target, poseFromView(params, view.camera), view, &rendered, &error));
+    second_ = new Image(rendered.frame);
+    Image photo;
+    ASSERT_TRUE(readImage(std::string(VORNIK_DATA_DIR) + "/photos/brick.jpg", &photo, &error));
+    unknown_ = new Image(fitBackground(photo, kWidth, kHeight));
+  }
+  static void TearDownTestSuite() {
+    fs::remove_all(*dir_);
+    delete dir_;
+    delete first_;
+    delete second_;
+    delete unknown_;
+  }
+
+  void SetUp() override { clearTimers(); }
+
+  // A harness over a manager of its own that loads `group`.
+  void makeHarness(const std::string& group) {
+    manager_ = std::make_shared<ARManager>(nullptr);
+    manager_->setAppDataDirPath(*dir_ + "/appdata_" + group);
+    manager_->setArdbAssetDirPath(*dir_);
+    manager_->addTrackableGroup(group);
+    renderer_ = std::make_shared<RecordingRenderer>();
+    harness_ = std::make_unique<TestHarness>(manager_, renderer_);
+  }
+
+  void feed(const std::string& name, Image& image) {
+    harness_->trackNextImage(name, image.pixels.data(), static_cast<int>(image.pixels.size()),
+                             image.width, image.height, 0);
+  }
+
+  std::string reportPath(const std::string& name) const { return *dir_ + "/" + name; }
+
+  static std::string* dir_;
+  static Image* first_;
+  static Image* second_;
+  static Image* unknown_;
+  std::shared_ptr<ARManager> manager_;
+  std::shared_ptr<RecordingRenderer> renderer_;
+  std::unique_ptr<TestHarness> harness_;
+};
+
+std::string* TestHarnessTest::dir_ = nullptr;
+Image* TestHarnessTest::first_ = nullptr;
+Image* TestHarnessTest::second_ = nullptr;
+Image* TestHarnessTest::unknown_ = nullptr;
+
+TEST_F(TestHarnessTest, RecognitionReportHasPosedAndUnknownLines) {
+  makeHarness("astro.db");
+  const std::string path = reportPath("recognition.csv");
+  harness_->startTest(TEST_RECOGNITION, path, kWidth, kHeight);
+  feed("view.jpg", *first_);
+  feed("brick.jpg", *unknown_);
+  harness_->endTest();
+
+  const std::vector<std::string> lines = readLines(path);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0],
+            "Image name, Find Similar Image Result, TrackableId, Find Similar Image Time, Initial "
+            "Pose Result, Initial Pose Time");
+  const std::vector<std::string> posed = splitFields(lines[1]);
+  ASSERT_EQ(posed.size(), 6u) << lines[1];
+  EXPECT_EQ(posed[0], "view.jpg");
+  EXPECT_EQ(posed[1], "Success");
+  EXPECT_EQ(posed[2], kRecognized);
+  EXPECT_TRUE(isMilliseconds(posed[3])) << posed[3];
+  EXPECT_EQ(posed[4], "Success");
+  EXPECT_TRUE(isMilliseconds(posed[5])) << posed[5];
+  const std::vector<std::string> unknown = splitFields(lines[2]);
+  ASSERT_EQ(unknown.size(), 3u) << lines[2];
+  EXPECT_EQ(unknown[0], "brick.jpg");
+  EXPECT_EQ(unknown[1], "Fail");
+  EXPECT_TRUE(isMilliseconds(unknown[2]));
+
+  // The pose of the first image was published, and the next image of the
+  // same target would get a fresh initial pose.
+  ITrackingResult& result = manager_->getTrackingResult();
+  ASSERT_EQ(result.getCount(), 1);
+  EXPECT_EQ(result.getTrackable(0).getId(), "astro");
+  EXPECT_EQ(result.getTrackable(0).getName(), "Astronaut");
+  EXPECT_EQ(manager_->getTracker()->keyframeTargetId(), "");
+}
+
+TEST_F(TestHarnessTest, TrackingReportRecognisesOnceThenOnlyTracks) {
+  makeHarness("astro.db");
+  const std::string path = reportPath("tracking.csv");
+  harness_->startTest(TEST_TRACKING, path, kWidth, kHeight);
+  feed("f0.jpg", *first_);
+  EXPECT_EQ(harness_->context().trackState, kTestTracking);
+
+  clearTimers();
+  feed("f1.jpg", *second_);
+  // Neither the recogniser nor the initial pose ran on the second image.
+  EXPECT_EQ(timerRecords().count(kTimerRecognitionOptTotal), 0u);
+  EXPECT_EQ(timerRecords().count(kTimerInitPoseTotal), 0u);
+  EXPECT_EQ(timerRecords().count(kTimerTotal), 1u);
+  EXPECT_EQ(harness_->context().trackState, kTestTracking);
+
+  feed("brick.jpg", *unknown_);
+  EXPECT_EQ(harness_->context().trackState, kTestRecognise);
+  feed("brick2.jpg", *unknown_);
+  harness_->endTest();
+
+  const std::vector<std::string> lines = readLines(path);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "Image name, Track Image Result, Track Image Time");
+  const char* expected[][2] = {{"f0.jpg", "Success"},
+                               {"f1.jpg", "Success"},
+                               {"brick.jpg", "Tracking fail"},
+                               {"brick2.jpg", "Recognition fail"}};
+  for (int i = 0; i < 4; ++i) {
+    const std::vector<std::string> fields = splitFields(lines[i + 1]);
+    ASSERT_EQ(fields.size(), 3u) << lines[i + 1];
+    EXPECT_EQ(fields[0], expected[i][0]);
+    EXPECT_EQ(fields[1], expected[i][1]);
+    EXPECT_TRUE(isMilliseconds(fields[2]));
+  }
+  EXPECT_EQ(manager_->getTrackingResult().getCount(), 1);
+}
+
+TEST_F(TestHarnessTest, RecognisedTargetWithoutPoseIsReportedAsPoseFailure) {
+  makeHarness("thin.db");
+  const std::string path = reportPath("thin_tracking.csv");
+  harness_->startTest(TEST_TRACKING, path, kWidth, kHeight);
+  feed("f0.jpg", *first_);
+  EXPECT_EQ(harness_->context().trackState, kTestRecognise);
+  EXPECT_EQ(manager_->getTracker()->keyframeTargetId(), "");
+  harness_->endTest();
+  std::vector<std::string> lines = readLines(path);
+  ASSERT_EQ(lines.size(), 2u);
+  std::vector<std::string> fields = splitFields(lines[1]);
+  ASSERT_EQ(fields.size(), 3u);
+  EXPECT_EQ(fields[1], "Initial pose fail");
+
+  const std::string recognition = reportPath("thin_recognition.csv");
+  harness_->startTest(TEST_RECOGNITION, recognition, kWidth, kHeight);
+  feed("f0.jpg", *first_);
+  harness_->endTest();
+  lines = readLines(recognition);
+  ASSERT_EQ(lines.size(), 2u);
+  fields = splitFields(lines[1]);
+  ASSERT_EQ(fields.size(), 6u);
+  EXPECT_EQ(fields[1], "Success");
+  EXPECT_EQ(fields[4], "Fail");
+  EXPECT_EQ(manager_->getTrackingResult().getCount(), 0);
+}
+
+TEST_F(TestHarnessTest, OtherModesWriteOnlyNames) {
+  makeHarness("astro.db");
+  const std::string path = reportPath("names.csv");
+  harness_->startTest(static_cast<TestModeEnum>(0), path, kWidth, kHeight);
+  feed("a.jpg", *first_);
+  feed("b.jpg", *unknown_);
+  harness_->endTest();
+  EXPECT_EQ(readAll(path), "a.jpg,b.jpg,");
+}
+
+TEST_F(TestHarnessTest, ReportProblemsWriteNothingAndDoNotStopTheTest) {
+  makeHarness("astro.db");
+  const std::string missing = reportPath("no/such/folder/report.csv");
+  harness_->startTest(TEST_TRACKING, missing, kWidth, kHeight);
+  feed("f0.jpg", *first_);
+  EXPECT_EQ(harness_->context().trackState, kTestTracking);
+  harness_->endTest();
+  EXPECT_FALSE(fs::exists(missing));
+
+  // A second start without an end leaves the first report as it was and
+  // opens nothing; the next start after an end works again.
+  const std::string first = reportPath("first.csv");
+  const std::string second = reportPath("second.csv");
+  harness_->startTest(TEST_TRACKING, first, kWidth, kHeight);
+  harness_->startTest(TEST_TRACKING, second, kWidth, kHeight);
+  feed("f0.jpg", *first_);
+  harness_->endTest();
+  EXPECT_EQ(readLines(first).size(), 1u);
+  EXPECT_FALSE(fs::exists(second));
+  harness_->startTest(TEST_TRACKING, second, kWidth, kHeight);
+  feed("f0.jpg", *first_);
+  harness_->endTest();
+  EXPECT_EQ(readLines(second).size(), 2u);
+
+  // After the end, images go into the closed report.
+  feed("late.jpg", *first_);
+  EXPECT_EQ(readLines(second).size(), 2u);
+}
+
+TEST_F(TestHarnessTest, BadImagesAreIgnored) {
+  makeHarness("astro.db");
+  const std::string path = reportPath("bad.csv");
+  harness_->startTest(static_cast<TestModeEnum>(0), path, kWidth, kHeight);
+  harness_->trackNextImage("null", nullptr, 100, kWidth, kHeight, 0);
+  // Too short for 640 x 480 BGR pixels.
+  harness_->trackNextImage("short", first_->pixels.data(), kWidth * kHeight, kWidth, kHeight, 0);
+  EXPECT_FALSE(harness_->context().initialised);
+  // The same bytes as grey pixels fit.
+  harness_->trackNextImage("grey", first_->pixels.data(), kWidth * kHeight, kWidth, kHeight, 1);
+  EXPECT_EQ(harness_->context().format, 1);
+  harness_->endTest();
+  EXPECT_EQ(readAll(path), "grey,");
+}
+
+TEST_F(TestHarnessTest, RenderNextImageHandsTheImageToTheRenderer) {
+  makeHarness("astro.db");
+  unsigned char pixels[12] = {};
+  harness_->renderNextImage(pixels, 12, 2, 2, 0);
+  ASSERT_EQ(renderer_->frames.size(), 1u);
+  EXPECT_EQ(renderer_->frames[0].data, pixels);
+  EXPECT_EQ(renderer_->frames[0].byteSize, 12);
+  EXPECT_EQ(renderer_->frames[0].width, 2);
+  EXPECT_EQ(renderer_->frames[0].height, 2);
+  EXPECT_EQ(renderer_->frames[0].pixelFormat, 0);
+}
+
+TEST_F(TestHarnessTest, RecognizerTestCountsPassesAndInitialisesOnce) {
+  makeHarness("astro.db");
+  const std::string path = reportPath("recognizer.txt");
+  std::ofstream out(path);
+  ::testing::internal::CaptureStdout();
+  harness_->testRecognizer(unknown_->pixels.data(), "brick.jpg", kWidth, kHeight,
+                           static_cast<int>(unknown_->pixels.size()), 0, out);
+  harness_->testRecognizer(first_->pixels.data(), "view.jpg", kWidth, kHeight,
+                           static_cast<int>(first_->pixels.size()), 0, out);
+  const std::string printed = ::testing::internal::GetCapturedStdout();
+  out.close();
+
+  auto occurrences = [&](const std::string& text) {
+    size_t count = 0;
+    for (size_t at = printed.find(text); at != std::string::npos; at = printed.find(text, at + 1))
+      ++count;
+    return count;
+  };
+  EXPECT_EQ(occurrences("Reconizer initialization success !!\n"), 1u);
+  EXPECT_EQ(occurrences("Tracker initialization success !!\n"), 2u);
+  EXPECT_EQ(occurrences("fail : 10-0\n"), 1u);
+  // Recognise, initial pose, then the first tracked pass publishes.
+  EXPECT_EQ(occurrences("success : 3-0\n"), 1u);
+
+  const std::vector<std::string> lines = readLines(path);
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "brick.jpg");
+  EXPECT_EQ(lines[1], "fail : 10-0");
+  // Ten recognition passes complete a block of every recognition timer, so
+  // only the total of the ten passes is left with samples.
+  EXPECT_EQ(lines[2].rfind("(RECOG-INITPOSE-TOTAL:", 0), 0u) << lines[2];
+  EXPECT_EQ(lines[2].substr(lines[2].size() - 3), "), ");
+  EXPECT_EQ(lines[3], "");
+  EXPECT_EQ(lines[4], "view.jpg");
+  EXPECT_EQ(lines[5], "success : 3-0");
+  EXPECT_EQ(lines[6].rfind("(RECOG-INITPOSE-TOTAL:", 0), 0u);
+  // One recognition pass: its five timers on one line.
+  EXPECT_EQ(lines[7].rfind("(RECOGNITIONOPT-TOTAL:", 0), 0u) << lines[7];
+  EXPECT_NE(lines[7].find("(RECOGNITIONOPT-MATCHING:"), std::string::npos);
+  // The initial-pose timers close with the summary's final line end.
+  ASSERT_EQ(lines.size(), 9u);
+  EXPECT_EQ(lines[8].rfind("(INITPOSE-TOTAL:", 0), 0u) << lines[8];
+  EXPECT_EQ(lines[8].substr(lines[8].size() - 3), "), ");
+  EXPECT_EQ(manager_->getTrackingResult().getCount(), 1);
+  EXPECT_TRUE(timerRecords().empty());
+}
+
+}  // namespace
+}  // namespace vornik
