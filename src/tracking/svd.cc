@@ -2,6 +2,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <vector>
 
 #include "tracking/numeric_alloc.h"
 
@@ -57,12 +58,12 @@ void rotateColumns(double** mat, int rows, int i, int j, double c, double s) {
 // Reduces a to bidiagonal form; the reflector vectors stay in a, the tau
 // values in tauLeft / tauRight.
 void bidiagonalise(double** a, int m, Bidiagonal& b, double* tauLeft, double* tauRight) {
-  double* xs[2 * kN + 64];
-  double** column = m <= 2 * kN + 64 ? xs : new double*[m];
+  // Pointers to the entries one reflector works on (a column or a row part).
+  std::vector<double*> column(static_cast<size_t>(m));
   for (int i = 1; i <= kN; ++i) {
     // Left reflector: zero a[i+1..m][i].
     for (int k = i; k <= m; ++k) column[k - i] = &a[k][i];
-    const Reflector left = makeReflector(column, m - i + 1);
+    const Reflector left = makeReflector(column.data(), m - i + 1);
     b.d[i] = left.alpha;
     tauLeft[i] = left.tau;
     if (left.tau != 0.0) {
@@ -79,7 +80,7 @@ void bidiagonalise(double** a, int m, Bidiagonal& b, double* tauLeft, double* ta
     tauRight[i] = 0.0;
     if (i < kN) {
       for (int j = i + 1; j <= kN; ++j) column[j - i - 1] = &a[i][j];
-      const Reflector right = makeReflector(column, kN - i);
+      const Reflector right = makeReflector(column.data(), kN - i);
       tauRight[i] = right.tau;
       b.e[i + 1] = right.tau != 0.0 ? right.alpha : a[i][i + 1];
       if (right.tau != 0.0) {
@@ -92,7 +93,6 @@ void bidiagonalise(double** a, int m, Bidiagonal& b, double* tauLeft, double* ta
       }
     }
   }
-  if (column != xs) delete[] column;
 }
 
 // V = P_1 P_2 ... P_{n-1}, built from the last reflector backwards.
