@@ -13,11 +13,13 @@
 
 #include "builder/database_builder.h"
 #include "builder/recognition_features.h"
+#include "builder/view_homography.h"
 #include "common/synthetic_view.h"
 #include "database/ardb_mngr.h"
 #include "features/feature_extractor.h"
 #include "features/random.h"
 #include "platform/clock.h"
+#include "tracking/homography.h"
 #include "tracking/initial_pose.h"
 
 using namespace vornik;
@@ -66,9 +68,12 @@ std::pair<std::string, int> vote(ArdbMngr& db, const Image& grey, GradientDescri
 
 int main(int argc, char** argv) {
   int testViews = 30;
+  bool verbose = false;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--test-views" && i + 1 < argc) {
+    if (std::string(argv[i]) == "-v") {
+      verbose = true;
+    } else if (std::string(argv[i]) == "--test-views" && i + 1 < argc) {
       testViews = std::atoi(argv[++i]);
     } else {
       args.push_back(argv[i]);
@@ -111,10 +116,11 @@ int main(int argc, char** argv) {
   CameraModel camera;
   FeatureExtractor extractor(camera.width, camera.height, 0);
   GradientDescriptor gd;
-  Random random(777);
   Random ransac(4242);
   int totalRec = 0, totalPose = 0, totalViews = 0, totalWrong = 0;
+  int bandViews[3] = {0, 0, 0}, bandRec[3] = {0, 0, 0}, bandPose[3] = {0, 0, 0};
   for (const TargetSpec& spec : specs) {
+    Random random(777 + 1000 * static_cast<uint32_t>(&spec - specs.data()));
     Image image;
     loadInputImage(spec.imagePath, &image, &error);
     std::vector<FeaturePtr> stored;
@@ -147,13 +153,61 @@ int main(int argc, char** argv) {
       const Image g = toGray(view.frame);
       const auto [name, votes] = vote(db, g, &gd);
       voteSum += votes;
+      const int band = params.widthFraction < 0.3 ? 0 : (params.widthFraction < 0.6 ? 1 : 2);
+      ++bandViews[band];
+      if (votes > 4 && name == spec.targetName) ++bandRec[band];
       if (votes > 4 && name == spec.targetName) ++rec;
       if (votes > 4 && name != spec.targetName) ++wrong;
       auto found = extractor.extract(view.frame.pixels.data());
       auto described = found->describe();
       MatrixPtr poseMatrix;
-      if (estimateInitialPose(stored, tw, described, camera.width, camera.height, ransac,
-                              &poseMatrix) == 0) {
+      const int32_t code = estimateInitialPose(stored, tw, described, camera.width, camera.height,
+                                               ransac, &poseMatrix);
+      int pairs = 0, correct = 0, tight = 0;
+      {
+        Homography toFrame = targetToFrameHomography(p, tw, th, camera);
+        for (size_t i = 0; i < stored.size(); ++i) {
+          const int j = stored[i]->matchIndex;
+          if (j < 0 || described[j]->matchIndex != static_cast<int>(i)) continue;
+          ++pairs;
+          double u, w;
+          applyHomography(toFrame, stored[i]->x + (tw >> 1), (th >> 1) - stored[i]->y, &u, &w);
+          const double e = std::hypot(u - described[j]->x, w - described[j]->y);
+          if (e < 8) ++correct;
+          if (e < 0.02 * params.widthFraction * camera.width) ++tight;
+        }
+      }
+      int trueInliers = 0;
+      {
+        std::vector<FeaturePtr> flat;
+        for (size_t i = 0; i < stored.size(); ++i) {
+          const int j = stored[i]->matchIndex;
+          if (j < 0 || described[j]->matchIndex != static_cast<int>(i)) continue;
+          flat.push_back(stored[i]);
+          flat.push_back(described[j]);
+        }
+        NormalizationParams np;
+        const auto norm = normalizePairs(flat, std::sqrt(2.0), &np);
+        Homography toFrame = targetToFrameHomography(p, tw, th, camera);
+        for (const auto& q : norm) {
+          // back to pixels, through the truth, forward to normalised frame
+          const double tx = q.tx / std::sqrt(2.0) * np.devTx + np.meanTx;
+          const double ty = q.ty / std::sqrt(2.0) * np.devTy + np.meanTy;
+          double u, w;
+          applyHomography(toFrame, tx + (tw >> 1), (th >> 1) - ty, &u, &w);
+          const double nu = (u - np.meanFx) / np.devFx * std::sqrt(2.0);
+          const double nw = (w - np.meanFy) / np.devFy * std::sqrt(2.0);
+          if ((nu - q.fx) * (nu - q.fx) + (nw - q.fy) * (nw - q.fy) < 0.01) ++trueInliers;
+        }
+      }
+      if (verbose) std::printf("true-inliers %3d ", trueInliers);
+      if (verbose)
+        std::printf(
+            "  view %2d width %.2f tilt %2.0f: votes %2d %-10s pose code %2d pairs %3d correct %3d "
+            "tight %3d\n",
+            v, params.widthFraction, params.tiltDeg, votes, name.c_str(), code, pairs, correct,
+            tight);
+      if (code == 0) {
         // Compare the projected target centre and corners with the truth.
         PoseMatrix est{};
         for (int r = 0; r < 4; ++r)
@@ -165,7 +219,10 @@ int main(int argc, char** argv) {
           worst = std::max(
               worst, std::hypot(a.corners[k] - b.corners[k], a.corners[k + 1] - b.corners[k + 1]));
         }
-        if (worst < 0.05 * params.widthFraction * camera.width + 3.0) ++pose;
+        if (worst < 0.05 * params.widthFraction * camera.width + 3.0) {
+          ++pose;
+          ++bandPose[band];
+        }
       }
     }
     std::printf("%-12s rec %2d/%d (mean votes %.1f, wrong %d)  pose %2d/%d  [%d keys, %d trk]\n",
@@ -184,6 +241,12 @@ int main(int argc, char** argv) {
     const Image g = toGray(clutter);
     const auto [name, votes] = vote(db, g, &gd);
     if (votes > 4) ++falsePositives;
+  }
+  for (int b = 0; b < 3; ++b) {
+    std::printf("width %s: recognised %.1f%%, pose %.1f%% of %d views\n",
+                b == 0 ? "0.15-0.3" : (b == 1 ? "0.3-0.6 " : "0.6-1.0 "),
+                100.0 * bandRec[b] / std::max(1, bandViews[b]),
+                100.0 * bandPose[b] / std::max(1, bandViews[b]), bandViews[b]);
   }
   std::printf("total: recognised %.1f%%, wrong target %.1f%%, pose %.1f%%, false positives %d/%d\n",
               100.0 * totalRec / totalViews, 100.0 * totalWrong / totalViews,

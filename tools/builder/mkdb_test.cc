@@ -247,6 +247,29 @@ TEST_F(MkdbBuilt, TheInitialPoseFindsTheTargetInAFrontalFrame) {
   EXPECT_NEAR((*pose)(1, 1), -1.0, 0.05);  // target y up, camera y down
 }
 
+TEST_F(MkdbBuilt, TheRecognizerNamesTheTargetInAFrontalFrame) {
+  ASSERT_EQ(result_->status, 0) << result_->err;
+  auto db = std::make_shared<ArdbMngr>();
+  db->setArdbAssetDirPath(*dir_);
+  db->loadTrackerData(*dir_ + "/cache", {"shop.db"});
+  Recognizer recognizer;
+  ASSERT_EQ(recognizer.init(db), 0);
+  // Both targets hold the same image, so both collect the same votes and
+  // the name that sorts first wins.
+  for (double fraction : {0.3, 0.6, 0.9}) {
+    const RenderedView view = frontalView(*db, "sample_target", fraction);
+    std::string result;
+    EXPECT_EQ(recognizer.recognize(640, 480, 0, view.frame.pixels.data(), result, ""), 0)
+        << fraction;
+    EXPECT_EQ(result, "{[{\"id\":\"poster\"}]}");
+  }
+  // Clutter alone names nothing.
+  const Image clutter = makeClutter(640, 480, 77);
+  std::string result = "unchanged";
+  EXPECT_EQ(recognizer.recognize(640, 480, 0, clutter.pixels.data(), result, ""), 10);
+  EXPECT_EQ(result, "unchanged");
+}
+
 TEST_F(MkdbBuilt, ListsTargetsWithSizesCountsAndRating) {
   ASSERT_EQ(result_->status, 0) << result_->err;
   const RunResult list = runMkdb(*dir_, "--list " + quote(*dir_ + "/shop.db"));

@@ -230,7 +230,7 @@ bool buildTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
     if (view.candidateView) {
       tracking.addCandidates(described, toTarget);
     } else {
-      tracking.addView(described, toFrame);
+      tracking.addView(described, toTarget, toFrame);
     }
   }
   stats.trackingCandidates = static_cast<int>(tracking.candidateCount());

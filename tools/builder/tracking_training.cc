@@ -9,9 +9,12 @@ namespace {
 
 constexpr int32_t kMaxSquaredDistance =
     static_cast<int32_t>(kTrackingMatchDistance * kTrackingMatchDistance);
-// A match is correct when the frame feature lies this near (frame pixels,
-// per layer) to where the candidate projects.
-constexpr double kCorrectMatchPixels[2] = {5.0, 9.0};
+// A match is correct when the frame feature lies within this share of the
+// target's width in the frame (at least kMinCorrectPixels) from where the
+// candidate projects: about what the initial pose's RANSAC threshold allows
+// after its normalisation, so a looser match would be an outlier there.
+constexpr double kCorrectMatchShare = 0.015;
+constexpr double kMinCorrectPixels = 2.0;
 // Candidates closer than this (target pixels) with descriptors nearer than
 // kDuplicateDistance are one feature seen twice.
 constexpr double kDuplicatePixels = 3.0;
@@ -92,12 +95,40 @@ void TrackingTrainer::addCandidates(const std::vector<FeaturePtr>& features,
           c.polarity == r.polarity && std::hypot(c.x - r.x, c.y - r.y) <= kDuplicatePixels &&
           squaredDistance(c.descriptor.data(), r.descriptor.data()) < kDuplicateSquaredDistance;
     }
-    if (!duplicate) candidates_.push_back(r);
+    if (!duplicate) {
+      candidates_.push_back(r);
+      positions_.emplace_back();
+      addSighting(candidates_.size() - 1, frameToTarget, f->x, f->y);
+    }
   }
 }
 
+void TrackingTrainer::addSighting(size_t candidate, const Homography& frameToTarget, double fx,
+                                  double fy) {
+  double tx, ty;
+  if (!applyHomography(frameToTarget, fx, fy, &tx, &ty)) return;
+  // Target pixels per frame pixel: the position error grows with it.
+  const double spread = localMagnification(frameToTarget, fx, fy);
+  if (!(spread > 0.0)) return;
+  const double weight = 1.0 / (spread * spread);
+  PositionSum& p = positions_[candidate];
+  p.x += weight * tx;
+  p.y += weight * ty;
+  p.weight += weight;
+}
+
+TrackingRecord TrackingTrainer::refined(size_t candidate) const {
+  TrackingRecord r = candidates_[candidate];
+  const PositionSum& p = positions_[candidate];
+  if (p.weight > 0.0) {
+    r.x = roundToInt(p.x / p.weight) - (targetWidth_ >> 1);
+    r.y = (targetHeight_ >> 1) - roundToInt(p.y / p.weight);
+  }
+  return r;
+}
+
 void TrackingTrainer::addView(const std::vector<FeaturePtr>& features,
-                              const Homography& targetToFrame) {
+                              const Homography& frameToTarget, const Homography& targetToFrame) {
   std::vector<const uint8_t*> candidateDescriptors;
   std::vector<uint8_t> candidatePolarities;
   for (const TrackingRecord& c : candidates_) {
@@ -122,17 +153,22 @@ void TrackingTrainer::addView(const std::vector<FeaturePtr>& features,
     double u, v;
     const double tx = c.x + (targetWidth_ >> 1);
     const double ty = (targetHeight_ >> 1) - c.y;
-    const double tolerance = kCorrectMatchPixels[f.layer == 0 ? 0 : 1];
+    const double tolerance =
+        std::max(kMinCorrectPixels,
+                 kCorrectMatchShare * targetWidth_ * localMagnification(targetToFrame, tx, ty));
     if (applyHomography(targetToFrame, tx, ty, &u, &v) &&
         std::hypot(u - f.x, v - f.y) <= tolerance) {
       ++c.hits;
       ++correct;
+      addSighting(ci, frameToTarget, f.x, f.y);
     } else {
       ++c.misses;
     }
   }
   ++views_;
-  if (correct >= kTrackingMatchesNeeded) ++goodViews_;
+  if (correct >= kTrackingMatchesNeeded && 2 * correct >= static_cast<int32_t>(pairs.size())) {
+    ++goodViews_;
+  }
 }
 
 std::vector<TrackingRecord> TrackingTrainer::select(int maxCount) const {
@@ -153,12 +189,12 @@ std::vector<TrackingRecord> TrackingTrainer::select(int maxCount) const {
   std::vector<TrackingRecord> out;
   for (size_t i : proven) {
     if (static_cast<int>(out.size()) >= maxCount) break;
-    out.push_back(candidates_[i]);
+    out.push_back(refined(i));
   }
   const int fillTo = views_ == 0 ? maxCount : std::min(maxCount, kMinimumRecords);
   for (size_t i : unproven) {
     if (static_cast<int>(out.size()) >= fillTo) break;
-    out.push_back(candidates_[i]);
+    out.push_back(refined(i));
   }
   return out;
 }

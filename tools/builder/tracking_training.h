@@ -45,8 +45,12 @@ class TrackingTrainer {
   void addCandidates(const std::vector<FeaturePtr>& features, const Homography& frameToTarget);
 
   // A training view: matches the frame features against all candidates and
-  // counts, per candidate, correct and wrong mutual matches.
-  void addView(const std::vector<FeaturePtr>& features, const Homography& targetToFrame);
+  // counts, per candidate, correct and wrong mutual matches. Correct matches
+  // also refine the candidate's position: the stored position is the mean of
+  // all its sightings, each weighted by how finely its view resolves the
+  // target.
+  void addView(const std::vector<FeaturePtr>& features, const Homography& frameToTarget,
+               const Homography& targetToFrame);
 
   // Candidates with more correct than wrong matches first (by hits minus
   // misses), then (with too few of those) unproven candidates in the order
@@ -55,7 +59,7 @@ class TrackingTrainer {
   std::vector<TrackingRecord> select(int maxCount) const;
 
   // Share of training views that gave at least 17 correct mutual matches
-  // against all candidates.
+  // against all candidates, and no fewer correct than wrong ones.
   double recall() const;
 
   size_t candidateCount() const { return candidates_.size(); }
@@ -63,7 +67,16 @@ class TrackingTrainer {
  private:
   int targetWidth_;
   int targetHeight_;
+  struct PositionSum {
+    double x = 0.0;  // weighted sums of target pixel positions
+    double y = 0.0;
+    double weight = 0.0;
+  };
+  void addSighting(size_t candidate, const Homography& frameToTarget, double fx, double fy);
+  TrackingRecord refined(size_t candidate) const;
+
   std::vector<TrackingRecord> candidates_;
+  std::vector<PositionSum> positions_;
   int32_t views_ = 0;
   int32_t goodViews_ = 0;
 };

@@ -86,11 +86,12 @@ TEST(TrackingTrainer, StoresCentredPositionsAndRanksByCorrectMatches) {
 
   // d1 is matched where it belongs twice; d2 is matched far from its place;
   // d3 once in place.
-  trainer.addView({feature(52, 49, 0, d1), feature(100, 80, 1, d2)}, identity);
-  trainer.addView({feature(50, 50, 0, d1), feature(10, 90, 0, d3)}, identity);
+  trainer.addView({feature(52, 49, 0, d1), feature(100, 80, 1, d2)}, identity, identity);
+  trainer.addView({feature(50, 50, 0, d1), feature(10, 90, 0, d3)}, identity, identity);
   records = trainer.select(10);
   ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].x, -50);
+  EXPECT_EQ(records[0].x, -49);  // x refined to the mean of its sightings 50, 52, 50
+  EXPECT_EQ(records[0].y, 0);    // y: 50, 49, 50
   EXPECT_EQ(records[0].hits, 2);
   EXPECT_EQ(records[1].x, -90);
   EXPECT_EQ(records[1].hits, 1);

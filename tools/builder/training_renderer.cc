@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "features/random.h"
 
@@ -27,20 +28,28 @@ Image halve(const Image& src) {
   return dst;
 }
 
-float bilinear(const Image& image, double x, double y) {
-  x = std::min(std::max(x, 0.0), image.width - 1.0);
-  y = std::min(std::max(y, 0.0), image.height - 1.0);
-  const int x0 = std::min(static_cast<int>(x), image.width - 1);
-  const int y0 = std::min(static_cast<int>(y), image.height - 1);
-  const int x1 = std::min(x0 + 1, image.width - 1);
-  const int y1 = std::min(y0 + 1, image.height - 1);
-  const float fx = static_cast<float>(x - x0);
-  const float fy = static_cast<float>(y - y0);
-  const uint8_t* r0 = image.row(y0);
-  const uint8_t* r1 = image.row(y1);
-  const float top = r0[x0] + fx * (r0[x1] - r0[x0]);
-  const float bottom = r1[x0] + fx * (r1[x1] - r1[x0]);
+// Bilinear sample; coordinates are clamped into the image, which must be at
+// least 2 pixels a side.
+inline float bilinear(const Image& image, float x, float y) {
+  x = std::min(std::max(x, 0.0f), image.width - 1.001f);
+  y = std::min(std::max(y, 0.0f), image.height - 1.001f);
+  const int x0 = static_cast<int>(x);
+  const int y0 = static_cast<int>(y);
+  const float fx = x - x0;
+  const float fy = y - y0;
+  const uint8_t* p = image.pixels.data() + static_cast<size_t>(y0) * image.width + x0;
+  const float top = p[0] + fx * (p[1] - p[0]);
+  const float bottom = p[image.width] + fx * (p[image.width + 1] - p[image.width]);
   return top + fy * (bottom - top);
+}
+
+// log2 for the mip level: exponent plus a linear mantissa, off by less than
+// 0.09, which only shifts the blend between two mip levels slightly.
+inline float roughLog2(float v) {
+  uint32_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  return static_cast<float>(static_cast<int>(bits >> 23) - 127) +
+         static_cast<float>(bits & 0x7FFFFFu) * (1.0f / 8388608.0f);
 }
 
 void gaussianBlur(std::vector<float>* image, std::vector<float>* scratch, int width, int height,
@@ -56,16 +65,19 @@ void gaussianBlur(std::vector<float>* image, std::vector<float>* scratch, int wi
   scratch->resize(image->size());
   float* in = image->data();
   float* tmp = scratch->data();
+  // Rows with their edge pixels repeated, so the inner loop needs no clamping.
+  std::vector<float> padded(width + 2 * radius);
   for (int y = 0; y < height; ++y) {
     const float* row = in + static_cast<size_t>(y) * width;
+    std::fill(padded.begin(), padded.begin() + radius, row[0]);
+    std::copy(row, row + width, padded.begin() + radius);
+    std::fill(padded.begin() + radius + width, padded.end(), row[width - 1]);
     float* out = tmp + static_cast<size_t>(y) * width;
-    for (int x = 0; x < width; ++x) {
-      float acc = 0.0f;
-      for (int k = -radius; k <= radius; ++k) {
-        const int xs = std::min(std::max(x + k, 0), width - 1);
-        acc += kernel[k + radius] * row[xs];
-      }
-      out[x] = acc;
+    std::fill(out, out + width, 0.0f);
+    for (int k = 0; k <= 2 * radius; ++k) {
+      const float w = kernel[k];
+      const float* src = padded.data() + k;
+      for (int x = 0; x < width; ++x) out[x] += w * src[x];
     }
   }
   for (int y = 0; y < height; ++y) {
@@ -85,21 +97,21 @@ void gaussianBlur(std::vector<float>* image, std::vector<float>* scratch, int wi
 TrainingRenderer::TrainingRenderer(const Image& target, int width, int height)
     : width_(width), height_(height) {
   mips_.push_back(target);
-  while (mips_.back().width > kMinMipSide && mips_.back().height > kMinMipSide) {
+  while (std::min(mips_.back().width, mips_.back().height) >= 2 * kMinMipSide) {
     mips_.push_back(halve(mips_.back()));
   }
 }
 
-float TrainingRenderer::sample(double x, double y, double level) const {
+float TrainingRenderer::sample(float x, float y, float level) const {
   const int top = static_cast<int>(mips_.size()) - 1;
-  if (level <= 0.0) return bilinear(mips_[0], x, y);
+  if (level <= 0.0f) return bilinear(mips_[0], x, y);
   const int l0 = std::min(static_cast<int>(level), top);
-  const double s0 = 1.0 / (1 << l0);
-  const float v0 = bilinear(mips_[l0], (x + 0.5) * s0 - 0.5, (y + 0.5) * s0 - 0.5);
+  const float s0 = 1.0f / static_cast<float>(1 << l0);
+  const float v0 = bilinear(mips_[l0], (x + 0.5f) * s0 - 0.5f, (y + 0.5f) * s0 - 0.5f);
   if (l0 >= top) return v0;
-  const double s1 = s0 * 0.5;
-  const float v1 = bilinear(mips_[l0 + 1], (x + 0.5) * s1 - 0.5, (y + 0.5) * s1 - 0.5);
-  const float f = static_cast<float>(level - l0);
+  const float s1 = s0 * 0.5f;
+  const float v1 = bilinear(mips_[l0 + 1], (x + 0.5f) * s1 - 0.5f, (y + 0.5f) * s1 - 0.5f);
+  const float f = level - static_cast<float>(l0);
   return v0 + f * (v1 - v0);
 }
 
@@ -129,9 +141,9 @@ void TrainingRenderer::render(const Homography& h, const Image* background,
         const double x = (h[0] * u + nx) / w;
         const double y = (h[3] * u + ny) / w;
         if (x >= -0.5 && y >= -0.5 && x < maxX && y < maxY) {
-          const double area = det / (w * w * w);
-          const double level = area > 1.0 ? 0.5 * std::log2(area) : 0.0;
-          value = sample(x, y, level);
+          const float area = static_cast<float>(det / (w * w * w));
+          const float level = area > 1.0f ? 0.5f * roughLog2(area) : 0.0f;
+          value = sample(static_cast<float>(x), static_cast<float>(y), level);
         }
       }
       out[u] = value * gain + offset;

@@ -33,7 +33,7 @@ class TrainingRenderer {
               const TrainingEffects& effects, Image* frame);
 
  private:
-  float sample(double x, double y, double level) const;
+  float sample(float x, float y, float level) const;
 
   int width_;
   int height_;
