@@ -1,6 +1,5 @@
 #include "recognition/recognizer.h"
 
-#include <map>
 #include <utility>
 
 #include "features/corner_detection.h"
@@ -10,6 +9,13 @@
 #include "manager/profiler.h"
 
 namespace vornik {
+
+namespace {
+
+constexpr char kResultPrefix[] = "{[{\"id\":\"";
+constexpr char kResultSuffix[] = "\"}]}";
+
+}  // namespace
 
 Recognizer::Recognizer() = default;
 Recognizer::~Recognizer() = default;
@@ -23,6 +29,7 @@ int32_t Recognizer::init(std::shared_ptr<ArdbMngr> database) {
 int32_t Recognizer::recognize(int32_t width, int32_t height, int32_t pixelFormat,
                               const uint8_t* pixels, std::string& result, std::string /*hint*/) {
   if (!database_) return kRecognizerNoDatabase;
+  // Nothing to look at: not a target, and no timer is left running.
   if (pixels == nullptr || width <= 0 || height <= 0) return kNotRecognized;
 
   startTimer(kTimerRecognitionOptTotal);
@@ -45,39 +52,63 @@ int32_t Recognizer::recognize(int32_t width, int32_t height, int32_t pixelFormat
   stopTimer(kTimerRecognitionOptDescription);
 
   startTimer(kTimerRecognitionOptMatching);
-  std::string winner;
-  int32_t status = matchFeatures(features, winner);
+  const int32_t status = matchFeatures(features, winner_);
   stopTimer(kTimerRecognitionOptMatching);
 
-  if (status == kRecognized) result = "{[{\"id\":\"" + winner + "\"}]}";
+  if (status == kRecognized) {
+    result.assign(kResultPrefix);
+    result.append(winner_);
+    result.append(kResultSuffix);
+  }
   stopTimer(kTimerRecognitionOptTotal);
   return status;
 }
 
 int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, std::string& winner) {
-  MappingTablePtr negative = database_ ? database_->getNegativeTable() : nullptr;
-  MappingTablePtr positive = database_ ? database_->getPositiveTable() : nullptr;
+  const MappingTablePtr negative = database_ ? database_->getNegativeTable() : nullptr;
+  const MappingTablePtr positive = database_ ? database_->getPositiveTable() : nullptr;
 
-  // Byte-wise name order, so equal counts go to the name that sorts first.
-  std::map<std::string, int32_t> votes;
+  // The tables hold a handful of names, so a flat list searched by content
+  // beats a tree of copied strings; the names stay alive in the tables held
+  // above. Order is settled only when the winner is picked.
+  votes_.clear();
   for (int32_t level = 0; level < features.levelCount(); ++level) {
     for (const HessianGradientFeaturePtr& feature : features.levelFeatures(level)) {
       GradientDescriptor::quantizeDescriptor(feature.get());
       feature->descriptorKey = descriptorKey(feature->descriptor.data());
       const MappingTablePtr& table = feature->polarity == 1 ? positive : negative;
       if (!table) continue;
-      NameListPtr names = table->find(feature->descriptorKey);
-      for (const std::string& name : *names) ++votes[name];
+      const NameListPtr names = table->find(feature->descriptorKey);
+      for (const std::string& name : *names) addVote(name);
     }
   }
 
-  const std::pair<const std::string, int32_t>* best = nullptr;
-  for (const auto& entry : votes) {
-    if (best == nullptr || entry.second > best->second) best = &entry;
+  // Most votes; equal counts go to the name that sorts first byte-wise
+  // (std::string compares its chars as unsigned bytes).
+  const Vote* best = nullptr;
+  for (const Vote& vote : votes_) {
+    if (best == nullptr || vote.count > best->count ||
+        (vote.count == best->count && vote.name->compare(*best->name) < 0)) {
+      best = &vote;
+    }
   }
-  if (best == nullptr || best->second <= kMinimumVotesExclusive) return kNotRecognized;
-  winner = best->first;
+  if (best == nullptr || best->count <= kMinimumVotesExclusive) {
+    votes_.clear();
+    return kNotRecognized;
+  }
+  winner = *best->name;
+  votes_.clear();
   return kRecognized;
+}
+
+void Recognizer::addVote(const std::string& name) {
+  for (Vote& vote : votes_) {
+    if (vote.name == &name || *vote.name == name) {
+      ++vote.count;
+      return;
+    }
+  }
+  votes_.push_back(Vote{&name, 1});
 }
 
 }  // namespace vornik

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "database/ardb_mngr.h"
 #include "features/gradient_descriptor.h"
@@ -35,8 +36,19 @@ class Recognizer {
   int32_t matchFeatures(const HessianGradientFeatureMngr& features, std::string& winner);
 
  private:
+  // One name's count; the name lives in a mapping table held during the call.
+  struct Vote {
+    const std::string* name;
+    int32_t count;
+  };
+  void addVote(const std::string& name);
+
   std::shared_ptr<ArdbMngr> database_;
   std::shared_ptr<GradientDescriptor> descriptor_;
+  // Per-call working storage kept for its capacity only: emptied before
+  // every call returns, so no name outlives the tables it points into.
+  std::vector<Vote> votes_;
+  std::string winner_;
 };
 
 }  // namespace vornik

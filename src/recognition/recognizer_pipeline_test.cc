@@ -1,0 +1,284 @@
+// The recognizer on frames rendered from the bundled sample target, with a
+// database made by the builder, directly and through the AR manager.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "builder/database_builder.h"
+#include "common/image_io.h"
+#include "common/synthetic_view.h"
+#include "common/view_geometry.h"
+#include "manager/ar_manager.h"
+#include "manager/profiler.h"
+#include "manager/tracking_engines.h"
+#include "recognition/recognizer.h"
+
+namespace vornik {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kTargetName[] = "poster01";
+constexpr char kGroupFile[] = "sample.db";
+
+// Builds the sample target's group file once for the whole test program.
+class SampleDatabase : public ::testing::Environment {
+ public:
+  static const fs::path& dir() {
+    static const fs::path d = fs::path(VORNIK_BINARY_DIR) / "recognition_test_tmp" / "sample";
+    return d;
+  }
+  static const Image& target() { return target_; }
+
+  void SetUp() override {
+    fs::remove_all(dir());
+    fs::create_directories(dir());
+    std::string error;
+    ASSERT_TRUE(readImage(std::string(VORNIK_DATA_DIR) + "/sample_target.jpg", &target_, &error))
+        << error;
+    TargetSpec spec;
+    spec.imagePath = std::string(VORNIK_DATA_DIR) + "/sample_target.jpg";
+    spec.targetName = kTargetName;
+    spec.displayName = "Sample";
+    BuildOptions options;
+    // Fewer training views than the tool's default keep the suite quick;
+    // the evaluation program measures the full build.
+    options.trainingViews = 16;
+    std::vector<BuiltTarget> built;
+    ASSERT_TRUE(buildDatabase({spec}, options, (dir() / kGroupFile).string(), BuildProgress(),
+                              &built, &error))
+        << error;
+  }
+
+ private:
+  static Image target_;
+};
+
+Image SampleDatabase::target_;
+
+const ::testing::Environment* const kSampleDatabase =
+    ::testing::AddGlobalTestEnvironment(new SampleDatabase);
+
+std::shared_ptr<ArdbMngr> loadSample(const std::string& appDir) {
+  auto database = std::make_shared<ArdbMngr>();
+  database->setArdbAssetDirPath(SampleDatabase::dir().string());
+  ::testing::internal::CaptureStdout();
+  database->loadTrackerData((SampleDatabase::dir() / appDir).string(), {kGroupFile});
+  ::testing::internal::GetCapturedStdout();
+  return database;
+}
+
+Image render(const ViewParams& params, int width = 640, int height = 480, uint32_t seed = 3) {
+  static const Image clutter = makeClutter(640, 480, 5);
+  ViewOptions look;
+  look.camera.width = width;
+  look.camera.height = height;
+  look.background = &clutter;
+  look.noiseSigma = 1.5;
+  look.seed = seed;
+  RenderedView view;
+  std::string error;
+  EXPECT_TRUE(
+      renderView(SampleDatabase::target(), poseFromView(params, look.camera), look, &view, &error))
+      << error;
+  return view.frame;
+}
+
+ViewParams view(double tilt, double widthFraction, double rotation = 0.0) {
+  ViewParams p;
+  p.tiltDeg = tilt;
+  p.tiltDirectionDeg = 30.0;
+  p.widthFraction = widthFraction;
+  p.rotationDeg = rotation;
+  return p;
+}
+
+const std::string kExpectedText = "{[{\"id\":\"poster01\"}]}";
+
+TEST(RecognizerPipeline, RecognisesRenderedViewsOfTheSampleTarget) {
+  ASSERT_EQ(kExpectedText.size(), 21u);
+  Recognizer recognizer;
+  ASSERT_EQ(recognizer.init(loadSample("app_views")), 0);
+  int recognised = 0;
+  const ViewParams views[] = {view(0, 0.6),      view(15, 0.5, 20), view(30, 0.7, -35),
+                              view(10, 0.9, 90), view(25, 0.4, 10), view(35, 0.55, 160)};
+  for (const ViewParams& v : views) {
+    const Image frame = render(v);
+    std::string result = "old";
+    const int32_t status =
+        recognizer.recognize(frame.width, frame.height, 0, frame.pixels.data(), result, "");
+    if (status == kRecognized) {
+      ++recognised;
+      EXPECT_EQ(result, kExpectedText);
+    } else {
+      EXPECT_EQ(status, kNotRecognized);
+      EXPECT_EQ(result, "old");
+    }
+  }
+  EXPECT_GE(recognised, 4);
+}
+
+TEST(RecognizerPipeline, ResultTextSurvivesAFrameWithoutTheTarget) {
+  Recognizer recognizer;
+  recognizer.init(loadSample("app_keep"));
+  const Image frame = render(view(0, 0.7));
+  std::string result;
+  ASSERT_EQ(recognizer.recognize(frame.width, frame.height, 0, frame.pixels.data(), result, ""),
+            kRecognized);
+  ASSERT_EQ(result, kExpectedText);
+  const std::vector<uint8_t> flat(640 * 480 * 3, 90);
+  EXPECT_EQ(recognizer.recognize(640, 480, 0, flat.data(), result, ""), kNotRecognized);
+  EXPECT_EQ(result, kExpectedText);
+}
+
+TEST(RecognizerPipeline, GreyAndColourInputOfOnePictureAgree) {
+  Recognizer recognizer;
+  recognizer.init(loadSample("app_grey"));
+  for (const ViewParams& v : {view(0, 0.6), view(30, 0.5, 45), view(20, 0.25)}) {
+    const Image colour = render(v);
+    const Image grey = toGray(colour);
+    ASSERT_EQ(grey.channels, 1);
+    std::string fromColour = "none";
+    std::string fromGrey = "none";
+    const int32_t a =
+        recognizer.recognize(colour.width, colour.height, 0, colour.pixels.data(), fromColour, "");
+    // Any format code other than 0 means one grey byte per pixel.
+    const int32_t b =
+        recognizer.recognize(grey.width, grey.height, 7, grey.pixels.data(), fromGrey, "");
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(fromColour, fromGrey);
+  }
+}
+
+TEST(RecognizerPipeline, FramesNarrowerThan101PixelsAreNotRecognised) {
+  Recognizer recognizer;
+  recognizer.init(loadSample("app_narrow"));
+  // The target fills the frame; with one pyramid level there are no features.
+  const Image narrow = render(view(0, 0.95), 100, 100);
+  std::string result = "old";
+  EXPECT_EQ(recognizer.recognize(narrow.width, narrow.height, 0, narrow.pixels.data(), result, ""),
+            kNotRecognized);
+  EXPECT_EQ(result, "old");
+}
+
+TEST(RecognizerPipeline, TimesItsFiveStagesOncePerFrame) {
+  Recognizer recognizer;
+  recognizer.init(loadSample("app_timers"));
+  const Image frame = render(view(0, 0.6));
+  clearTimers();
+  std::string result;
+  recognizer.recognize(frame.width, frame.height, 0, frame.pixels.data(), result, "");
+  recognizer.recognize(frame.width, frame.height, 0, frame.pixels.data(), result, "");
+  for (TimerId id :
+       {kTimerRecognitionOptTotal, kTimerRecognitionOptPyramid, kTimerRecognitionOptDetection,
+        kTimerRecognitionOptDescription, kTimerRecognitionOptMatching}) {
+    ASSERT_EQ(timerRecords().count(id), 1u) << id;
+    EXPECT_EQ(timerRecords().at(id).count, 2) << id;
+  }
+  EXPECT_EQ(timerRecords().count(kTimerRecognitionTotal), 0u);
+}
+
+// The real engines, with a count of finished frame steps and what the
+// recognizer and the tracker were asked.
+class ObservedEngines : public DefaultTrackingEngines {
+ public:
+  using DefaultTrackingEngines::DefaultTrackingEngines;
+
+  int32_t recognize(int32_t width, int32_t height, int32_t pixelFormat, const uint8_t* pixels,
+                    std::string& result, std::string hint) override {
+    const int32_t status =
+        DefaultTrackingEngines::recognize(width, height, pixelFormat, pixels, result, hint);
+    std::lock_guard<std::mutex> lock(mutex);
+    statuses.push_back(status);
+    lastResult = result;
+    return status;
+  }
+  int32_t track(const uint8_t* pixels, Trackable& trackable, std::string hint,
+                std::string recognition) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      trackedWith.push_back(recognition);
+    }
+    return DefaultTrackingEngines::track(pixels, trackable, hint, recognition);
+  }
+  void frameStepFinished() override {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++steps;
+    changed.notify_all();
+  }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  int steps = 0;
+  std::vector<int32_t> statuses;
+  std::string lastResult;
+  // The recognition text of every track call (the Acquiring and Tracking stages).
+  std::vector<std::string> trackedWith;
+};
+
+TEST(RecognizerPipeline, ManagerMovesFromRecognitionToAcquiringOnRenderedFrames) {
+  // The manager's own database is not the one its injected engines use, so
+  // the asset directory goes straight to the engines' database.
+  auto database = std::make_shared<ArdbMngr>();
+  database->setArdbAssetDirPath(SampleDatabase::dir().string());
+  auto engines = std::make_unique<ObservedEngines>(database, std::make_shared<Recognizer>(),
+                                                   std::make_shared<Tracker>());
+  ObservedEngines* observed = engines.get();
+  ARManager manager(std::move(engines));
+  manager.setAppDataDirPath((SampleDatabase::dir() / "app_manager").string());
+  manager.addTrackableGroup(kGroupFile);
+  ::testing::internal::CaptureStdout();
+  manager.startTracker();
+
+  // Delivers one frame and waits until the tracking thread has finished a
+  // step; a frame that arrived while the thread was busy is offered again.
+  auto deliverStep = [&](const Image& frame) {
+    std::unique_lock<std::mutex> lock(observed->mutex);
+    const int target = observed->steps + 1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (observed->steps < target) {
+      lock.unlock();
+      manager.onPreviewFrame(frame.pixels.data(), static_cast<int32_t>(frame.pixels.size()),
+                             frame.width, frame.height, 0);
+      lock.lock();
+      observed->changed.wait_for(lock, std::chrono::milliseconds(50));
+      if (std::chrono::steady_clock::now() > deadline) return false;
+    }
+    return true;
+  };
+
+  const Image empty(640, 480, 3, 90);
+  ASSERT_TRUE(deliverStep(empty));  // loads the database and initialises the engines
+  ASSERT_TRUE(deliverStep(empty));
+  bool recognised = false;
+  const ViewParams views[] = {view(0, 0.6), view(20, 0.5, 30), view(10, 0.8, -20), view(30, 0.6)};
+  Image shown;
+  for (const ViewParams& v : views) {
+    shown = render(v);
+    ASSERT_TRUE(deliverStep(shown));
+    std::lock_guard<std::mutex> lock(observed->mutex);
+    if (!observed->statuses.empty() && observed->statuses.back() == kRecognized) {
+      recognised = true;
+      break;
+    }
+  }
+  // Acquiring: the next frame goes to the tracker with the recognition text.
+  if (recognised) {
+    EXPECT_TRUE(deliverStep(shown));
+  }
+  manager.stopTracker();
+  ::testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(recognised);
+  EXPECT_EQ(observed->statuses.front(), kNotRecognized);
+  EXPECT_EQ(observed->lastResult, kExpectedText);
+  EXPECT_EQ(observed->trackedWith, std::vector<std::string>{kExpectedText});
+}
+
+}  // namespace
+}  // namespace vornik
