@@ -4,7 +4,7 @@
 // Prints per sequence the share of in-view frames tracked within 5 px, the
 // jitter of a static view, the re-acquisition delay and track times.
 //
-//   tracking_eval [--frames N] [--training-views N] [--noise SIGMA]
+//   tracking_eval [--frames N] [--training-views N] [--noise SIGMA] [--verbose 1]
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -33,6 +33,7 @@ struct Options {
   int frames = 150;
   int trainingViews = 16;
   double noise = 2.0;
+  bool verbose = false;  // one line per frame
 };
 
 double median(std::vector<double> values) {
@@ -153,8 +154,13 @@ int run(const Options& options) {
       if (failuresInRow >= 2) tracker.setKeyframeTargetId("");
 
       const bool visible = frame.truth.fullyInView;
+      if (options.verbose) {
+        std::printf("  %s %3d visible %d code %2d depth %.3f ms %.2f", sequenceKindName(kind), i,
+                    visible ? 1 : 0, code, truthPose[11], ms);
+      }
       if (!visible && outAt < 0 && i > 0) outAt = i;
       if (visible && outAt >= 0 && backAt < 0) backAt = i;
+      if (options.verbose && (!visible || code != kTrackOk)) std::printf("\n");
       if (!visible) continue;
       ++inView;
       if (code != kTrackOk) continue;
@@ -166,6 +172,7 @@ int run(const Options& options) {
       const auto reported = projectCorners(pose, aspect, view.camera);
       const double e = cornerError(reported, projectCorners(truthPose.data(), aspect, view.camera));
       errors.push_back(e);
+      if (options.verbose) std::printf(" error %.2f px\n", e);
       if (e <= kGoodPixels) {
         ++good;
         if (backAt >= 0 && reacquiredAt < 0) reacquiredAt = i;
@@ -213,14 +220,17 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) {
-      std::fprintf(stderr,
-                   "usage: tracking_eval [--frames N] [--training-views N] [--noise SIGMA]\n");
+      std::fprintf(
+          stderr,
+          "usage: tracking_eval [--frames N] [--training-views N] [--noise SIGMA] [--verbose 1]\n");
       return 2;
     }
     if (arg == "--frames") {
       options.frames = std::atoi(argv[++i]);
     } else if (arg == "--training-views") {
       options.trainingViews = std::atoi(argv[++i]);
+    } else if (arg == "--verbose") {
+      options.verbose = std::atoi(argv[++i]) != 0;
     } else if (arg == "--noise") {
       options.noise = std::atof(argv[++i]);
     } else {

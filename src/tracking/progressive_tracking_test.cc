@@ -367,6 +367,66 @@ TEST_F(TrackPhoto, FewerThanFifteenCoarsePointsFailWithoutTouchingThePose) {
   EXPECT_EQ(error, -1.0f);
 }
 
+// Keyframe of well separated corners; the frame shows `good` of them where
+// the pose puts them and moves the picture around each other one by 12
+// pixels in turn up, right, down and left, so that they are found but
+// disagree with any single pose.
+TEST_F(TrackPhoto, PreviousFrameVariantNeedsEightCoarseInliers) {
+  const Mat44f truth = viewPose({0.05f, -0.05f, 0.0f}, {0.0f, 0.0f, 1.6f});
+  auto clean = renderPlane(*target_, truth, 640, 480);
+  std::vector<KeyframeCorner> spread;
+  for (const KeyframeCorner& c : keyframe_->corners) {
+    bool far = c.x >= 20 && c.y >= 20 && c.x < 236 && c.y < 236;
+    for (const KeyframeCorner& s : spread) far = far && std::hypot(c.x - s.x, c.y - s.y) >= 34.0;
+    if (far) spread.push_back(c);
+  }
+  ASSERT_GE(spread.size(), 17u);
+  spread.resize(17);
+  for (int good : {7, 8}) {
+    auto keyframe = std::make_unique<Keyframe>();
+    keyframe->buildPyramid(loadGrayJpeg(std::string(VORNIK_DATA_DIR) + "/sample_target.jpg"));
+    keyframe->corners = spread;
+    keyframe->buildTrackPoints();
+    auto image = std::make_unique<GrayImage>(640, 480, clean->pixels.get(), false);
+    const int shifts[4][2] = {{0, -12}, {12, 0}, {0, 12}, {-12, 0}};
+    for (int i = good; i < 17; ++i) {
+      float camera[3], normalized[2], at[2];
+      projectPlanePoint(truth, spread[i].X, spread[i].Y, 640, 480, camera, normalized, at);
+      const int dx = shifts[i % 4][0], dy = shifts[i % 4][1];
+      for (int y = static_cast<int>(at[1]) - 24; y <= static_cast<int>(at[1]) + 24; ++y)
+        for (int x = static_cast<int>(at[0]) - 24; x <= static_cast<int>(at[0]) + 24; ++x)
+          image->pixels[y * 640 + x] = clean->at(x - dx, y - dy);
+    }
+    auto frame = frameOf(std::move(image));
+    auto previous = frameOf(std::make_unique<GrayImage>(640, 480, clean->pixels.get(), false));
+    ProgressiveTracking tracking;
+    Mat44f pose = Mat44f::identity();
+    float error = -1;
+    ::testing::internal::CaptureStdout();
+    const bool ok =
+        tracking.trackFromPreviousFrame(*keyframe, *previous, truth, *frame, truth, &pose, &error);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    int found = 0, inliers = 0;
+    for (const TrackPoint& p : keyframe->trackPoints) {
+      if (p.sourceLevel != trackingBaseLevel(*keyframe) + 1) continue;  // coarse set only
+      found += p.isFound ? 1 : 0;
+      inliers += p.inlier ? 1 : 0;
+    }
+    EXPECT_GE(found, 15) << good;
+    if (good == 7) {
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(out, "fail due to small inlier count\n");
+      EXPECT_EQ(inliers, 7);
+      EXPECT_EQ(pose.m[0], 1.0f);  // untouched
+    } else {
+      EXPECT_TRUE(ok) << out;
+      EXPECT_EQ(out, "");
+      // Eight points on the coarse level carry the pose alone.
+      EXPECT_LT(cornerDistance(pose, truth, 1.0f), 4.0f);
+    }
+  }
+}
+
 TEST_F(TrackPhoto, ThreadedKeyframeSearchFindsTheSamePoints) {
   const Mat44f truth = viewPose({0.3f, 0.2f, -0.2f}, {-0.02f, 0.03f, 1.6f});
   auto frame = render(truth);
