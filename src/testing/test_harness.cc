@@ -110,7 +110,7 @@ void TestHarness::trackNextImage(const std::string& name, const unsigned char* p
     if (!adoptImage(pixels, byteSize, width, height, format)) return;
     context_.initialised = true;
   } else {
-    if (format == 0 || format == 1) context_.format = format;
+    // The format stays the one the tracker was initialised with.
     if (!imageFits(pixels, byteSize, width, height, context_.format)) {
       logMessage("test image %s of %d bytes does not hold %d x %d pixels of format %d: ignored\n",
                  name.c_str(), byteSize, width, height, context_.format);
@@ -235,7 +235,6 @@ void TestHarness::testRecognizer(const unsigned char* pixels, const std::string&
     if (!adoptImage(pixels, byteSize, width, height, format)) return;
   }
   std::cout << "Tracker initialization success !!" << std::endl;
-  if (format == 0 || format == 1) context_.format = format;
   if (!imageFits(pixels, byteSize, width, height, context_.format)) {
     logMessage("testRecognizer: image %s of %d bytes does not hold %d x %d pixels: ignored\n",
                name.c_str(), byteSize, width, height);

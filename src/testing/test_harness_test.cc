@@ -294,8 +294,17 @@ TEST_F(TestHarnessTest, BadImagesAreIgnored) {
   // The same bytes as grey pixels fit.
   harness_->trackNextImage("grey", first_->pixels.data(), kWidth * kHeight, kWidth, kHeight, 1);
   EXPECT_EQ(harness_->context().format, 1);
+  // Later images keep the format the tracker was initialised with.
+  feed("bgr", *first_);
+  EXPECT_EQ(harness_->context().format, 1);
+  // Another size initialises the tracker for it instead of reading past the image.
+  Image small(320, 240, 1, 90);
+  harness_->trackNextImage("small", small.pixels.data(), static_cast<int>(small.pixels.size()), 320,
+                           240, 1);
+  EXPECT_EQ(harness_->context().trackerWidth, 320);
+  EXPECT_EQ(harness_->context().trackerHeight, 240);
   harness_->endTest();
-  EXPECT_EQ(readAll(path), "grey,");
+  EXPECT_EQ(readAll(path), "grey,bgr,small,");
 }
 
 TEST_F(TestHarnessTest, RenderNextImageHandsTheImageToTheRenderer) {
