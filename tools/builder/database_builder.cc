@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -96,16 +97,31 @@ bool buildDatabase(const std::vector<TargetSpec>& specs, const BuildOptions& opt
     *error = outputPath + ": " + reason;
     return false;
   }
-  built->clear();
+  // Train every target first: the choice of recognition keys weighs the
+  // keys the other targets produce, so that a key goes to the target that
+  // shows it most.
+  std::vector<TrainedTarget> trained(specs.size());
+  std::map<uint32_t, int32_t> allTargetViews;
   for (size_t i = 0; i < specs.size(); ++i) {
-    BuiltTarget target;
-    if (!buildTarget(specs[i], images[i], options, &target, &reason)) {
+    if (!trainTarget(specs[i], images[i], options, &trained[i], &reason)) {
       *error = specs[i].imagePath + ": " + reason;
       return false;
     }
     images[i] = Image();
+    if (trained[i].recognition) trained[i].recognition->addTargetViews(&allTargetViews);
+    if (progress) progress(i, specs.size(), trained[i].built);
+  }
+  built->clear();
+  for (size_t i = 0; i < specs.size(); ++i) {
+    std::map<uint32_t, int32_t> others = allTargetViews;
+    if (trained[i].recognition) trained[i].recognition->addTargetViews(&others, -1);
+    BuiltTarget target;
+    if (!finishTarget(&trained[i], options, &others, &target, &reason)) {
+      *error = specs[i].imagePath + ": " + reason;
+      return false;
+    }
+    trained[i] = TrainedTarget();
     built->push_back(std::move(target));
-    if (progress) progress(i, specs.size(), built->back());
   }
   std::vector<uint8_t> bytes;
   if (!makeGroupFile(*built, &bytes)) {

@@ -38,7 +38,9 @@ class AtomicFileWriter {
   bool committed_ = false;
 };
 
-// Called after each target: its index (0-based), the count and the result.
+// Called after each target's training: its index (0-based), the count and
+// the target so far (its recognition records are chosen at the end, when
+// all targets are known).
 using BuildProgress = std::function<void(size_t, size_t, const BuiltTarget&)>;
 
 // Validates names, loads every image, builds every target and writes the

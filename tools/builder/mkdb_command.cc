@@ -40,7 +40,7 @@ const char kUsage[] =
     "                          the clean image (fast, weaker)\n"
     "  --seed S                seed of the training views (default 1); the same\n"
     "                          inputs and options always give the same bytes\n"
-    "  --max-keys N            most recognition records per target (default 400)\n"
+    "  --max-keys N            most recognition records per target (default 500)\n"
     "  --max-tracking N        most tracking records per target (default 800)\n"
     "  -q, --quiet             no progress lines\n"
     "  --list FILE             print every target of FILE: entry sizes, feature\n"
@@ -216,12 +216,10 @@ int runMkdb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
   if (!quiet) {
     progress = [out](size_t index, size_t count, const BuiltTarget& t) {
       const TargetStats& s = t.stats;
-      std::fprintf(out, "[%zu/%zu] %s: %dx%d, %d recognition records, %d tracking records",
-                   index + 1, count, t.targetName.c_str(), s.imageWidth, s.imageHeight,
-                   s.recognitionRecords, s.trackingRecords);
-      if (s.recognitionRecall >= 0.0) {
-        std::fprintf(out, ", training recall %.0f%% / %.0f%%", 100.0 * s.recognitionRecall,
-                     100.0 * s.trackingRecall);
+      std::fprintf(out, "[%zu/%zu] %s: %dx%d, %d tracking records", index + 1, count,
+                   t.targetName.c_str(), s.imageWidth, s.imageHeight, s.trackingRecords);
+      if (s.trackingRecall >= 0.0) {
+        std::fprintf(out, ", initial pose in %.0f%% of training views", 100.0 * s.trackingRecall);
       }
       std::fprintf(out, " (%d ms)\n", s.milliseconds);
       std::fflush(out);
@@ -234,6 +232,15 @@ int runMkdb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     return 1;
   }
   if (!quiet) {
+    for (const BuiltTarget& t : built) {
+      std::fprintf(out, "%s: %d recognition records", t.targetName.c_str(),
+                   t.stats.recognitionRecords);
+      if (t.stats.recognitionRecall >= 0.0) {
+        std::fprintf(out, ", recognised in %.0f%% of training views",
+                     100.0 * t.stats.recognitionRecall);
+      }
+      std::fprintf(out, "\n");
+    }
     size_t bytes = 0;
     std::vector<uint8_t> file;
     if (makeGroupFile(built, &file)) bytes = file.size();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <memory>
 
 #include "builder/image_resample.h"
@@ -139,6 +140,29 @@ TEST(RecognitionTrainer, RecordsAnUnseenKeyAtTheLevelOfItsSize) {
   EXPECT_EQ(kept[0].level, 10);
   EXPECT_EQ(kept[0].x, 50);
   EXPECT_EQ(kept[0].y, 60);
+}
+
+TEST(RecognitionTrainer, GivesUpKeysThatOtherTargetsOrClutterShowAsOften) {
+  const Homography identity{1, 0, 0, 0, 1, 0, 0, 0, 1};
+  RecognitionTrainer trainer(100, 100, {});
+  for (int view = 0; view < 4; ++view)
+    trainer.addView({observed(10, 10, 0, 0x42)}, identity, identity);
+  std::map<uint32_t, int32_t> totals;
+  trainer.addTargetViews(&totals);
+  EXPECT_EQ(totals[polarKey(0, 0x42)], 4);
+  trainer.addTargetViews(&totals, -1);
+  EXPECT_EQ(totals[polarKey(0, 0x42)], 0);
+
+  ForeignKeyEvidence foreign;
+  foreign.otherTargetViews[polarKey(0, 0x42)] = 4;  // 4 - 4 / 2 = 2 still counts
+  EXPECT_EQ(trainer.select(5, &foreign).size(), 1u);
+  foreign.otherTargetViews[polarKey(0, 0x42)] = 6;  // 4 - 3 = 1 does not
+  EXPECT_EQ(trainer.select(5, &foreign).size(), 0u);
+  foreign.otherTargetViews.clear();
+  foreign.clutterRate[polarKey(0, 0x42)] = 0.25;  // 4 - 2 * 4 * 0.25 = 2
+  EXPECT_EQ(trainer.select(5, &foreign).size(), 1u);
+  foreign.clutterRate[polarKey(0, 0x42)] = 0.5;  // 4 - 4 = 0
+  EXPECT_EQ(trainer.select(5, &foreign).size(), 0u);
 }
 
 TEST(SelectUntrainedRecognition, TakesLevelsInTurnsWithoutRepeatingKeys) {

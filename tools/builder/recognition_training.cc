@@ -81,7 +81,15 @@ void RecognitionTrainer::addView(const std::vector<FrameRecognitionFeature>& fea
   }
 }
 
-std::vector<RecognitionRecord> RecognitionTrainer::select(int maxKeys) const {
+void RecognitionTrainer::addTargetViews(std::map<uint32_t, int32_t>* totals, int sign) const {
+  for (const auto& [k, s] : stats_) {
+    if (s.targetViews >= kMinTargetViews) (*totals)[k] += sign * s.targetViews;
+  }
+}
+
+std::vector<RecognitionRecord> RecognitionTrainer::select(int maxKeys,
+                                                          const ForeignKeyEvidence* foreign) const {
+  const double views = static_cast<double>(viewKeys_.size());
   struct Ranked {
     int32_t score;
     int32_t views;
@@ -90,7 +98,15 @@ std::vector<RecognitionRecord> RecognitionTrainer::select(int maxKeys) const {
   std::vector<Ranked> ranked;
   for (const auto& [k, s] : stats_) {
     if (s.targetViews < kMinTargetViews) continue;
-    const int32_t score = s.targetViews - kBackgroundPenalty * s.backgroundViews;
+    int32_t score = s.targetViews - kBackgroundPenalty * s.backgroundViews;
+    if (foreign != nullptr) {
+      auto other = foreign->otherTargetViews.find(k);
+      if (other != foreign->otherTargetViews.end()) score -= other->second / 2;
+      auto clutter = foreign->clutterRate.find(k);
+      if (clutter != foreign->clutterRate.end()) {
+        score -= static_cast<int32_t>(std::lround(kBackgroundPenalty * views * clutter->second));
+      }
+    }
     if (score < kMinTargetViews) continue;
     ranked.push_back({score, s.targetViews, k});
   }

@@ -11,6 +11,14 @@ namespace vornik {
 // Votes a target needs: the recognizer accepts more than 4.
 constexpr int32_t kRecognitionVotesNeeded = 5;
 
+// Evidence that a key is not particular to one target: in how many training
+// views of the other targets of a batch it appeared, and the share of plain
+// clutter frames that produce it.
+struct ForeignKeyEvidence {
+  std::map<uint32_t, int32_t> otherTargetViews;
+  std::map<uint32_t, double> clutterRate;
+};
+
 // Collects which (polarity, key) pairs the live recognizer produces on the
 // target across training views, and which it produces on the background.
 class RecognitionTrainer {
@@ -24,9 +32,17 @@ class RecognitionTrainer {
 
   // The records to store, at most `maxKeys`, one per (polarity, key): pairs
   // seen on the target in at least two views, ranked by how many views
-  // produced them minus twice the background views that did. Each record
-  // comes from a clean-image candidate with that key when there is one.
-  std::vector<RecognitionRecord> select(int maxKeys) const;
+  // produced them, less twice the views that produced them on the
+  // background, less half the views of other targets that produced them
+  // (so a shared key stays with the target that shows it most), less twice
+  // the views expected from clutter. Each record comes from a
+  // clean-image candidate with that key when there is one.
+  std::vector<RecognitionRecord> select(int maxKeys,
+                                        const ForeignKeyEvidence* foreign = nullptr) const;
+
+  // Adds, per key seen on this target in at least two views, that view
+  // count to `totals`; with `sign` -1 takes it away again.
+  void addTargetViews(std::map<uint32_t, int32_t>* totals, int sign = 1) const;
 
   // Share of the views in which `records` would collect enough votes from
   // the target's own features.

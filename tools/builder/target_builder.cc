@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 
 #include "builder/image_resample.h"
 #include "builder/recognition_features.h"
@@ -99,6 +102,32 @@ std::vector<TrainingView> randomViews(int count, uint32_t seed, double heightSha
   return views;
 }
 
+// Clutter frames that measure how common a key is away from any target.
+constexpr int kClutterFrames = 16;
+constexpr uint32_t kClutterFrameSeed = 0xC1077E5u;
+
+// Share of kClutterFrames plain clutter frames producing each key; made
+// once per frame size and process.
+const std::map<uint32_t, double>& clutterKeyRates(int width, int height) {
+  static std::mutex mutex;
+  static std::map<std::pair<int, int>, std::map<uint32_t, double>> cache;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto found = cache.find({width, height});
+  if (found != cache.end()) return found->second;
+  std::map<uint32_t, double>& rates = cache[{width, height}];
+  GradientDescriptor descriptor;
+  for (int i = 0; i < kClutterFrames; ++i) {
+    const Image frame = toGray(makeClutter(width, height, kClutterFrameSeed + i));
+    std::set<uint32_t> keys;
+    for (const FrameRecognitionFeature& f :
+         frameRecognitionFeatures(frame.pixels.data(), width, height, &descriptor)) {
+      keys.insert(polarKey(f.polarity, f.key));
+    }
+    for (uint32_t k : keys) rates[k] += 1.0 / kClutterFrames;
+  }
+  return rates;
+}
+
 std::vector<uint8_t> encodeRecognition(float headerValue,
                                        const std::vector<RecognitionRecord>& records) {
   std::vector<HessianGradientFeaturePtr> features;
@@ -153,8 +182,8 @@ bool loadInputImage(const std::string& path, Image* image, std::string* error) {
   return true;
 }
 
-bool buildTarget(const TargetSpec& spec, const Image& image, const BuildOptions& options,
-                 BuiltTarget* target, std::string* error) {
+bool trainTarget(const TargetSpec& spec, const Image& image, const BuildOptions& options,
+                 TrainedTarget* trained, std::string* error) {
   const int32_t start = processClockMs();
   if (options.workingSize < kMinImageSide || options.workingSize > kMaxWorkingSize) {
     *error = "working size must be between 100 and 4095 pixels";
@@ -164,6 +193,8 @@ bool buildTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
   const Image grey = toGray(working);
   const int width = working.width;
   const int height = working.height;
+  BuiltTarget* target = &trained->built;
+  trained->physicalWidth = spec.physicalWidth;
   target->targetName = spec.targetName;
   TargetStats& stats = target->stats;
   stats = TargetStats();
@@ -181,7 +212,8 @@ bool buildTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
   std::vector<RecognitionRecord> candidates =
       levelRecognitionFeatures(grey, kCandidatesPerLevel, &descriptor);
   stats.recognitionCandidates = static_cast<int>(candidates.size());
-  RecognitionTrainer recognition(width, height, candidates);
+  trained->recognition = std::make_unique<RecognitionTrainer>(width, height, candidates);
+  RecognitionTrainer& recognition = *trained->recognition;
   TrackingTrainer tracking(width, height);
 
   std::vector<TrainingView> views = candidateViews();
@@ -235,26 +267,54 @@ bool buildTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
   }
   stats.trackingCandidates = static_cast<int>(tracking.candidateCount());
 
-  std::vector<RecognitionRecord> stored;
   if (options.trainingViews > 0) {
-    stored = recognition.select(options.maxRecognitionKeys);
-    stats.recognitionRecall = recognition.recall(stored);
     stats.trackingRecall = tracking.recall();
   } else {
-    stored = selectUntrainedRecognition(candidates, options.maxRecognitionKeys);
+    trained->recognition.reset();
   }
+  trained->candidates = std::move(candidates);
   const std::vector<TrackingRecord> trackingRecords = tracking.select(options.maxTrackingFeatures);
-  stats.recognitionRecords = static_cast<int>(stored.size());
   stats.trackingRecords = static_cast<int>(trackingRecords.size());
-
-  target->descriptorEntry = encodeRecognition(spec.physicalWidth, stored);
   target->trackingEntry = encodeTracking(width, height, trackingRecords);
-  if (target->descriptorEntry.empty() || target->trackingEntry.empty()) {
-    *error = "cannot encode the feature entries";
+  if (target->trackingEntry.empty()) {
+    *error = "cannot encode the tracking entry";
     return false;
   }
   stats.milliseconds = processClockMs() - start;
   return true;
+}
+
+bool finishTarget(TrainedTarget* trained, const BuildOptions& options,
+                  const std::map<uint32_t, int32_t>* otherTargetViews, BuiltTarget* target,
+                  std::string* error) {
+  const int32_t start = processClockMs();
+  *target = std::move(trained->built);
+  TargetStats& stats = target->stats;
+  std::vector<RecognitionRecord> stored;
+  if (trained->recognition) {
+    ForeignKeyEvidence foreign;
+    foreign.clutterRate = clutterKeyRates(options.frameWidth, options.frameHeight);
+    if (otherTargetViews != nullptr) foreign.otherTargetViews = *otherTargetViews;
+    stored = trained->recognition->select(options.maxRecognitionKeys, &foreign);
+    stats.recognitionRecall = trained->recognition->recall(stored);
+  } else {
+    stored = selectUntrainedRecognition(trained->candidates, options.maxRecognitionKeys);
+  }
+  stats.recognitionRecords = static_cast<int>(stored.size());
+  target->descriptorEntry = encodeRecognition(trained->physicalWidth, stored);
+  if (target->descriptorEntry.empty()) {
+    *error = "cannot encode the descriptor entry";
+    return false;
+  }
+  stats.milliseconds += processClockMs() - start;
+  return true;
+}
+
+bool buildTarget(const TargetSpec& spec, const Image& image, const BuildOptions& options,
+                 BuiltTarget* target, std::string* error) {
+  TrainedTarget trained;
+  return trainTarget(spec, image, options, &trained, error) &&
+         finishTarget(&trained, options, nullptr, target, error);
 }
 
 }  // namespace vornik

@@ -1,8 +1,11 @@
 #pragma once
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "builder/recognition_training.h"
 #include "builder/target_spec.h"
 #include "common/image_io.h"
 
@@ -22,7 +25,7 @@ struct BuildOptions {
   // image without training.
   int trainingViews = 48;
   uint32_t seed = 1;
-  int maxRecognitionKeys = 400;   // descriptor records per target
+  int maxRecognitionKeys = 500;   // descriptor records per target
   int maxTrackingFeatures = 800;  // tracking records per target
   int frameWidth = 640;           // camera frame the training simulates
   int frameHeight = 480;
@@ -59,8 +62,29 @@ struct BuiltTarget {
 // False with a one-line reason (without the file name) on failure.
 bool loadInputImage(const std::string& path, Image* image, std::string* error);
 
-// Builds the entries of one target from its (already loaded) image.
-// Deterministic: the same image, spec and options give the same bytes.
+// A target after training, before its recognition records are chosen: that
+// choice may weigh the keys of the other targets of a batch.
+struct TrainedTarget {
+  BuiltTarget built;  // everything but the descriptor entry
+  float physicalWidth = 1.0f;
+  std::vector<RecognitionRecord> candidates;        // clean-image features
+  std::unique_ptr<RecognitionTrainer> recognition;  // null without training
+};
+
+// Normalises the image, encodes the image and information entries, trains
+// and chooses the tracking records. False with a one-line reason.
+bool trainTarget(const TargetSpec& spec, const Image& image, const BuildOptions& options,
+                 TrainedTarget* trained, std::string* error);
+
+// Chooses the recognition records, penalising keys that the other targets'
+// training views produced (`otherTargetViews`, may be null), and encodes the
+// descriptor entry into `target`.
+bool finishTarget(TrainedTarget* trained, const BuildOptions& options,
+                  const std::map<uint32_t, int32_t>* otherTargetViews, BuiltTarget* target,
+                  std::string* error);
+
+// Both steps for a target on its own. Deterministic: the same image, spec
+// and options give the same bytes.
 bool buildTarget(const TargetSpec& spec, const Image& image, const BuildOptions& options,
                  BuiltTarget* target, std::string* error);
 
