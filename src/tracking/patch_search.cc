@@ -35,8 +35,9 @@ int32_t shiftedRadius(int32_t radius, int32_t shift) {
   return (radius + (1 << shift) - 1) >> shift;
 }
 
+// One per thread, so that trackers on different threads never share the map.
 SpiralOffsetCache& processCache() {
-  static SpiralOffsetCache cache;
+  thread_local SpiralOffsetCache cache;
   return cache;
 }
 

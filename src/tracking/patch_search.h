@@ -31,7 +31,7 @@ class SpiralOffsetCache {
   std::map<int32_t, SpiralOffsets> lists_;
 };
 
-// Process-wide cache used by the single-threaded searches.
+// Cache of the single-threaded searches (one per calling thread).
 const SpiralOffsets& spiralOffsets(int32_t radius);
 
 // Cuts the 8 x 8 template around (centreX, centreY) of `source`, sampling
