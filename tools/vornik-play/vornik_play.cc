@@ -3,7 +3,13 @@
 // per frame and a summary; with ground truth from vornik-synth it adds the
 // corner error and the tracking evaluation.
 #include <fcntl.h>
+#if defined(_WIN32)
+// The POSIX names of the descriptor functions.
+#include <io.h>
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -190,6 +196,12 @@ std::string number(double value, int decimals) {
   return text;
 }
 
+#if defined(_WIN32)
+constexpr char kNullDevice[] = "NUL";
+#else
+constexpr char kNullDevice[] = "/dev/null";
+#endif
+
 void discardLog(const char*) {}
 
 // Keeps the engines' own standard-output lines out of the frame lines: the
@@ -198,7 +210,7 @@ void discardLog(const char*) {}
 FILE* takeOverStandardOutput(bool keepDiagnostics) {
   std::fflush(stdout);
   const int report = dup(1);
-  const int target = keepDiagnostics ? dup(2) : open("/dev/null", O_WRONLY);
+  const int target = keepDiagnostics ? dup(2) : open(kNullDevice, O_WRONLY);
   if (report < 0 || target < 0) return stdout;
   dup2(target, 1);
   close(target);
