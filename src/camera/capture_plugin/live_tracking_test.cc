@@ -34,7 +34,7 @@ TEST(LiveTracking, RecordedViewIsRecognisedAndPosedNearTheTruth) {
   fs::create_directories(dir / "cache");
 
   const std::string group = (dir / "live.grp").string();
-  ASSERT_EQ(vornik::runMkdb({"-q", "-o", group, "--views", "8",
+  ASSERT_EQ(vornik::runMkdb({"-q", "-o", group, "--no-training",
                              std::string(VORNIK_DATA_DIR) + "/sample_target.jpg=poster"},
                             stdout, stderr),
             0);
