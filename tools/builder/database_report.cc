@@ -19,18 +19,20 @@ namespace vornik {
 
 namespace {
 
-// Rating thresholds; --help explains them in words.
-constexpr int32_t kFewTrackingFeatures = 60;
-constexpr int32_t kManyTrackingFeatures = 200;
-constexpr int32_t kFewRecognitionKeys = 50;
-constexpr int32_t kManyRecognitionKeys = 150;
+// Rating thresholds; --help explains them in words. The stored features are
+// the ones that survived training, so their number already says how many
+// stable features the target has.
+constexpr int32_t kTrackingSteps[3] = {100, 250, 400};
+constexpr int32_t kFewTrackingFeatures = 100;
+constexpr int32_t kFewRecognitionKeys = 100;
+constexpr int32_t kManyRecognitionKeys = 300;
 constexpr double kWideSpread = 0.5;
 constexpr double kFullSpread = 0.75;
 constexpr double kRepetitive = 0.25;
 constexpr double kLowContrast = 25.0;
 // Descriptor distance below which two tracking features look alike, and the
 // share of the target width beyond which such a pair confuses the matcher.
-constexpr double kLookAlikeDistance = 120.0;
+constexpr double kLookAlikeDistance = 200.0;
 constexpr double kLookAlikeSeparation = 0.05;
 constexpr int kGridCells = 4;
 
@@ -115,9 +117,7 @@ std::string trackableName(const std::vector<uint8_t>& json) {
 void rateTarget(TargetReport* r) {
   r->warnings.clear();
   int points = 0;
-  if (r->trackingFeatures >= kFewTrackingFeatures) ++points;
-  if (r->trackingFeatures >= kManyTrackingFeatures) ++points;
-  if (r->spread >= kWideSpread) ++points;
+  for (int32_t step : kTrackingSteps) points += r->trackingFeatures >= step ? 1 : 0;
   if (r->spread >= kFullSpread) ++points;
   if (r->recognitionKeys >= kManyRecognitionKeys) ++points;
   if (r->trackingFeatures < kFewTrackingFeatures || r->recognitionKeys < kFewRecognitionKeys) {
@@ -125,6 +125,7 @@ void rateTarget(TargetReport* r) {
   }
   if (r->spread < kWideSpread && r->trackingFeatures > 0) {
     r->warnings.push_back("features crowd into a small part of the image");
+    --points;
   }
   if (r->repetition > kRepetitive) {
     r->warnings.push_back("repetitive texture");

@@ -22,26 +22,29 @@ TargetReport figures(int tracking, double spread, int keys, double repetition, d
 }
 
 TEST(RateTarget, RewardsManyWellSpreadFeaturesAndWarnsAboutWeakTargets) {
-  const TargetReport strong = figures(600, 0.9, 300, 0.02, 60);
+  const TargetReport strong = figures(600, 0.9, 400, 0.02, 60);
   EXPECT_EQ(strong.rating, 5);
   EXPECT_TRUE(strong.warnings.empty());
 
-  const TargetReport repetitive = figures(600, 0.9, 300, 0.4, 60);
+  EXPECT_EQ(figures(300, 0.9, 400, 0.02, 60).rating, 4);
+  EXPECT_EQ(figures(300, 0.6, 200, 0.02, 60).rating, 2);
+
+  const TargetReport repetitive = figures(600, 0.9, 400, 0.4, 60);
   EXPECT_EQ(repetitive.rating, 4);
   ASSERT_EQ(repetitive.warnings.size(), 1u);
   EXPECT_EQ(repetitive.warnings[0], "repetitive texture");
 
-  const TargetReport flat = figures(600, 0.9, 300, 0.02, 12);
+  const TargetReport flat = figures(600, 0.9, 400, 0.02, 12);
   EXPECT_EQ(flat.rating, 4);
   ASSERT_EQ(flat.warnings.size(), 1u);
   EXPECT_EQ(flat.warnings[0], "low contrast");
 
-  const TargetReport sparse = figures(100, 0.3, 100, 0.0, 60);
-  EXPECT_EQ(sparse.rating, 1);
-  ASSERT_EQ(sparse.warnings.size(), 1u);
-  EXPECT_EQ(sparse.warnings[0], "features crowd into a small part of the image");
+  const TargetReport crowded = figures(150, 0.3, 150, 0.0, 60);
+  EXPECT_EQ(crowded.rating, 0);
+  ASSERT_EQ(crowded.warnings.size(), 1u);
+  EXPECT_EQ(crowded.warnings[0], "features crowd into a small part of the image");
 
-  const TargetReport empty = figures(20, 0.9, 300, 0.0, 60);
+  const TargetReport empty = figures(40, 0.9, 400, 0.0, 60);
   EXPECT_EQ(empty.rating, 0);  // too few to track at all
   EXPECT_EQ(empty.warnings[0], "too few features");
 }
