@@ -4,7 +4,7 @@
 //
 //   vornik-viewer [SOURCE] [--assets DIR --group FILE ...] [--appdata DIR]
 //                 [--size WxH] [--portrait] [--screenshot FILE.png --after SECONDS]
-//                 [--require-frames]
+//                 [--require-frames] [--require-pose]
 #include <GLFW/glfw3.h>
 #include <png.h>
 
@@ -31,6 +31,7 @@ struct Options {
   std::string screenshot;
   double afterSeconds = 3.0;
   bool requireFrames = false;
+  bool requirePose = false;
 };
 
 void usage() {
@@ -44,7 +45,8 @@ void usage() {
       "  --portrait           hold the picture upright (turned by 90 degrees)\n"
       "  --screenshot FILE    save the window as PNG after --after seconds, then exit\n"
       "  --after SECONDS      delay before the screenshot (default 3)\n"
-      "  --require-frames     exit with status 2 when no camera frame arrived by then\n");
+      "  --require-frames     exit with status 2 when no camera frame arrived by then\n"
+      "  --require-pose       exit with status 3 when no target was tracked by then\n");
 }
 
 bool parseOptions(int argc, char** argv, Options* options) {
@@ -92,6 +94,8 @@ bool parseOptions(int argc, char** argv, Options* options) {
       }
     } else if (arg == "--require-frames") {
       options->requireFrames = true;
+    } else if (arg == "--require-pose") {
+      options->requirePose = true;
     } else if (!arg.empty() && arg[0] == '-' && arg.size() > 1) {
       std::fprintf(stderr, "vornik-viewer: unknown option %s\n", arg.c_str());
       return false;
@@ -206,6 +210,7 @@ int main(int argc, char** argv) {
   int surfaceWidth = 0;
   int surfaceHeight = 0;
   bool sawFrame = false;
+  bool sawPose = false;
   int status = 0;
   while (!glfwWindowShouldClose(window)) {
     int w = 0;
@@ -227,6 +232,7 @@ int main(int argc, char** argv) {
     const vornik::Matrix44F& projection = vornik::getProjectionMatrix();
     vornik::ITrackingResult& result = vornik::getTrackingResult();
     if (result.getCount() > 0) {
+      sawPose = true;
       vornik::ITrackable& target = result.getTrackable(0);
       glMatrixMode(GL_PROJECTION);
       glLoadMatrixf(projection.data);
@@ -245,6 +251,9 @@ int main(int argc, char** argv) {
       if (options.requireFrames && !sawFrame) {
         std::fprintf(stderr, "vornik-viewer: no camera frame arrived in %.1f s\n", elapsed);
         status = 2;
+      } else if (options.requirePose && !sawPose) {
+        std::fprintf(stderr, "vornik-viewer: no target tracked in %.1f s\n", elapsed);
+        status = 3;
       }
       break;
     }
