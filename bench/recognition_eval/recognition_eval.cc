@@ -19,10 +19,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <time.h>
@@ -193,8 +195,16 @@ struct Cell {
   int falsePositives = 0;
 };
 
+struct SceneCount {
+  std::string name;
+  int frames = 0;
+  int falsePositives = 0;
+};
+
 struct Result {
   int targetCount = 0;
+  std::vector<SceneCount> scenes;                                 // target-free frames per scene
+  std::map<std::pair<std::string, std::string>, int> confusions;  // (shown, named) -> frames
   Cell cells[kTiltBins][kWidthBins];
   std::vector<double> times;     // wall-clock ms per recognize call
   std::vector<double> cpuTimes;  // ms of this thread's CPU time per call
@@ -255,9 +265,10 @@ ViewOptions randomLook(std::mt19937& rng, const Image* background) {
 
 bool evaluate(const std::vector<EvalTarget>& targets, size_t count, const std::string& groupPath,
               const std::vector<const Image*>& backgrounds,
-              const std::vector<const Image*>& emptyScenes, const Options& options,
-              Result* result) {
+              const std::vector<const Image*>& emptyScenes,
+              const std::vector<std::string>& sceneNames, const Options& options, Result* result) {
   result->targetCount = static_cast<int>(count);
+  for (const std::string& name : sceneNames) result->scenes.push_back(SceneCount{name, 0, 0});
   const fs::path dir = fs::path(groupPath).parent_path();
   auto database = std::make_shared<ArdbMngr>();
   database->setArdbAssetDirPath(dir.string());
@@ -305,13 +316,15 @@ bool evaluate(const std::vector<EvalTarget>& targets, size_t count, const std::s
             ++cell.correct;
           } else {
             ++cell.wrong;
+            ++result->confusions[{target.name, nameOf(text)}];
           }
         }
       }
       // Frames without any target: a texture or a photo that is not in the
       // database, seen under the same kind of pose, in front of clutter.
       for (int v = 0; v < options.viewsPerCell; ++v) {
-        const Image* scene = emptyScenes[rng() % emptyScenes.size()];
+        const size_t sceneIndex = rng() % emptyScenes.size();
+        const Image* scene = emptyScenes[sceneIndex];
         const Image* background = backgrounds[rng() % backgrounds.size()];
         ViewParams params = randomView(rng, t, w);
         const ViewOptions look = randomLook(rng, background);
@@ -320,7 +333,11 @@ bool evaluate(const std::vector<EvalTarget>& targets, size_t count, const std::s
           return false;
         }
         ++cell.backgroundFrames;
-        if (timedRecognize(view.frame) == kRecognized) ++cell.falsePositives;
+        ++result->scenes[sceneIndex].frames;
+        if (timedRecognize(view.frame) == kRecognized) {
+          ++cell.falsePositives;
+          ++result->scenes[sceneIndex].falsePositives;
+        }
       }
     }
   }
@@ -361,6 +378,22 @@ void printResult(const Result& r, std::FILE* csv) {
   std::printf("all: recognised %.1f%%, wrong %.1f%% of %d; false positives %.2f%% of %d\n",
               rate(all.correct, all.frames), rate(all.wrong, all.frames), all.frames,
               rate(all.falsePositives, all.backgroundFrames), all.backgroundFrames);
+  std::vector<std::pair<int, std::pair<std::string, std::string>>> confusions;
+  for (const auto& entry : r.confusions) confusions.push_back({entry.second, entry.first});
+  std::sort(confusions.rbegin(), confusions.rend());
+  std::printf("most frequent wrong names (shown -> named):");
+  for (size_t i = 0; i < confusions.size() && i < 6; ++i) {
+    std::printf(" %s->%s %d", confusions[i].second.first.c_str(),
+                confusions[i].second.second.c_str(), confusions[i].first);
+  }
+  std::printf("\n");
+  std::printf("false positives by scene:");
+  for (const SceneCount& scene : r.scenes) {
+    std::printf(" %s %d/%d", scene.name.c_str(), scene.falsePositives, scene.frames);
+    std::fprintf(csv, "%d,scene,%s,%d,%d\n", r.targetCount, scene.name.c_str(), scene.frames,
+                 scene.falsePositives);
+  }
+  std::printf("\n");
   const double median = percentile(r.times, 0.5);
   const double p90 = percentile(r.times, 0.9);
   const double cpuMedian = percentile(r.cpuTimes, 0.5);
@@ -458,13 +491,18 @@ int run(int argc, char** argv) {
   std::vector<Result> results;
   for (size_t n : counts) {
     std::vector<const Image*> emptyScenes = {&brick, &gravel, &grass, &clutterA};
+    std::vector<std::string> sceneNames = {"brick", "gravel", "grass", "clutter"};
     for (int i = 0; i < 8; ++i) {
       bool used = false;
       for (size_t k = 0; k < n; ++k) used = used || targets[k].source == photoNames[i];
-      if (!used) emptyScenes.push_back(&photos[i]);
+      if (!used) {
+        emptyScenes.push_back(&photos[i]);
+        sceneNames.push_back(photoNames[i]);
+      }
     }
     Result result;
-    if (!evaluate(targets, n, groupPath(n), backgrounds, emptyScenes, options, &result)) {
+    if (!evaluate(targets, n, groupPath(n), backgrounds, emptyScenes, sceneNames, options,
+                  &result)) {
       std::fclose(csv);
       return 1;
     }
