@@ -18,7 +18,7 @@ rm -rf "$work"
 mkdir -p "$work/frames" "$work/cache" || exit 1
 "$mkdb" -q --no-training -o "$work/viewer.grp" "$data/sample_target.jpg=poster" || exit 1
 "$synth" --target "$data/sample_target.jpg" --background "$data/photos/brick.jpg" \
-  --out "$work/frames" --sequence orbit --frames 150 >/dev/null || exit 1
+  --out "$work/frames" --sequence orbit --frames 120 >/dev/null || exit 1
 xvfb-run -a -s "-screen 0 800x600x24" timeout 60 "$viewer" "$work/frames/frame_%05d.jpg" \
   --assets "$work" --group viewer.grp --appdata "$work/cache" \
   --screenshot "$work/tracked.png" --after 3 --require-frames --require-pose || exit 1

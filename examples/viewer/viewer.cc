@@ -20,6 +20,9 @@
 
 namespace {
 
+// Longest wait for the first frame or pose before giving up.
+constexpr double kStartLimitSeconds = 30.0;
+
 struct Options {
   std::string source;
   std::string assets;
@@ -45,8 +48,10 @@ void usage() {
       "  --portrait           hold the picture upright (turned by 90 degrees)\n"
       "  --screenshot FILE    save the window as PNG after --after seconds, then exit\n"
       "  --after SECONDS      delay before the screenshot (default 3)\n"
-      "  --require-frames     exit with status 2 when no camera frame arrived by then\n"
-      "  --require-pose       exit with status 3 when no target was tracked by then\n");
+      "  --require-frames     count --after from the first camera frame; exit with\n"
+      "                       status 2 when none arrives within 30 s\n"
+      "  --require-pose       count --after from the first tracked pose; exit with\n"
+      "                       status 3 when none comes within 30 s\n");
 }
 
 bool parseOptions(int argc, char** argv, Options* options) {
@@ -207,6 +212,7 @@ int main(int argc, char** argv) {
   vornik::initRendering();
 
   const auto started = std::chrono::steady_clock::now();
+  auto clockStart = started;
   int surfaceWidth = 0;
   int surfaceHeight = 0;
   bool sawFrame = false;
@@ -243,16 +249,22 @@ int main(int argc, char** argv) {
       drawTargetOverlay(target.getWidth(), target.getHeight());
     }
 
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (!options.screenshot.empty() && elapsed >= options.afterSeconds) {
+    // With --require-frames or --require-pose the screenshot delay counts
+    // from the first frame or pose, so that a slow start does not fail.
+    const auto now = std::chrono::steady_clock::now();
+    const bool waiting = (options.requireFrames && !sawFrame) || (options.requirePose && !sawPose);
+    if (waiting) clockStart = now;
+    const double sinceStart = std::chrono::duration<double>(now - started).count();
+    const double elapsed = std::chrono::duration<double>(now - clockStart).count();
+    const bool gaveUp = waiting && sinceStart >= kStartLimitSeconds;
+    if (!options.screenshot.empty() && (gaveUp || (!waiting && elapsed >= options.afterSeconds))) {
       glFinish();
       if (!savePng(options.screenshot, w, h)) status = 1;
       if (options.requireFrames && !sawFrame) {
-        std::fprintf(stderr, "vornik-viewer: no camera frame arrived in %.1f s\n", elapsed);
+        std::fprintf(stderr, "vornik-viewer: no camera frame arrived in %.1f s\n", sinceStart);
         status = 2;
       } else if (options.requirePose && !sawPose) {
-        std::fprintf(stderr, "vornik-viewer: no target tracked in %.1f s\n", elapsed);
+        std::fprintf(stderr, "vornik-viewer: no target tracked in %.1f s\n", sinceStart);
         status = 3;
       }
       break;
