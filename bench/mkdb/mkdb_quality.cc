@@ -123,6 +123,9 @@ int main(int argc, char** argv) {
     Random random(777 + 1000 * static_cast<uint32_t>(&spec - specs.data()));
     Image image;
     loadInputImage(spec.imagePath, &image, &error);
+    std::vector<HessianGradientFeaturePtr> keys;
+    float headerValue = 0.0f;
+    db.readDescriptor(keys, headerValue, spec.targetName);
     std::vector<FeaturePtr> stored;
     int32_t tw = 0, th = 0;
     db.loadTargetFeatures(stored, tw, th, spec.targetName);
@@ -227,7 +230,7 @@ int main(int argc, char** argv) {
     }
     std::printf("%-12s rec %2d/%d (mean votes %.1f, wrong %d)  pose %2d/%d  [%d keys, %d trk]\n",
                 spec.targetName.c_str(), rec, testViews, voteSum / testViews, wrong, pose,
-                testViews, 0, static_cast<int>(stored.size()));
+                testViews, static_cast<int>(keys.size()), static_cast<int>(stored.size()));
     totalRec += rec;
     totalPose += pose;
     totalWrong += wrong;
