@@ -1,15 +1,16 @@
 // Recognition evaluation: builds databases of 1, 10 and 50 targets from the
-// bundled photos (whole photos, quarter crops, mirrored and negative
-// variants), renders camera views of them with the toolkit and counts how
-// often the recognizer names the right target, a wrong one, or any target on
-// frames that show none. Figures are broken down by tilt and by the target's
-// width in the frame; recognize is timed per call.
+// bundled photos (whole photos, grid crops and mirror images), renders
+// camera views of them with the toolkit and counts how often the recognizer
+// names the right target, a wrong one, or any target on frames that show
+// none. Figures are broken down by tilt and by the target's width in the
+// frame; recognize is timed per call (wall clock and thread CPU time).
 //
 //   recognition_eval [--large] [--views N] [--csv FILE] [--cache DIR] [--seed S]
 //
-// The default run takes one to two minutes; --large renders four times as
-// many views. --cache keeps the built group files so that later runs skip
-// the build.
+// The default run renders 12 target views and 12 target-free views per tilt
+// and width class and database; --large renders 48. Building the 60 targets
+// takes about a minute and a half of CPU time; --cache DIR keeps the group
+// files there so that later runs skip the build.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -86,18 +87,6 @@ Image mirror(const Image& in) {
   return out;
 }
 
-Image negative(const Image& in) {
-  Image out = in;
-  for (uint8_t& p : out.pixels) p = static_cast<uint8_t>(255 - p);
-  return out;
-}
-
-Image quarter(const Image& in, int q) {
-  const int w = in.width / 2;
-  const int h = in.height / 2;
-  return crop(in, (q % 2) * w, (q / 2) * h, w, h);
-}
-
 bool loadPhoto(const std::string& name, Image* image) {
   std::string error;
   const std::string path = std::string(VORNIK_DATA_DIR) + "/photos/" + name + ".jpg";
@@ -108,50 +97,67 @@ bool loadPhoto(const std::string& name, Image* image) {
   return true;
 }
 
-// The 50 targets in database order: the first is the bundled sample target,
-// the first 10 are whole photos and their mirror images, the rest quarter
-// crops and negatives. No two targets share an upright, unmirrored region.
+// Region (column, row) of a cols x rows grid over the image.
+Image gridCrop(const Image& in, int cols, int rows, int index) {
+  const int w = in.width / cols;
+  const int h = in.height / rows;
+  return crop(in, (index % cols) * w, (index / cols) * h, w, h);
+}
+
+// Two target sets. Entries 0 .. 9 (the 1- and 10-target databases, the
+// bundled sample target first): six whole photos and four mirror images.
+// Entries 10 .. 59 (the 50-target database): grid crops of seven photos and
+// mirror images of most of them, so no two targets share a region. The
+// deep-field photo is no target: its stars are one blob repeated, which no
+// key can tell apart, and it serves as a target-free scene instead.
 bool makeTargets(std::vector<EvalTarget>* targets) {
-  const char* const wholeNames[] = {"astronaut", "camera", "chelsea", "coffee", "rocket", "text"};
-  std::vector<Image> whole;
-  for (const char* name : wholeNames) {
+  const char* const names[] = {"astronaut", "camera", "chelsea", "coffee",
+                               "rocket",    "text",   "retina"};
+  std::vector<Image> photos;
+  for (const char* name : names) {
     Image image;
     if (!loadPhoto(name, &image)) return false;
-    whole.push_back(std::move(image));
+    photos.push_back(std::move(image));
   }
-  Image hubble;
-  Image retina;
-  if (!loadPhoto("hubble", &hubble) || !loadPhoto("retina", &retina)) return false;
-
   auto add = [&](const std::string& name, const std::string& source, Image image) {
     targets->push_back(EvalTarget{name, source, std::move(image)});
   };
-  for (int i = 0; i < 6; ++i) add(wholeNames[i], wholeNames[i], whole[i]);
-  for (int i : {0, 1, 3, 4})
-    add(std::string(wholeNames[i]) + "_m", wholeNames[i], mirror(whole[i]));
-  for (int q = 0; q < 4; ++q) add("hubble_q" + std::to_string(q), "hubble", quarter(hubble, q));
-  for (int q = 0; q < 4; ++q) add("retina_q" + std::to_string(q), "retina", quarter(retina, q));
-  for (int q = 0; q < 4; ++q)
-    add("hubble_q" + std::to_string(q) + "_m", "hubble", mirror(quarter(hubble, q)));
-  for (int q = 0; q < 4; ++q)
-    add("retina_q" + std::to_string(q) + "_m", "retina", mirror(quarter(retina, q)));
-  for (int i : {2, 5}) add(std::string(wholeNames[i]) + "_m", wholeNames[i], mirror(whole[i]));
-  for (int i = 0; i < 6; ++i)
-    add(std::string(wholeNames[i]) + "_n", wholeNames[i], negative(whole[i]));
-  for (int q = 0; q < 4; ++q)
-    add("hubble_q" + std::to_string(q) + "_n", "hubble", negative(quarter(hubble, q)));
-  for (int q = 0; q < 4; ++q)
-    add("retina_q" + std::to_string(q) + "_n", "retina", negative(quarter(retina, q)));
-  for (int i = 0; i < 6; ++i)
-    add(std::string(wholeNames[i]) + "_mn", wholeNames[i], negative(mirror(whole[i])));
-  add("hubble_q0_mn", "hubble", negative(mirror(quarter(hubble, 0))));
-  add("retina_q0_mn", "retina", negative(mirror(quarter(retina, 0))));
-  return targets->size() == 50;
+  for (int i = 0; i < 6; ++i) add(names[i], names[i], photos[i]);
+  for (int i : {0, 1, 3, 4}) add(std::string(names[i]) + "_m", names[i], mirror(photos[i]));
+
+  // Grid per photo: astronaut, camera and retina 2 x 2; coffee and rocket
+  // 3 x 2; chelsea and text 2 x 1.
+  const int cols[] = {2, 2, 2, 3, 3, 2, 2};
+  const int rows[] = {2, 2, 1, 2, 2, 1, 2};
+  std::vector<EvalTarget> crops;
+  for (int i = 0; i < 7; ++i) {
+    for (int c = 0; c < cols[i] * rows[i]; ++c) {
+      crops.push_back(EvalTarget{std::string(names[i]) + "_c" + std::to_string(c), names[i],
+                                 gridCrop(photos[i], cols[i], rows[i], c)});
+    }
+  }
+  const size_t cropCount = crops.size();
+  for (size_t c = 0; c < cropCount && crops.size() < 50; ++c) {
+    crops.push_back(EvalTarget{crops[c].name + "_m", crops[c].source, mirror(crops[c].image)});
+  }
+  for (EvalTarget& t : crops) targets->push_back(std::move(t));
+  return targets->size() == 60;
 }
 
-// Builds all targets, two at a time.
-bool buildAll(const std::vector<EvalTarget>& targets, std::vector<BuiltTarget>* built) {
-  built->assign(targets.size(), BuiltTarget{});
+// Indices of the targets of the database with `count` targets.
+std::vector<size_t> membersOf(size_t count) {
+  std::vector<size_t> members;
+  const size_t first = count == 50 ? 10 : 0;
+  for (size_t i = 0; i < count; ++i) members.push_back(first + i);
+  return members;
+}
+
+// Trains all targets, two at a time. The recognition keys are chosen per
+// database afterwards, as the builder does for one batch.
+bool trainAll(const std::vector<EvalTarget>& targets, std::vector<TrainedTarget>* trained,
+              std::vector<BuiltTarget>* untouched) {
+  trained->clear();
+  trained->resize(targets.size());
   std::vector<std::string> errors(targets.size());
   std::atomic<size_t> next{0};
   std::atomic<size_t> done{0};
@@ -160,8 +166,11 @@ bool buildAll(const std::vector<EvalTarget>& targets, std::vector<BuiltTarget>* 
       TargetSpec spec;
       spec.targetName = targets[i].name;
       spec.displayName = targets[i].name;
-      if (!buildTarget(spec, targets[i].image, BuildOptions{}, &(*built)[i], &errors[i])) continue;
-      std::fprintf(stderr, "\rbuilt %zu of %zu targets", ++done, targets.size());
+      if (!trainTarget(spec, targets[i].image, BuildOptions{}, &(*trained)[i], &errors[i])) {
+        if (errors[i].empty()) errors[i] = "training failed";
+        continue;
+      }
+      std::fprintf(stderr, "\rtrained %zu of %zu targets", ++done, targets.size());
     }
   };
   std::thread other(worker);
@@ -170,17 +179,41 @@ bool buildAll(const std::vector<EvalTarget>& targets, std::vector<BuiltTarget>* 
   std::fprintf(stderr, "\n");
   for (size_t i = 0; i < targets.size(); ++i) {
     if (!errors[i].empty()) {
-      std::fprintf(stderr, "building %s failed: %s\n", targets[i].name.c_str(), errors[i].c_str());
+      std::fprintf(stderr, "training %s failed: %s\n", targets[i].name.c_str(), errors[i].c_str());
       return false;
     }
   }
+  // finishTarget takes the built entries over; each target may go into
+  // more than one database.
+  untouched->clear();
+  for (const TrainedTarget& t : *trained) untouched->push_back(t.built);
   return true;
 }
 
-bool writeGroup(const std::vector<BuiltTarget>& built, size_t count, const std::string& path) {
-  std::vector<BuiltTarget> subset(built.begin(), built.begin() + count);
+// The group file of the database with `count` targets: every member's keys
+// weighed against the keys of the other members.
+bool writeGroup(std::vector<TrainedTarget>& trained, const std::vector<BuiltTarget>& untouched,
+                size_t count, const std::string& path) {
+  const std::vector<size_t> members = membersOf(count);
+  std::map<uint32_t, int32_t> allViews;
+  for (size_t i : members) {
+    if (trained[i].recognition) trained[i].recognition->addTargetViews(&allViews);
+  }
+  std::vector<BuiltTarget> built;
+  for (size_t i : members) {
+    std::map<uint32_t, int32_t> others = allViews;
+    if (trained[i].recognition) trained[i].recognition->addTargetViews(&others, -1);
+    trained[i].built = untouched[i];
+    BuiltTarget target;
+    std::string error;
+    if (!finishTarget(&trained[i], BuildOptions{}, &others, &target, &error)) {
+      std::fprintf(stderr, "%s: %s\n", untouched[i].targetName.c_str(), error.c_str());
+      return false;
+    }
+    built.push_back(std::move(target));
+  }
   std::vector<uint8_t> bytes;
-  if (!makeGroupFile(subset, &bytes)) return false;
+  if (!makeGroupFile(built, &bytes)) return false;
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
@@ -268,6 +301,7 @@ bool evaluate(const std::vector<EvalTarget>& targets, size_t count, const std::s
               const std::vector<const Image*>& emptyScenes,
               const std::vector<std::string>& sceneNames, const Options& options, Result* result) {
   result->targetCount = static_cast<int>(count);
+  const std::vector<size_t> members = membersOf(count);
   for (const std::string& name : sceneNames) result->scenes.push_back(SceneCount{name, 0, 0});
   const fs::path dir = fs::path(groupPath).parent_path();
   auto database = std::make_shared<ArdbMngr>();
@@ -301,7 +335,7 @@ bool evaluate(const std::vector<EvalTarget>& targets, size_t count, const std::s
     for (int w = 0; w < kWidthBins; ++w) {
       Cell& cell = result->cells[t][w];
       for (int v = 0; v < options.viewsPerCell; ++v) {
-        const EvalTarget& target = targets[rng() % count];
+        const EvalTarget& target = targets[members[rng() % count]];
         const Image* background = backgrounds[rng() % backgrounds.size()];
         const ViewParams params = randomView(rng, t, w);
         const ViewOptions look = randomLook(rng, background);
@@ -452,15 +486,16 @@ int run(int argc, char** argv) {
   for (size_t n : counts) cached = cached && fs::exists(groupPath(n));
   if (!cached) {
     const auto start = std::chrono::steady_clock::now();
-    std::vector<BuiltTarget> built;
-    if (!buildAll(targets, &built)) return 1;
+    std::vector<TrainedTarget> trained;
+    std::vector<BuiltTarget> untouched;
+    if (!trainAll(targets, &trained, &untouched)) return 1;
     for (size_t n : counts) {
-      if (!writeGroup(built, n, groupPath(n))) {
+      if (!writeGroup(trained, untouched, n, groupPath(n))) {
         std::fprintf(stderr, "cannot write %s\n", groupPath(n).c_str());
         return 1;
       }
     }
-    std::fprintf(stderr, "built 50 targets in %.1f s\n",
+    std::fprintf(stderr, "built %zu targets in %.1f s\n", targets.size(),
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
 
@@ -494,7 +529,7 @@ int run(int argc, char** argv) {
     std::vector<std::string> sceneNames = {"brick", "gravel", "grass", "clutter"};
     for (int i = 0; i < 8; ++i) {
       bool used = false;
-      for (size_t k = 0; k < n; ++k) used = used || targets[k].source == photoNames[i];
+      for (size_t k : membersOf(n)) used = used || targets[k].source == photoNames[i];
       if (!used) {
         emptyScenes.push_back(&photos[i]);
         sceneNames.push_back(photoNames[i]);
