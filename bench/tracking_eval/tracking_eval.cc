@@ -90,15 +90,15 @@ int run(const Options& options) {
   const std::string dir = "/tmp/vornik_tracking_eval_" + std::to_string(getpid());
   std::filesystem::create_directories(dir);
   const std::string targetPath = std::string(VORNIK_DATA_DIR) + "/sample_target.jpg";
-  TargetSpec spec;
-  spec.imagePath = targetPath;
-  spec.targetName = "astro";
-  spec.displayName = "Astronaut";
+  TargetSpec targetSpec;
+  targetSpec.imagePath = targetPath;
+  targetSpec.targetName = "astro";
+  targetSpec.displayName = "Astronaut";
   BuildOptions build;
   build.trainingViews = options.trainingViews;
   std::vector<BuiltTarget> built;
   std::string error;
-  if (!buildDatabase({spec}, build, dir + "/eval.db", nullptr, &built, &error)) {
+  if (!buildDatabase({targetSpec}, build, dir + "/eval.db", nullptr, &built, &error)) {
     std::fprintf(stderr, "database: %s\n", error.c_str());
     return 1;
   }

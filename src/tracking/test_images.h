@@ -2,7 +2,6 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
-
 #include <string>
 
 #include "database/image_loader_jpg.h"
