@@ -4,6 +4,9 @@
 
 namespace vornik {
 
+// Bytes of every stored and computed feature descriptor, Hessian and gradient alike.
+constexpr int kDescriptorBytes = 64;
+
 // A Hessian (box-filter) interest point used for the initial pose: found in a
 // camera frame, or read from a tracking-feature entry of the database.
 struct Feature {

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-namespace vornik {
+#include "features/feature.h"
 
-constexpr int kDescriptorBytes = 64;
+namespace vornik {
 
 // A recognition feature: a corner of a camera frame, or a feature stored in a
 // descriptor entry of the database. Both sides reduce it to the same 64 bytes

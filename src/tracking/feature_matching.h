@@ -10,7 +10,6 @@ namespace vornik {
 // which is what the integer kernel compares against.
 constexpr double kMaxMatchDistance = 300.0;
 constexpr int32_t kMaxMatchSquaredDistance = 90000;
-constexpr int kDescriptorBytes = 64;
 
 // Sum of squared differences of two 64-byte descriptors.
 int32_t descriptorSquaredDistance(const uint8_t* a, const uint8_t* b);

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "builder/database_builder.h"
 #include "common/synthetic_view.h"
 #include "database/ardb_mngr.h"
@@ -126,7 +128,9 @@ struct BuiltDatabase {
 const BuiltDatabase& builtDatabase() {
   static const BuiltDatabase built = [] {
     BuiltDatabase b;
-    b.dir = (fs::path(VORNIK_BINARY_DIR) / "mkdb_test" / "built").string();
+    // CTest runs every case as its own process, in parallel: one folder each.
+    b.dir = (fs::path(VORNIK_BINARY_DIR) / "mkdb_test" / ("built_" + std::to_string(getpid())))
+                .string();
     fs::remove_all(b.dir);
     fs::create_directories(b.dir);
     b.result = runMkdb(b.dir, "-o " + quote(b.dir + "/shop.db") +

@@ -7,8 +7,6 @@ namespace vornik {
 
 namespace {
 
-constexpr int32_t kMaxSquaredDistance =
-    static_cast<int32_t>(kTrackingMatchDistance * kTrackingMatchDistance);
 // A match is correct when the frame feature lies within this share of the
 // target's width in the frame (at least kMinCorrectPixels) from where the
 // candidate projects: about what the initial pose's RANSAC threshold allows
@@ -24,7 +22,7 @@ constexpr int kMinimumRecords = 150;
 
 int32_t squaredDistance(const uint8_t* a, const uint8_t* b) {
   int32_t sum = 0;
-  for (int i = 0; i < kTrackingDescriptorBytes; ++i) {
+  for (int i = 0; i < kDescriptorBytes; ++i) {
     const int32_t d = static_cast<int32_t>(a[i]) - b[i];
     sum += d * d;
   }
@@ -37,7 +35,7 @@ std::vector<int32_t> nearestNeighbours(const std::vector<const uint8_t*>& from,
                                        const std::vector<uint8_t>& toPolarity) {
   std::vector<int32_t> nearest(from.size(), -1);
   for (size_t i = 0; i < from.size(); ++i) {
-    int32_t best = kMaxSquaredDistance + 1;
+    int32_t best = kMaxMatchSquaredDistance + 1;
     for (size_t j = 0; j < to.size(); ++j) {
       if (toPolarity[j] != fromPolarity[i]) continue;
       const int32_t d = squaredDistance(from[i], to[j]);
@@ -86,7 +84,7 @@ void TrackingTrainer::addCandidates(const std::vector<FeaturePtr>& features,
     r.polarity = f->polarity;
     r.x = roundToInt(tx) - (targetWidth_ >> 1);
     r.y = (targetHeight_ >> 1) - roundToInt(ty);
-    std::copy(f->descriptor.get(), f->descriptor.get() + kTrackingDescriptorBytes,
+    std::copy(f->descriptor.get(), f->descriptor.get() + kDescriptorBytes,
               r.descriptor.begin());
     bool duplicate = false;
     for (size_t i = 0; i < before && !duplicate; ++i) {
@@ -166,7 +164,7 @@ void TrackingTrainer::addView(const std::vector<FeaturePtr>& features,
     }
   }
   ++views_;
-  if (correct >= kTrackingMatchesNeeded && 2 * correct >= static_cast<int32_t>(pairs.size())) {
+  if (correct >= kInitialPoseMinPairs && 2 * correct >= static_cast<int32_t>(pairs.size())) {
     ++goodViews_;
   }
 }

@@ -5,16 +5,11 @@
 
 #include "builder/view_homography.h"
 #include "features/feature.h"
+#include "tracking/feature_matching.h"
+#include "tracking/initial_pose.h"
 
 namespace vornik {
 
-constexpr int kTrackingDescriptorBytes = 64;
-
-// Mutual matches the initial pose needs.
-constexpr int32_t kTrackingMatchesNeeded = 17;
-// The tracker's matcher: nearest neighbour of equal polarity within this
-// descriptor distance.
-constexpr double kTrackingMatchDistance = 300.0;
 
 // One record of a tracking-feature entry.
 struct TrackingRecord {
@@ -22,7 +17,7 @@ struct TrackingRecord {
   uint8_t polarity = 0;
   int32_t x = 0;  // target pixels from the image centre, right
   int32_t y = 0;  // target pixels from the image centre, up
-  std::array<uint8_t, kTrackingDescriptorBytes> descriptor{};
+  std::array<uint8_t, kDescriptorBytes> descriptor{};
   int32_t hits = 0;    // training views with a correct mutual match
   int32_t misses = 0;  // training views with a wrong mutual match
 };
