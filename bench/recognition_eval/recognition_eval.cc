@@ -238,6 +238,8 @@ struct Result {
   int targetCount = 0;
   std::vector<SceneCount> scenes;                                 // target-free frames per scene
   std::map<std::pair<std::string, std::string>, int> confusions;  // (shown, named) -> frames
+  // Per shown target, views with tilt 0-40 and width 30-100 percent: (frames, recognised).
+  std::map<std::string, std::pair<int, int>> easyByTarget;
   Cell cells[kTiltBins][kWidthBins];
   std::vector<double> times;     // wall-clock ms per recognize call
   std::vector<double> cpuTimes;  // ms of this thread's CPU time per call
@@ -345,9 +347,12 @@ bool evaluate(const std::vector<EvalTarget>& targets, size_t count, const std::s
         }
         const int32_t status = timedRecognize(view.frame);
         ++cell.frames;
+        const bool easy = t < 2 && w > 0;
+        if (easy) ++result->easyByTarget[target.name].first;
         if (status == kRecognized) {
           if (nameOf(text) == target.name) {
             ++cell.correct;
+            if (easy) ++result->easyByTarget[target.name].second;
           } else {
             ++cell.wrong;
             ++result->confusions[{target.name, nameOf(text)}];
@@ -419,6 +424,11 @@ void printResult(const Result& r, std::FILE* csv) {
   for (size_t i = 0; i < confusions.size() && i < 6; ++i) {
     std::printf(" %s->%s %d", confusions[i].second.first.c_str(),
                 confusions[i].second.second.c_str(), confusions[i].first);
+  }
+  std::printf("\n");
+  std::printf("tilt 0-40, width 30-100 by target (recognised/frames):");
+  for (const auto& entry : r.easyByTarget) {
+    std::printf(" %s %d/%d", entry.first.c_str(), entry.second.second, entry.second.first);
   }
   std::printf("\n");
   std::printf("false positives by scene:");
