@@ -47,7 +47,6 @@ void ARManager::construct(std::unique_ptr<TrackingEngines> engines) {
   pthread_cond_init(&frameReady_, nullptr);
   pthread_mutex_init(&controlMutex_, nullptr);
   pthread_mutex_init(&configMutex_, nullptr);
-  frameStage_ = kRecognising;
   stateRequests_.clear();
   ardbMngr_ = std::make_shared<ArdbMngr>();
   recognizer_ = std::make_shared<Recognizer>();
@@ -55,6 +54,7 @@ void ARManager::construct(std::unique_ptr<TrackingEngines> engines) {
   calibration_ = std::make_shared<CameraCalibration>();
   engines_ = engines ? std::move(engines)
                      : std::make_unique<DefaultTrackingEngines>(ardbMngr_, recognizer_, tracker_);
+  stepper_ = std::make_unique<FrameStepper>(engines_.get());
 }
 
 ARManager::~ARManager() {
@@ -198,50 +198,30 @@ void ARManager::trackingLoop() {
       trackerWidth_ = trackingWidth_;
       trackerHeight_ = trackingHeight_;
       trackerPixelFormat_ = trackingPixelFormat_;
-      frameStage_ = kRecognising;
-      acquiringFailures_ = 0;
+      stepper_->reset();
       clearLatestResult();
     }
-    processFrame(trackingBuffer_.data());
+    processFrame(trackingBuffer_.data(), trackingWidth_, trackingHeight_, trackingPixelFormat_);
     engines_->frameStepFinished();
   }
   pthread_mutex_unlock(&wakeMutex_);
   logMessage("Exit Tracking thread");
 }
 
-bool ARManager::processFrame(const uint8_t* frame) {
-  switch (frameStage_) {
-    case kRecognising:
-      if (engines_->recognize(trackingWidth_, trackingHeight_, trackingPixelFormat_, frame,
-                              recognitionOutput_, recognitionHint_) == 0) {
-        frameStage_ = kAcquiring;
-      }
-      break;
-    case kAcquiring: {
-      Trackable trackable;
-      if (engines_->track(frame, trackable, recognitionHint_, recognitionOutput_) == 0) {
-        acquiringFailures_ = 0;
-        frameStage_ = kTracking;
-      } else if (++acquiringFailures_ >= kAcquiringFailureLimit) {
-        acquiringFailures_ = 0;
-        engines_->clearKeyframeTarget();
-        frameStage_ = kRecognising;
-        clearLatestResult();
-      }
-      break;
-    }
-    case kTracking: {
-      Trackable trackable;
-      if (engines_->track(frame, trackable, recognitionHint_, recognitionOutput_) == 0) {
-        MutexLock lock(resultMutex_);
-        latestResult_.clear();
-        latestResult_.add(trackable);
-        return true;
-      }
-      // The last pose stays readable until Acquiring fails as well.
-      frameStage_ = kAcquiring;
-      break;
-    }
+bool ARManager::processFrame(const uint8_t* frame, int32_t width, int32_t height,
+                             int32_t pixelFormat) {
+  Trackable trackable;
+  const FrameStepper::Outcome outcome = stepper_->step(frame, width, height, pixelFormat, &trackable);
+  if (outcome == FrameStepper::Outcome::kTracked) {
+    MutexLock lock(resultMutex_);
+    latestResult_.clear();
+    latestResult_.add(trackable);
+    return true;
+  }
+  // A lost pose stays readable until Acquiring fails as well.
+  if (outcome == FrameStepper::Outcome::kAcquireFailed &&
+      stepper_->stage() == FrameStepper::kRecognising) {
+    clearLatestResult();
   }
   for (int32_t id = kFirstReportedTimer; id <= kLastReportedTimer; ++id) {
     printTimer(static_cast<TimerId>(id));

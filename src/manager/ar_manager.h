@@ -12,6 +12,7 @@
 
 #include "camera/camera_calibration.h"
 #include "database/ardb_mngr.h"
+#include "manager/frame_stepper.h"
 #include "manager/trackable.h"
 #include "manager/tracking_engines.h"
 #include "manager/tracking_result.h"
@@ -28,9 +29,8 @@ namespace vornik {
 class ARManager : public CameraPreviewCallback {
  public:
   enum ThreadState : int32_t { kInit = 0, kRun = 1 };
-  enum FrameStage : int32_t { kRecognising = 0, kAcquiring = 1, kTracking = 2 };
-  // Failed Acquiring calls in a row before going back to recognition.
-  static constexpr int32_t kAcquiringFailureLimit = 1;
+  using FrameStage = FrameStepper::Stage;
+  static constexpr int32_t kAcquiringFailureLimit = FrameStepper::kAcquiringFailureLimit;
 
   // The process-wide manager over the real engines; created on first call.
   static std::shared_ptr<ARManager> getInstance();
@@ -68,6 +68,12 @@ class ARManager : public CameraPreviewCallback {
   // Replaces the published result with a copy of `trackable`.
   void setTrackingResult(const Trackable& trackable);
 
+  // One frame through the stages, publishing a tracked pose; true when a pose
+  // was published. Runs on the tracking thread, or on the caller's thread
+  // while no tracking thread runs (the still-image tests).
+  bool processFrame(const uint8_t* frame, int32_t width, int32_t height, int32_t pixelFormat);
+  FrameStage frameStage() const { return stepper_->stage(); }
+
  private:
   ARManager();
   void construct(std::unique_ptr<TrackingEngines> engines);
@@ -77,8 +83,6 @@ class ARManager : public CameraPreviewCallback {
   // Copies the newest frame into trackingBuffer_ with its layout; false when
   // there is no new frame.
   bool takeFrameSnapshot();
-  // Tracking thread; true when a pose was published.
-  bool processFrame(const uint8_t* frame);
   void clearLatestResult();
 
   std::shared_ptr<Recognizer> recognizer_;
@@ -106,10 +110,7 @@ class ARManager : public CameraPreviewCallback {
   int32_t trackerWidth_ = 0;
   int32_t trackerHeight_ = 0;
   int32_t trackerPixelFormat_ = 0;
-  FrameStage frameStage_ = kRecognising;
-  int32_t acquiringFailures_ = 0;
-  std::string recognitionOutput_;
-  const std::string recognitionHint_;
+  std::unique_ptr<FrameStepper> stepper_;
 
   TrackingResult publicResult_;
   TrackingResult latestResult_;  // guarded by resultMutex_ together with publicResult_

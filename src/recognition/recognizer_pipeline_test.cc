@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "builder/database_builder.h"
 #include "common/image_io.h"
 #include "common/synthetic_view.h"
@@ -31,7 +33,9 @@ constexpr char kGroupFile[] = "sample.db";
 class SampleDatabase : public ::testing::Environment {
  public:
   static const fs::path& dir() {
-    static const fs::path d = fs::path(VORNIK_BINARY_DIR) / "recognition_test_tmp" / "sample";
+    // CTest runs every case as its own process, in parallel: one folder each.
+    static const fs::path d = fs::path(VORNIK_BINARY_DIR) / "recognition_test_tmp" /
+                              ("sample_" + std::to_string(getpid()));
     return d;
   }
   static const Image& target() { return target_; }

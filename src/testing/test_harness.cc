@@ -43,7 +43,6 @@ void TestHarness::takeEngines() {
   context_.ardbMngr = manager_->getArdbMngr();
   context_.recognizer = manager_->getRecognizer();
   context_.tracker = manager_->getTracker();
-  if (!stepper_) stepper_ = std::make_unique<FrameStepper>(context_.recognizer, context_.tracker);
 }
 
 void TestHarness::startTest(TestModeEnum mode, const std::string& reportPath, int width,
@@ -208,19 +207,6 @@ void TestHarness::endTest() {
   context_.initialised = false;
 }
 
-bool TestHarness::processFrame(const unsigned char* pixels, int width, int height) {
-  Trackable trackable;
-  if (stepper_->step(pixels, width, height, context_.format, &trackable) ==
-      FrameStepper::Outcome::kTracked) {
-    manager_->setTrackingResult(trackable);
-    return true;
-  }
-  for (int32_t id = kFirstSummaryTimer; id <= kLastSummaryTimer; ++id) {
-    printTimer(static_cast<TimerId>(id));
-  }
-  return false;
-}
-
 void TestHarness::testRecognizer(const unsigned char* pixels, const std::string& name, int width,
                                  int height, int byteSize, int format, std::ofstream& out) {
   if (!context_.tracker) takeEngines();
@@ -254,7 +240,7 @@ void TestHarness::testRecognizer(const unsigned char* pixels, const std::string&
     } else if (context_.trackState == kTestInitialPose) {
       ++initialPosePasses;
     }
-    if (processFrame(pixels, width, height)) {
+    if (manager_->processFrame(pixels, width, height, context_.format)) {
       found = true;
       break;
     }

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "manager/ar_manager.h"
-#include "testing/frame_stepper.h"
 #include "testing/test_context.h"
 #include "vornik/vornik.h"
 
@@ -56,18 +55,12 @@ class TestHarness {
   void clearKeyframeTarget();
   void trackRecognition(const unsigned char* pixels, int width, int height, int32_t t0);
   void trackSequence(const unsigned char* pixels, int width, int height, int32_t t0);
-  // One step of the manager's Recognising / Acquiring / Tracking machine;
-  // true when a pose was published.
-  bool processFrame(const unsigned char* pixels, int width, int height);
   void writeTimerSummary(std::ostream& out) const;
 
   std::shared_ptr<ARManager> manager_;
   std::shared_ptr<CameraPreviewCallback> renderer_;
   TestContext context_;
   bool firstRecognizerTest_ = true;
-
-  // The manager's frame stages as run by testRecognizer; made with the engines.
-  std::unique_ptr<FrameStepper> stepper_;
 };
 
 // The process-wide harness over the AR manager and the OpenGL renderer,

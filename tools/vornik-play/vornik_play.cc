@@ -27,12 +27,12 @@
 #include "common/image_io.h"
 #include "database/ardb_mngr.h"
 #include "frame_source.h"
+#include "manager/frame_stepper.h"
 #include "manager/log.h"
 #include "manager/trackable.h"
 #include "overlay.h"
 #include "play_metrics.h"
 #include "recognition/recognizer.h"
-#include "testing/frame_stepper.h"
 #include "tracking/tracker.h"
 
 namespace {
@@ -319,7 +319,8 @@ int run(const Settings& s) {
   auto recognizer = std::make_shared<Recognizer>();
   if (recognizer->init(database) != 0) return inputError("the database has no recognition data");
   auto tracker = std::make_shared<Tracker>();
-  FrameStepper stepper(recognizer, tracker);
+  DefaultTrackingEngines engines(database, recognizer, tracker);
+  FrameStepper stepper(&engines);
 
   const bool withTruth = !s.truth.empty();
   if (!s.json) {

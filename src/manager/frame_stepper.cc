@@ -1,38 +1,30 @@
-#include "testing/frame_stepper.h"
-
-#include <utility>
-
-#include "manager/ar_manager.h"
+#include "manager/frame_stepper.h"
 
 namespace vornik {
-
-FrameStepper::FrameStepper(std::shared_ptr<Recognizer> recognizer, std::shared_ptr<Tracker> tracker)
-    : recognizer_(std::move(recognizer)), tracker_(std::move(tracker)) {}
 
 FrameStepper::Outcome FrameStepper::step(const uint8_t* pixels, int32_t width, int32_t height,
                                          int32_t pixelFormat, Trackable* trackable) {
   switch (stage_) {
     case kRecognising:
-      if (recognizer_->recognize(width, height, pixelFormat, pixels, recognition_, hint_) !=
-          kRecognized) {
+      if (engines_->recognize(width, height, pixelFormat, pixels, recognition_, hint_) != 0) {
         return Outcome::kNotRecognised;
       }
       stage_ = kAcquiring;
       return Outcome::kRecognised;
     case kAcquiring:
-      if (tracker_->track(pixels, *trackable, hint_, recognition_) == kTrackOk) {
+      if (engines_->track(pixels, *trackable, hint_, recognition_) == 0) {
         acquiringFailures_ = 0;
         stage_ = kTracking;
         return Outcome::kAcquired;
       }
-      if (++acquiringFailures_ >= ARManager::kAcquiringFailureLimit) {
+      if (++acquiringFailures_ >= kAcquiringFailureLimit) {
         acquiringFailures_ = 0;
-        tracker_->setKeyframeTargetId(std::string());
+        engines_->clearKeyframeTarget();
         stage_ = kRecognising;
       }
       return Outcome::kAcquireFailed;
     case kTracking:
-      if (tracker_->track(pixels, *trackable, hint_, recognition_) == kTrackOk) {
+      if (engines_->track(pixels, *trackable, hint_, recognition_) == 0) {
         return Outcome::kTracked;
       }
       stage_ = kAcquiring;
@@ -44,7 +36,6 @@ FrameStepper::Outcome FrameStepper::step(const uint8_t* pixels, int32_t width, i
 void FrameStepper::reset() {
   stage_ = kRecognising;
   acquiringFailures_ = 0;
-  tracker_->setKeyframeTargetId(std::string());
 }
 
 const char* outcomeName(FrameStepper::Outcome outcome) {

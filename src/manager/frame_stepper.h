@@ -1,31 +1,32 @@
 #pragma once
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "manager/trackable.h"
-#include "recognition/recognizer.h"
-#include "tracking/tracker.h"
+#include "manager/tracking_engines.h"
 
 namespace vornik {
 
-// The AR manager's per-frame stage machine (Recognising, Acquiring,
-// Tracking) over a recogniser and a tracker, run on the caller's thread for
-// every frame it is given: what the tracking thread does, without its frame
-// dropping.
+// The per-frame stage machine (Recognising, Acquiring, Tracking) over a
+// recogniser and a tracker. The AR manager's tracking thread runs it on the
+// newest frame; the still-image tests and vornik-play run it on every frame.
 class FrameStepper {
  public:
   enum Stage : int32_t { kRecognising = 0, kAcquiring = 1, kTracking = 2 };
+  // Failed Acquiring calls in a row before going back to recognition.
+  static constexpr int32_t kAcquiringFailureLimit = 1;
+
   enum class Outcome {
     kNotRecognised,  // Recognising: nothing found
     kRecognised,     // Recognising: a target was found, the next frame acquires it
-    kAcquired,       // Acquiring: initial pose found (not published by the manager)
-    kAcquireFailed,  // Acquiring: no initial pose, back to recognition
-    kTracked,        // Tracking: pose published
+    kAcquired,       // Acquiring: initial pose found (not published)
+    kAcquireFailed,  // Acquiring: no initial pose
+    kTracked,        // Tracking: pose found, to be published
     kLost,           // Tracking: failed, the next frame acquires again
   };
 
-  FrameStepper(std::shared_ptr<Recognizer> recognizer, std::shared_ptr<Tracker> tracker);
+  // `engines` must outlive the stepper.
+  explicit FrameStepper(TrackingEngines* engines) : engines_(engines) {}
 
   // One frame of the size and format the tracker was initialised for.
   // `trackable` is filled on kAcquired and kTracked.
@@ -35,12 +36,12 @@ class FrameStepper {
   Stage stage() const { return stage_; }
   // The recogniser's last result text.
   const std::string& recognition() const { return recognition_; }
-  // Back to recognition with a fresh initial pose for the next target.
+  // Back to recognition (after the tracker was initialised again, which
+  // already forgets its keyframe target).
   void reset();
 
  private:
-  std::shared_ptr<Recognizer> recognizer_;
-  std::shared_ptr<Tracker> tracker_;
+  TrackingEngines* engines_;
   Stage stage_ = kRecognising;
   int32_t acquiringFailures_ = 0;
   std::string recognition_;
