@@ -31,9 +31,10 @@ cmake --build build-asan -j"$jobs"
   ctest --output-on-failure -j"$jobs" -LE slow)
 
 step "ThreadSanitizer (threaded tests)"
+# Only the test programs of the threaded subsystems are built here.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DVORNIK_SANITIZE=thread \
-  -DVORNIK_BUILD_BENCH=OFF -DVORNIK_BUILD_EXAMPLES=OFF -DVORNIK_BUILD_TOOLS=OFF >/dev/null
-cmake --build build-tsan -j"$jobs"
+  -DVORNIK_BUILD_BENCH=OFF -DVORNIK_BUILD_EXAMPLES=OFF >/dev/null
+cmake --build build-tsan -j"$jobs" --target manager_tests camera_tests tracking_tests
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --output-on-failure -j"$jobs" -L "manager|camera|tracking")
 
