@@ -6,6 +6,10 @@
 // frame; recognize is timed per call (wall clock and thread CPU time).
 //
 //   recognition_eval [--large] [--views N] [--csv FILE] [--cache DIR] [--seed S]
+//                    [--max-keys N] [--training-views N] [--budget VOTES]
+//
+// The last three set the builder's options of the same names (most keys per
+// target, random training views, stray votes allowed per target-free frame).
 //
 // The default run renders 12 target views and 12 target-free views per tilt
 // and width class and database; --large renders 48. Building the 60 targets
@@ -53,6 +57,7 @@ const char* const kTiltNames[kTiltBins] = {"0-20", "20-40", "40-60"};
 const char* const kWidthNames[kWidthBins] = {"15-30", "30-60", "60-100"};
 
 struct Options {
+  BuildOptions build;  // training of every target
   int viewsPerCell = 12;
   std::string csvPath = "recognition_eval.csv";
   std::string cacheDir;
@@ -154,8 +159,8 @@ std::vector<size_t> membersOf(size_t count) {
 
 // Trains all targets, two at a time. The recognition keys are chosen per
 // database afterwards, as the builder does for one batch.
-bool trainAll(const std::vector<EvalTarget>& targets, std::vector<TrainedTarget>* trained,
-              std::vector<BuiltTarget>* untouched) {
+bool trainAll(const std::vector<EvalTarget>& targets, const BuildOptions& build,
+              std::vector<TrainedTarget>* trained, std::vector<BuiltTarget>* untouched) {
   trained->clear();
   trained->resize(targets.size());
   std::vector<std::string> errors(targets.size());
@@ -166,7 +171,7 @@ bool trainAll(const std::vector<EvalTarget>& targets, std::vector<TrainedTarget>
       TargetSpec spec;
       spec.targetName = targets[i].name;
       spec.displayName = targets[i].name;
-      if (!trainTarget(spec, targets[i].image, BuildOptions{}, &(*trained)[i], &errors[i])) {
+      if (!trainTarget(spec, targets[i].image, build, &(*trained)[i], &errors[i])) {
         if (errors[i].empty()) errors[i] = "training failed";
         continue;
       }
@@ -193,7 +198,7 @@ bool trainAll(const std::vector<EvalTarget>& targets, std::vector<TrainedTarget>
 // The group file of the database with `count` targets: every member's keys
 // weighed against the keys of the other members.
 bool writeGroup(std::vector<TrainedTarget>& trained, const std::vector<BuiltTarget>& untouched,
-                size_t count, const std::string& path) {
+                const BuildOptions& build, size_t count, const std::string& path) {
   const std::vector<size_t> members = membersOf(count);
   std::map<uint32_t, int32_t> allViews;
   for (size_t i : members) {
@@ -206,7 +211,7 @@ bool writeGroup(std::vector<TrainedTarget>& trained, const std::vector<BuiltTarg
     trained[i].built = untouched[i];
     BuiltTarget target;
     std::string error;
-    if (!finishTarget(&trained[i], BuildOptions{}, &others, &target, &error)) {
+    if (!finishTarget(&trained[i], build, &others, &target, &error)) {
       std::fprintf(stderr, "%s: %s\n", untouched[i].targetName.c_str(), error.c_str());
       return false;
     }
@@ -457,7 +462,8 @@ void printResult(const Result& r, std::FILE* csv) {
 int usage() {
   std::fprintf(stderr,
                "usage: recognition_eval [--large] [--views N] [--csv FILE] [--cache DIR] "
-               "[--seed S]\n");
+               "[--seed S]\n"
+               "                        [--max-keys N] [--training-views N] [--budget VOTES]\n");
   return 2;
 }
 
@@ -474,6 +480,12 @@ int run(int argc, char** argv) {
       options.csvPath = argv[++i];
     } else if (arg == "--cache" && hasValue) {
       options.cacheDir = argv[++i];
+    } else if (arg == "--max-keys" && hasValue) {
+      options.build.maxRecognitionKeys = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--training-views" && hasValue) {
+      options.build.trainingViews = std::max(0, std::atoi(argv[++i]));
+    } else if (arg == "--budget" && hasValue) {
+      options.build.backgroundVoteBudget = std::atof(argv[++i]);
     } else if (arg == "--seed" && hasValue) {
       options.seed = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     } else {
@@ -498,9 +510,9 @@ int run(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     std::vector<TrainedTarget> trained;
     std::vector<BuiltTarget> untouched;
-    if (!trainAll(targets, &trained, &untouched)) return 1;
+    if (!trainAll(targets, options.build, &trained, &untouched)) return 1;
     for (size_t n : counts) {
-      if (!writeGroup(trained, untouched, n, groupPath(n))) {
+      if (!writeGroup(trained, untouched, options.build, n, groupPath(n))) {
         std::fprintf(stderr, "cannot write %s\n", groupPath(n).c_str());
         return 1;
       }

@@ -134,7 +134,7 @@ const BuiltDatabase& builtDatabase() {
     fs::remove_all(b.dir);
     fs::create_directories(b.dir);
     b.result = runMkdb(b.dir, "-o " + quote(b.dir + "/shop.db") +
-                                  " --views 16 --width 0.21 --width poster=0.5" + " --name " +
+                                  " --views 48 --width 0.21 --width poster=0.5" + " --name " +
                                   quote("poster=Shop \"Front\" \\ poster") + " " + quote(kSample) +
                                   " " + quote(kCamera + "=poster") + " --size 512");
     return b;

@@ -142,7 +142,7 @@ TEST(RecognitionTrainer, RecordsAnUnseenKeyAtTheLevelOfItsSize) {
   EXPECT_EQ(kept[0].y, 60);
 }
 
-TEST(RecognitionTrainer, GivesUpKeysThatOtherTargetsOrClutterShowAsOften) {
+TEST(RecognitionTrainer, GivesUpKeysThatOtherTargetsShowAsOften) {
   const Homography identity{1, 0, 0, 0, 1, 0, 0, 0, 1};
   RecognitionTrainer trainer(100, 100, {});
   for (int view = 0; view < 4; ++view)
@@ -158,11 +158,78 @@ TEST(RecognitionTrainer, GivesUpKeysThatOtherTargetsOrClutterShowAsOften) {
   EXPECT_EQ(trainer.select(5, &foreign).size(), 1u);
   foreign.otherTargetViews[polarKey(0, 0x42)] = 6;  // 4 - 3 = 1 does not
   EXPECT_EQ(trainer.select(5, &foreign).size(), 0u);
-  foreign.otherTargetViews.clear();
-  foreign.clutterRate[polarKey(0, 0x42)] = 0.25;  // 4 - 2 * 4 * 0.25 = 2
-  EXPECT_EQ(trainer.select(5, &foreign).size(), 1u);
-  foreign.clutterRate[polarKey(0, 0x42)] = 0.5;  // 4 - 4 = 0
-  EXPECT_EQ(trainer.select(5, &foreign).size(), 0u);
+}
+
+// A trainer over a 100 x 100 target with `keys` keys, key i seen on the
+// target in 10 + i views at one place (so later keys are worth more).
+RecognitionTrainer trainerWithKeys(int keys) {
+  const Homography identity{1, 0, 0, 0, 1, 0, 0, 0, 1};
+  RecognitionTrainer trainer(100, 100, {});
+  for (int view = 0; view < 10 + keys; ++view) {
+    std::vector<FrameRecognitionFeature> f;
+    for (int i = 0; i < keys; ++i) {
+      if (view < 10 + i) f.push_back(observed(10 + 10 * i, 50, 0, 0x100 + i));
+    }
+    trainer.addView(f, identity, identity);
+  }
+  return trainer;
+}
+
+std::vector<int32_t> keysOf(const std::vector<RecognitionRecord>& records) {
+  std::vector<int32_t> keys;
+  for (const RecognitionRecord& r : records) keys.push_back(r.key);
+  return keys;
+}
+
+TEST(RecognitionTrainer, KeepsTheStrayVotesOfTargetFreeFramesWithinTheCapAndTheBudget) {
+  const RecognitionTrainer trainer = trainerWithKeys(4);
+  BackgroundKeys background;
+  // Frame 0 shows key 0x103 three times, frame 1 keys 0x102 and 0x101
+  // once each, frame 2 0x101 once and 0x100 twice.
+  background.addFrame(
+      {observed(0, 0, 0, 0x103), observed(1, 0, 0, 0x103), observed(2, 0, 0, 0x103)});
+  background.addFrame({observed(0, 0, 0, 0x102), observed(1, 0, 0, 0x101)});
+  background.addFrame({observed(0, 0, 0, 0x101), observed(1, 0, 0, 0x100),
+                       observed(2, 0, 0, 0x100)});
+  ForeignKeyEvidence foreign;
+  foreign.background = &background;
+  foreign.backgroundVoteBudget = 100.0;
+  // 0x103 breaks the cap in frame 0; 0x102 fits; 0x101 fits (frame 1 at 2,
+  // frame 2 at 1); 0x100 would put frame 2 at 3.
+  EXPECT_EQ(keysOf(trainer.select(10, &foreign)), (std::vector<int32_t>{0x102, 0x101}));
+
+  // Without counted occurrences every key costs the floor at least: a
+  // budget of three floors keeps the three most recurring keys.
+  BackgroundKeys empty;
+  empty.addFrame({});
+  foreign.background = &empty;
+  foreign.backgroundVoteBudget = 3.5 * kKeyCostFloor;
+  EXPECT_EQ(keysOf(trainer.select(10, &foreign)), (std::vector<int32_t>{0x103, 0x102, 0x101}));
+}
+
+TEST(RecognitionTrainer, ChargesKeysOfTheMirroredTargetAndOfRepeatedStructures) {
+  const Homography identity{1, 0, 0, 0, 1, 0, 0, 0, 1};
+  RecognitionTrainer trainer(100, 100, {});
+  // 0x200 and 0x201 in 12 views at one place each; 0x202 in 14 views, but
+  // at a different place in every view (a repeated structure).
+  for (int view = 0; view < 14; ++view) {
+    std::vector<FrameRecognitionFeature> f = {observed(7 * view, 90, 0, 0x202)};
+    if (view < 12) f.push_back(observed(10, 10, 0, 0x200));
+    if (view < 12) f.push_back(observed(50, 50, 0, 0x201));
+    trainer.addView(f, identity, identity);
+  }
+  trainer.addMirrorView({observed(5, 5, 0, 0x200)});
+  trainer.addMirrorView({});
+  BackgroundKeys empty;
+  empty.addFrame({});
+  ForeignKeyEvidence foreign;
+  foreign.background = &empty;
+  foreign.backgroundVoteBudget = 100.0;
+  // 0x201 costs the floor; 0x202 eight places times the floor; 0x200 the
+  // floor plus four times its mirror rate of one half.
+  EXPECT_EQ(keysOf(trainer.select(10, &foreign)), (std::vector<int32_t>{0x201, 0x202, 0x200}));
+  // Without a background model the ranking is by views alone.
+  EXPECT_EQ(keysOf(trainer.select(10)), (std::vector<int32_t>{0x202, 0x200, 0x201}));
 }
 
 TEST(SelectUntrainedRecognition, TakesLevelsInTurnsWithoutRepeatingKeys) {

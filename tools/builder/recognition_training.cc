@@ -13,6 +13,14 @@ constexpr int32_t kBackgroundPenalty = 2;
 // Features this far outside the target (share of its width) count as
 // background; nearer ones are ambiguous and not counted.
 constexpr double kBackgroundMargin = 0.05;
+// Places on the target are cells of this share of its width; a key seen in
+// more than kMaxPlaces of them is a repeated structure.
+constexpr double kPlaceCell = 1.0 / 16.0;
+constexpr size_t kMaxPlaces = 2;
+constexpr size_t kPlacesKept = 8;
+// A key the mirrored target also gives is charged this many times its rate
+// there: the mirror stands for every other picture of its kind.
+constexpr double kMirrorWeight = 4.0;
 
 int32_t levelCodeFor(double levelPixelInTargetPixels) {
   if (!(levelPixelInTargetPixels > 0.0)) return 0;
@@ -55,6 +63,12 @@ void RecognitionTrainer::addView(const std::vector<FrameRecognitionFeature>& fea
         s.lastTargetView = view;
         ++s.targetViews;
       }
+      const double cell = kPlaceCell * targetWidth_;
+      const int32_t place = static_cast<int32_t>(ty / cell) * 1024 + static_cast<int32_t>(tx / cell);
+      if (s.places.size() < kPlacesKept &&
+          std::find(s.places.begin(), s.places.end(), place) == s.places.end()) {
+        s.places.push_back(place);
+      }
       if (!s.hasRecord) {
         // First sighting: a record at the level whose pixels match the
         // feature's size on the target.
@@ -81,6 +95,10 @@ void RecognitionTrainer::addView(const std::vector<FrameRecognitionFeature>& fea
   }
 }
 
+void RecognitionTrainer::addMirrorView(const std::vector<FrameRecognitionFeature>& features) {
+  mirror_.addFrame(features);
+}
+
 void RecognitionTrainer::addTargetViews(std::map<uint32_t, int32_t>* totals, int sign) const {
   for (const auto& [k, s] : stats_) {
     if (s.targetViews >= kMinTargetViews) (*totals)[k] += sign * s.targetViews;
@@ -89,11 +107,13 @@ void RecognitionTrainer::addTargetViews(std::map<uint32_t, int32_t>* totals, int
 
 std::vector<RecognitionRecord> RecognitionTrainer::select(int maxKeys,
                                                           const ForeignKeyEvidence* foreign) const {
-  const double views = static_cast<double>(viewKeys_.size());
+  const BackgroundKeys* background = foreign != nullptr ? foreign->background : nullptr;
   struct Ranked {
+    double merit;
     int32_t score;
     int32_t views;
     uint32_t key;
+    double cost;  // expected votes per target-free frame
   };
   std::vector<Ranked> ranked;
   for (const auto& [k, s] : stats_) {
@@ -102,22 +122,55 @@ std::vector<RecognitionRecord> RecognitionTrainer::select(int maxKeys,
     if (foreign != nullptr) {
       auto other = foreign->otherTargetViews.find(k);
       if (other != foreign->otherTargetViews.end()) score -= other->second / 2;
-      auto clutter = foreign->clutterRate.find(k);
-      if (clutter != foreign->clutterRate.end()) {
-        score -= static_cast<int32_t>(std::lround(kBackgroundPenalty * views * clutter->second));
-      }
     }
     if (score < kMinTargetViews) continue;
-    ranked.push_back({score, s.targetViews, k});
+    double cost = 0.0;
+    if (background != nullptr) {
+      cost = kKeyCostFloor + background->expectedVotes(k);
+      if (const std::vector<BackgroundKeys::Occurrence>* seen = mirror_.find(k)) {
+        int32_t total = 0;
+        for (const BackgroundKeys::Occurrence& o : *seen) total += o.count;
+        cost += kMirrorWeight * total / mirror_.frameCount();
+      }
+      if (s.places.size() > kMaxPlaces) cost *= static_cast<double>(s.places.size());
+    }
+    const double merit = background != nullptr ? score / cost : score;
+    ranked.push_back({merit, score, s.targetViews, k, cost});
   }
   std::sort(ranked.begin(), ranked.end(), [](const Ranked& a, const Ranked& b) {
-    if (a.score != b.score) return a.score > b.score;
+    if (a.merit != b.merit) return a.merit > b.merit;
     if (a.views != b.views) return a.views > b.views;
     return a.key < b.key;
   });
+  std::vector<int32_t> frameVotes(background != nullptr ? background->frameCount() : 0, 0);
+  std::vector<int32_t> mirrorVotes(mirror_.frameCount(), 0);
+  // Adds a key's occurrences to the per-frame vote totals unless a frame
+  // would pass the cap.
+  auto fits = [](const std::vector<BackgroundKeys::Occurrence>* seen,
+                 const std::vector<int32_t>& votes) {
+    if (seen == nullptr) return true;
+    for (const BackgroundKeys::Occurrence& o : *seen) {
+      if (votes[o.frame] + o.count > kMaxBackgroundVotes) return false;
+    }
+    return true;
+  };
+  auto add = [](const std::vector<BackgroundKeys::Occurrence>* seen, std::vector<int32_t>* votes) {
+    if (seen == nullptr) return;
+    for (const BackgroundKeys::Occurrence& o : *seen) (*votes)[o.frame] += o.count;
+  };
+  double spent = 0.0;
   std::vector<RecognitionRecord> out;
   for (const Ranked& r : ranked) {
     if (static_cast<int>(out.size()) >= maxKeys) break;
+    if (background != nullptr) {
+      if (spent + r.cost > foreign->backgroundVoteBudget) continue;
+      const auto* seen = background->find(r.key);
+      const auto* mirrored = mirror_.find(r.key);
+      if (!fits(seen, frameVotes) || !fits(mirrored, mirrorVotes)) continue;
+      add(seen, &frameVotes);
+      add(mirrored, &mirrorVotes);
+      spent += r.cost;
+    }
     auto candidate = candidateOf_.find(r.key);
     RecognitionRecord record =
         candidate != candidateOf_.end() ? candidate->second : stats_.at(r.key).record;

@@ -4,9 +4,8 @@
 #include <cmath>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <set>
 
+#include "builder/background_keys.h"
 #include "builder/image_resample.h"
 #include "builder/recognition_features.h"
 #include "builder/recognition_training.h"
@@ -31,6 +30,12 @@ constexpr int kClutterBackgrounds = 3;
 constexpr double kMinWidthFraction = 0.15;
 constexpr double kMaxWidthFraction = 1.0;
 constexpr double kMaxTiltDeg = 60.0;
+// Random views that also train the tracking records: the tracker's feature
+// extraction costs several times the recognizer's, and its records settle
+// with fewer views.
+constexpr int kTrackingTrainingViews = 48;
+// Views of the mirrored target for the recognition training.
+constexpr int kMirrorViews = 24;
 
 struct TrainingView {
   ViewParams params;
@@ -42,6 +47,15 @@ struct TrainingView {
   double contrast = 1.0;
   uint32_t seed = 1;
 };
+
+Image mirrorImage(const Image& grey) {
+  Image out(grey.width, grey.height, 1);
+  for (int y = 0; y < grey.height; ++y) {
+    const uint8_t* in = grey.row(y);
+    std::reverse_copy(in, in + grey.width, out.row(y));
+  }
+  return out;
+}
 
 double uniform(Random& random, double lo, double hi) {
   return lo + (hi - lo) * (random.next() / 4294967296.0);
@@ -100,32 +114,6 @@ std::vector<TrainingView> randomViews(int count, uint32_t seed, double heightSha
     views.push_back(v);
   }
   return views;
-}
-
-// Clutter frames that measure how common a key is away from any target.
-constexpr int kClutterFrames = 16;
-constexpr uint32_t kClutterFrameSeed = 0xC1077E5u;
-
-// Share of kClutterFrames plain clutter frames producing each key; made
-// once per frame size and process.
-const std::map<uint32_t, double>& clutterKeyRates(int width, int height) {
-  static std::mutex mutex;
-  static std::map<std::pair<int, int>, std::map<uint32_t, double>> cache;
-  std::lock_guard<std::mutex> lock(mutex);
-  auto found = cache.find({width, height});
-  if (found != cache.end()) return found->second;
-  std::map<uint32_t, double>& rates = cache[{width, height}];
-  GradientDescriptor descriptor;
-  for (int i = 0; i < kClutterFrames; ++i) {
-    const Image frame = toGray(makeClutter(width, height, kClutterFrameSeed + i));
-    std::set<uint32_t> keys;
-    for (const FrameRecognitionFeature& f :
-         frameRecognitionFeatures(frame.pixels.data(), width, height, &descriptor)) {
-      keys.insert(polarKey(f.polarity, f.key));
-    }
-    for (uint32_t k : keys) rates[k] += 1.0 / kClutterFrames;
-  }
-  return rates;
 }
 
 std::vector<uint8_t> encodeRecognition(float headerValue,
@@ -237,7 +225,10 @@ bool trainTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
   TrainingRenderer renderer(grey, camera.width, camera.height);
   FeatureExtractor extractor(camera.width, camera.height, 1);
   Image frame;
-  for (const TrainingView& view : views) {
+  const size_t trackingViews =
+      views.size() - extra.size() + std::min<size_t>(extra.size(), kTrackingTrainingViews);
+  for (size_t index = 0; index < views.size(); ++index) {
+    const TrainingView& view = views[index];
     const PoseMatrix pose = poseFromView(view.params, camera);
     const Homography toFrame = targetToFrameHomography(pose, width, height, camera);
     Homography toTarget;
@@ -256,6 +247,7 @@ bool trainTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
           frameRecognitionFeatures(frame.pixels.data(), camera.width, camera.height, &descriptor),
           toTarget, toFrame);
     }
+    if (index >= trackingViews) continue;
     std::shared_ptr<FeatureMngr> found = extractor.extract(frame.pixels.data());
     if (!found) continue;
     const std::vector<FeaturePtr> described = found->describe();
@@ -263,6 +255,24 @@ bool trainTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
       tracking.addCandidates(described, toTarget);
     } else {
       tracking.addView(described, toTarget, toFrame);
+    }
+  }
+  if (options.trainingViews > 0) {
+    // The mirrored target, seen like the target, shows which of its keys
+    // come from structures common to any picture of its kind.
+    const Image mirrored = mirrorImage(grey);
+    TrainingRenderer mirrorRenderer(mirrored, camera.width, camera.height);
+    for (const TrainingView& view : randomViews(kMirrorViews, options.seed + 0x6D1u, heightShare)) {
+      const PoseMatrix pose = poseFromView(view.params, camera);
+      Homography toTarget;
+      if (!invertHomography(targetToFrameHomography(pose, width, height, camera), &toTarget)) continue;
+      TrainingEffects effects;
+      effects.noiseSigma = view.noiseSigma;
+      effects.seed = view.seed;
+      mirrorRenderer.render(toTarget, view.background >= 0 ? &clutter[view.background] : nullptr,
+                            effects, &frame);
+      recognition.addMirrorView(
+          frameRecognitionFeatures(frame.pixels.data(), camera.width, camera.height, &descriptor));
     }
   }
   stats.trackingCandidates = static_cast<int>(tracking.candidateCount());
@@ -293,7 +303,8 @@ bool finishTarget(TrainedTarget* trained, const BuildOptions& options,
   std::vector<RecognitionRecord> stored;
   if (trained->recognition) {
     ForeignKeyEvidence foreign;
-    foreign.clutterRate = clutterKeyRates(options.frameWidth, options.frameHeight);
+    foreign.background = &negativeSceneKeys(options.frameWidth, options.frameHeight);
+    foreign.backgroundVoteBudget = options.backgroundVoteBudget;
     if (otherTargetViews != nullptr) foreign.otherTargetViews = *otherTargetViews;
     stored = trained->recognition->select(options.maxRecognitionKeys, &foreign);
     stats.recognitionRecall = trained->recognition->recall(stored);

@@ -23,9 +23,11 @@ struct BuildOptions {
   int jpegQuality = 90;
   // Random training views per target; 0 keeps the candidates of the clean
   // image without training.
-  int trainingViews = 48;
+  int trainingViews = 160;
   uint32_t seed = 1;
-  int maxRecognitionKeys = 500;   // descriptor records per target
+  int maxRecognitionKeys = 2000;  // descriptor records per target
+  // Stray votes a target's keys may expect from one target-free frame.
+  double backgroundVoteBudget = 1.0;
   int maxTrackingFeatures = 800;  // tracking records per target
   int frameWidth = 640;           // camera frame the training simulates
   int frameHeight = 480;
