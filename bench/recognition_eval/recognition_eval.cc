@@ -16,6 +16,7 @@
 // takes about a minute and a half of CPU time; --cache DIR keeps the group
 // files there so that later runs skip the build.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -35,6 +36,7 @@
 #include <time.h>
 
 #include "builder/database_builder.h"
+#include "builder/recognition_features.h"
 #include "builder/target_builder.h"
 #include "common/image_io.h"
 #include "common/synthetic_view.h"
@@ -245,6 +247,9 @@ struct Result {
   std::map<std::pair<std::string, std::string>, int> confusions;  // (shown, named) -> frames
   // Per shown target, views with tilt 0-40 and width 30-100 percent: (frames, recognised).
   std::map<std::string, std::pair<int, int>> easyByTarget;
+  // Per shown target, in the same views: how many of the frame's
+  // recognition features lie on the target (the votes it could get at most).
+  std::map<std::string, std::vector<double>> easyFeaturesOnTarget;
   Cell cells[kTiltBins][kWidthBins];
   std::vector<double> times;     // wall-clock ms per recognize call
   std::vector<double> cpuTimes;  // ms of this thread's CPU time per call
@@ -270,6 +275,26 @@ std::string nameOf(const std::string& resultText) {
   const std::string suffix = "\"}]}";
   if (resultText.size() < prefix.size() + suffix.size()) return std::string();
   return resultText.substr(prefix.size(), resultText.size() - prefix.size() - suffix.size());
+}
+
+// Recognition features of the frame inside the target's outline.
+double featuresOnTarget(const RenderedView& view, GradientDescriptor* descriptor) {
+  const Image grey = toGray(view.frame);
+  const std::array<double, 8>& c = view.truth.corners;
+  int inside = 0;
+  for (const FrameRecognitionFeature& f :
+       frameRecognitionFeatures(grey.pixels.data(), grey.width, grey.height, descriptor)) {
+    const double x = f.x * static_cast<double>(f.scale), y = f.y * static_cast<double>(f.scale);
+    // Inside a convex outline: on the same side of all four edges.
+    int positive = 0;
+    for (int k = 0; k < 4; ++k) {
+      const double ax = c[2 * k], ay = c[2 * k + 1];
+      const double bx = c[(2 * k + 2) % 8], by = c[(2 * k + 3) % 8];
+      positive += (bx - ax) * (y - ay) - (by - ay) * (x - ax) > 0.0 ? 1 : 0;
+    }
+    inside += positive == 0 || positive == 4 ? 1 : 0;
+  }
+  return inside;
 }
 
 // One random view inside tilt bin t and width bin w.
@@ -322,6 +347,7 @@ bool evaluate(const std::vector<EvalTarget>& targets, size_t count, const std::s
   }
   Recognizer recognizer;
   recognizer.init(database);
+  GradientDescriptor descriptor;
   std::mt19937 rng(options.seed + static_cast<uint32_t>(count));
   std::string text;
   std::string error;
@@ -353,7 +379,11 @@ bool evaluate(const std::vector<EvalTarget>& targets, size_t count, const std::s
         const int32_t status = timedRecognize(view.frame);
         ++cell.frames;
         const bool easy = t < 2 && w > 0;
-        if (easy) ++result->easyByTarget[target.name].first;
+        if (easy) {
+          ++result->easyByTarget[target.name].first;
+          result->easyFeaturesOnTarget[target.name].push_back(
+              featuresOnTarget(view, &descriptor));
+        }
         if (status == kRecognized) {
           if (nameOf(text) == target.name) {
             ++cell.correct;
@@ -434,6 +464,11 @@ void printResult(const Result& r, std::FILE* csv) {
   std::printf("tilt 0-40, width 30-100 by target (recognised/frames):");
   for (const auto& entry : r.easyByTarget) {
     std::printf(" %s %d/%d", entry.first.c_str(), entry.second.second, entry.second.first);
+  }
+  std::printf("\n");
+  std::printf("tilt 0-40, width 30-100 by target (median recognition features on the target):");
+  for (const auto& entry : r.easyFeaturesOnTarget) {
+    std::printf(" %s %.0f", entry.first.c_str(), percentile(entry.second, 0.5));
   }
   std::printf("\n");
   std::printf("false positives by scene:");

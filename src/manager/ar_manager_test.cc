@@ -175,6 +175,20 @@ class ARManagerTest : public ::testing::Test {
     script_->changed.notify_all();
   }
 
+  // Stops the tracker and gates the engines again. The thread may have
+  // taken a frame that step() delivered after its permitted call and wait
+  // for a permit inside that frame, holding the wake mutex that
+  // stopTracker needs: the engines run freely until the join is done.
+  void stopGated() {
+    release();
+    manager_->stopTracker();
+    std::lock_guard<std::mutex> lock(script_->mutex);
+    script_->freeRunning = false;
+    script_->permits = 0;
+    script_->inStep = false;
+    script_->blocked = false;
+  }
+
   Calls calls() {
     std::lock_guard<std::mutex> lock(script_->mutex);
     return script_->calls;
@@ -342,7 +356,7 @@ TEST_F(ARManagerTest, StartTwiceRunsOneThreadAndStopWithoutStartIsHarmless) {
 
 TEST_F(ARManagerTest, StartAfterStopReloadsAndInitialisesAgain) {
   startAndInit();
-  manager_->stopTracker();
+  stopGated();
   takeCalls();
   startAndInit();
   step();
