@@ -6,6 +6,11 @@
 
 #include "features/corner_detection.h"
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define VORNIK_GRADIENT_SSE2 1
+#endif
+
 namespace vornik {
 
 namespace {
@@ -194,6 +199,14 @@ void GradientDescriptor::computeValues(int32_t width, int32_t height, const uint
     gridA[g] = gx * co + gy * si;
     gridB[g] = gy * co - gx * si;
   }
+  cellSums(values);
+}
+
+// Per cell of the 4 x 4 grid, the sums of the rotated components and of
+// their magnitudes over its 6 x 6 samples, in row order.
+void GradientDescriptor::cellSums(float* values) const {
+  const double* gridA = gridA_.data();
+  const double* gridB = gridB_.data();
   for (int32_t r = 0; r < 4; ++r) {
     for (int32_t c = 0; c < 4; ++c) {
       double sumA = 0.0;
@@ -222,12 +235,115 @@ void GradientDescriptor::computeValues(int32_t width, int32_t height, const uint
   }
 }
 
+void GradientDescriptor::computeLevelGradients(int32_t width, int32_t height,
+                                               const uint8_t* pixels) {
+  const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+  if (levelGx_.size() < count) {
+    levelGx_.resize(count);
+    levelGy_.resize(count);
+  }
+  const ptrdiff_t w = width;
+  for (int32_t y = 2; y < height - 2; ++y) {
+    const uint8_t* p = pixels + y * w;
+    const uint8_t* up = p - w;
+    const uint8_t* down = p + w;
+    const uint8_t* up2 = p - 2 * w;
+    const uint8_t* down2 = p + 2 * w;
+    int16_t* gx = levelGx_.data() + y * w;
+    int16_t* gy = levelGy_.data() + y * w;
+    int32_t x = 2;
+#if VORNIK_GRADIENT_SSE2
+    // Eight pixels at a time in 16-bit lanes; |gx|, |gy| <= 12 * 255.
+    const __m128i zero = _mm_setzero_si128();
+    auto at = [&zero](const uint8_t* q) {
+      return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), zero);
+    };
+    for (; x + 8 <= width - 2; x += 8) {
+      const __m128i upDiff1 = _mm_sub_epi16(at(up + x + 1), at(up + x - 1));
+      const __m128i downDiff1 = _mm_sub_epi16(at(down + x + 1), at(down + x - 1));
+      const __m128i sx = _mm_add_epi16(
+          _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(at(p + x + 1), at(p + x - 1)), 2),
+                        _mm_slli_epi16(_mm_sub_epi16(at(p + x + 2), at(p + x - 2)), 1)),
+          _mm_add_epi16(_mm_slli_epi16(_mm_add_epi16(upDiff1, downDiff1), 1),
+                        _mm_add_epi16(_mm_sub_epi16(at(up + x + 2), at(up + x - 2)),
+                                      _mm_sub_epi16(at(down + x + 2), at(down + x - 2)))));
+      const __m128i leftDiff1 = _mm_sub_epi16(at(down + x - 1), at(up + x - 1));
+      const __m128i rightDiff1 = _mm_sub_epi16(at(down + x + 1), at(up + x + 1));
+      const __m128i sy = _mm_add_epi16(
+          _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(at(down + x), at(up + x)), 2),
+                        _mm_slli_epi16(_mm_sub_epi16(at(down2 + x), at(up2 + x)), 1)),
+          _mm_add_epi16(_mm_slli_epi16(_mm_add_epi16(leftDiff1, rightDiff1), 1),
+                        _mm_add_epi16(_mm_sub_epi16(at(down2 + x - 1), at(up2 + x - 1)),
+                                      _mm_sub_epi16(at(down2 + x + 1), at(up2 + x + 1)))));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(gx + x), sx);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(gy + x), sy);
+    }
+#endif
+    for (; x < width - 2; ++x) {
+      int32_t sx;
+      int32_t sy;
+      gradientInterior(p + x, w, &sx, &sy);
+      gx[x] = static_cast<int16_t>(sx);
+      gy[x] = static_cast<int16_t>(sy);
+    }
+  }
+}
+
+int32_t GradientDescriptor::orientationBinFromGradients(int32_t width, int32_t x, int32_t y) {
+  histogram_.fill(0.0);
+  const ptrdiff_t centre = static_cast<ptrdiff_t>(y) * width + x;
+  for (const OrientationSample& s : orientationSamples()) {
+    const ptrdiff_t at = centre + static_cast<ptrdiff_t>(s.dy) * width + s.dx;
+    const int32_t gx = levelGx_[at];
+    const int32_t gy = levelGy_[at];
+    if (gx == 0 && gy == 0) continue;
+    const double fx = gx;
+    const double fy = gy;
+    const double magnitude = std::sqrt(fx * fx + fy * fy);
+    histogram_[gradientOrientationBin(gx, gy)] += static_cast<double>(s.weight) * magnitude;
+  }
+  int32_t best = 0;
+  for (int32_t b = 1; b < kOrientationBins; ++b) {
+    if (histogram_[b] > histogram_[best]) best = b;
+  }
+  return best;
+}
+
+void GradientDescriptor::computeValuesFromGradients(int32_t width, int32_t x, int32_t y,
+                                                    int32_t bin, float* values) {
+  const double co = cos_[bin];
+  const double si = sin_[bin];
+  const auto* offsets = &sampleOffsets_[static_cast<size_t>(bin) * kGridSize];
+  const int16_t* gxs = levelGx_.data() + static_cast<ptrdiff_t>(y) * width + x;
+  const int16_t* gys = levelGy_.data() + static_cast<ptrdiff_t>(y) * width + x;
+  double* gridA = gridA_.data();
+  double* gridB = gridB_.data();
+  for (int32_t g = 0; g < kGridSize; ++g) {
+    const ptrdiff_t at = static_cast<ptrdiff_t>(offsets[g][1]) * width + offsets[g][0];
+    const double gx = gxs[at];
+    const double gy = gys[at];
+    gridA[g] = gx * co + gy * si;
+    gridB[g] = gy * co - gx * si;
+  }
+  cellSums(values);
+}
+
 void GradientDescriptor::describeLevel(int32_t width, int32_t height, const uint8_t* pixels,
                                        int32_t level, HessianGradientFeatureMngr* features) {
-  if (features == nullptr || pixels == nullptr) return;
-  for (const HessianGradientFeaturePtr& f : features->levelFeatures(level)) {
-    f->orientationBin = orientationBin(width, height, pixels, f->x, f->y);
-    computeValues(width, height, pixels, f->x, f->y, f->orientationBin, f->descriptorValues.data());
+  if (features == nullptr || pixels == nullptr || width <= 0 || height <= 0) return;
+  const auto& list = features->levelFeatures(level);
+  if (list.empty()) return;
+  computeLevelGradients(width, height, pixels);
+  for (const HessianGradientFeaturePtr& f : list) {
+    if (insideMargin(width, height, f->x, f->y)) {
+      f->orientationBin = orientationBinFromGradients(width, f->x, f->y);
+      computeValuesFromGradients(width, f->x, f->y, f->orientationBin,
+                                 f->descriptorValues.data());
+    } else {
+      f->orientationBin = orientationBin(width, height, pixels, f->x, f->y);
+      computeValues(width, height, pixels, f->x, f->y, f->orientationBin,
+                    f->descriptorValues.data());
+    }
   }
 }
 

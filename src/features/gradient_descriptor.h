@@ -50,6 +50,17 @@ class GradientDescriptor {
   // Rotated gradient components on the 21 x 21 sample grid of one feature.
   std::vector<double> gridA_;
   std::vector<double> gridB_;
+  // Gradients of the level being described, for pixels at least 2 from
+  // every border: neighbouring features share most of their samples, so
+  // each pixel's kernel is evaluated once per level instead of per sample.
+  std::vector<int16_t> levelGx_;
+  std::vector<int16_t> levelGy_;
+
+  void computeLevelGradients(int32_t width, int32_t height, const uint8_t* pixels);
+  int32_t orientationBinFromGradients(int32_t width, int32_t x, int32_t y);
+  void computeValuesFromGradients(int32_t width, int32_t x, int32_t y, int32_t bin,
+                                  float* values);
+  void cellSums(float* values) const;
 };
 
 }  // namespace vornik

@@ -169,6 +169,50 @@ TEST(GradientDescriptorTest, MatchesDirectFormulaOnPhotoAndNearBorders) {
   }
 }
 
+TEST(GradientDescriptorTest, DescribeLevelMatchesDirectFormula) {
+  // describeLevel evaluates the kernel once per level pixel (eight at a time,
+  // then one by one up to the row end): the photo and a crop 101 pixels wide
+  // cover both parts, features near the border take the clamped kernel.
+  const auto photo = testing_photos::loadPhoto(testing_photos::photoPath("chelsea.jpg"));
+  ASSERT_GT(photo.width, 120);
+  std::vector<Image> images = {Image{photo.width, photo.height, photo.gray}};
+  Image narrow{101, photo.height, {}};
+  for (int y = 0; y < photo.height; ++y) {
+    for (int x = 0; x < 101; ++x) narrow.p.push_back(photo.gray[y * photo.width + x + 7]);
+  }
+  images.push_back(narrow);
+  GradientDescriptor descriptor;
+  std::mt19937 rng(5);
+  for (const Image& im : images) {
+    HessianGradientFeatureMngr features(2);
+    std::vector<std::pair<int, int>> points = {{0, 0}, {im.w - 3, 40}, {16, 16},
+                                               {im.w - 17, im.h - 17}};
+    for (int n = 0; n < 60; ++n) {
+      points.push_back({16 + static_cast<int>(rng() % (im.w - 32)),
+                        16 + static_cast<int>(rng() % (im.h - 32))});
+    }
+    for (const auto& pt : points) {
+      auto f = std::make_shared<HessianGradientFeature>();
+      f->x = pt.first;
+      f->y = pt.second;
+      features.addFeature(1, f);
+    }
+    descriptor.describeLevel(im.w, im.h, im.p.data(), 1, &features);
+    double histogram[36];
+    for (const auto& f : features.featuresOfLevel(1)) {
+      ASSERT_EQ(f->orientationBin, slowOrientation(im, f->x, f->y, histogram))
+          << f->x << "," << f->y;
+      float expected[64];
+      slowValues(im, f->x, f->y, f->orientationBin, expected);
+      for (int m = 0; m < 64; ++m) ASSERT_FLOAT_EQ(f->descriptorValues[m], expected[m]) << m;
+      // Bit for bit what the per-feature path gives.
+      float direct[64];
+      descriptor.computeValues(im.w, im.h, im.p.data(), f->x, f->y, f->orientationBin, direct);
+      for (int m = 0; m < 64; ++m) ASSERT_EQ(f->descriptorValues[m], direct[m]) << m;
+    }
+  }
+}
+
 TEST(QuantizeDescriptorTest, ScalesSignedAndAbsoluteSums) {
   HessianGradientFeature f;
   std::mt19937 rng(9);

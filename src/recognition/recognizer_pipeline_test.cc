@@ -53,7 +53,7 @@ class SampleDatabase : public ::testing::Environment {
     BuildOptions options;
     // Fewer training views than the tool's default keep the suite quick;
     // the evaluation program measures the full build.
-    options.trainingViews = 16;
+    options.trainingViews = 48;
     std::vector<BuiltTarget> built;
     ASSERT_TRUE(buildDatabase({spec}, options, (dir() / kGroupFile).string(), BuildProgress(),
                               &built, &error))
