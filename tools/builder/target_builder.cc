@@ -35,7 +35,7 @@ constexpr double kMaxTiltDeg = 60.0;
 // with fewer views.
 constexpr int kTrackingTrainingViews = 48;
 // Views of the mirrored target for the recognition training.
-constexpr int kMirrorViews = 24;
+constexpr int kMirrorViews = 48;
 
 struct TrainingView {
   ViewParams params;

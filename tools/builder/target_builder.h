@@ -27,7 +27,7 @@ struct BuildOptions {
   uint32_t seed = 1;
   int maxRecognitionKeys = 2000;  // descriptor records per target
   // Stray votes a target's keys may expect from one target-free frame.
-  double backgroundVoteBudget = 1.0;
+  double backgroundVoteBudget = 1.2;
   int maxTrackingFeatures = 800;  // tracking records per target
   int frameWidth = 640;           // camera frame the training simulates
   int frameHeight = 480;
