@@ -12,7 +12,8 @@ namespace vornik {
 
 namespace {
 
-// Frames per negative scene kind.
+// Frames per negative scene kind: half of them drawn, half their mirror
+// images.
 constexpr int kScenesPerKind = 8;
 constexpr uint32_t kSceneSeed = 0x5CE4E5u;
 
@@ -68,10 +69,14 @@ const BackgroundKeys& negativeSceneKeys(int width, int height) {
   model = std::make_unique<BackgroundKeys>();
   GradientDescriptor descriptor;
   for (int kind = 0; kind < kNegativeSceneKinds; ++kind) {
-    for (int i = 0; i < kScenesPerKind; ++i) {
-      const Image scene = makeNegativeScene(static_cast<NegativeSceneKind>(kind), width, height,
-                                            kSceneSeed + static_cast<uint32_t>(i));
+    for (int i = 0; i < kScenesPerKind / 2; ++i) {
+      Image scene = makeNegativeScene(static_cast<NegativeSceneKind>(kind), width, height,
+                                      kSceneSeed + static_cast<uint32_t>(i));
       if (scene.empty()) continue;
+      model->addFrame(frameRecognitionFeatures(scene.pixels.data(), width, height, &descriptor));
+      // Its mirror image is another scene of the kind for a fraction of the
+      // cost: the descriptor is not mirror-symmetric.
+      for (int y = 0; y < height; ++y) std::reverse(scene.row(y), scene.row(y) + width);
       model->addFrame(frameRecognitionFeatures(scene.pixels.data(), width, height, &descriptor));
     }
   }
