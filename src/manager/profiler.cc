@@ -1,5 +1,7 @@
 #include "manager/profiler.h"
 
+#include <mutex>
+
 #include "manager/log.h"
 #include "platform/clock.h"
 
@@ -44,6 +46,14 @@ std::map<int32_t, TimerRecord>& timerMap() {
   return *timers;
 }
 
+// Start and stop come from whichever thread runs an engine: the tracking
+// thread, a test driver, or several builder threads extracting features at
+// once.
+std::mutex& timerMutex() {
+  static auto* mutex = new std::mutex();
+  return *mutex;
+}
+
 }  // namespace
 
 const char* timerName(int32_t id) {
@@ -51,14 +61,20 @@ const char* timerName(int32_t id) {
   return kTimerNames[id];
 }
 
-void startTimer(TimerId id) { timerMap()[id].start = processClockMs(); }
+void startTimer(TimerId id) {
+  const int32_t now = processClockMs();
+  std::lock_guard<std::mutex> lock(timerMutex());
+  timerMap()[id].start = now;
+}
 
 void stopTimer(TimerId id) {
+  const int32_t now = processClockMs();
+  std::lock_guard<std::mutex> lock(timerMutex());
   auto& timers = timerMap();
   auto it = timers.find(id);
   if (it == timers.end()) return;
   TimerRecord& record = it->second;
-  int32_t elapsed = processClockMs() - record.start;
+  int32_t elapsed = now - record.start;
   record.count += 1;
   record.accumulated += static_cast<float>(elapsed) / 1000.0f * 1000.0f;
   if (record.count % kTimerBlockSize == 0) {
@@ -68,9 +84,13 @@ void stopTimer(TimerId id) {
   }
 }
 
-void clearTimers() { timerMap().clear(); }
+void clearTimers() {
+  std::lock_guard<std::mutex> lock(timerMutex());
+  timerMap().clear();
+}
 
 void printTimer(TimerId id) {
+  std::lock_guard<std::mutex> lock(timerMutex());
   const auto& timers = timerMap();
   auto it = timers.find(id);
   if (it == timers.end()) return;

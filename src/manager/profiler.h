@@ -51,14 +51,14 @@ struct TimerRecord {
 // null for an id outside the table.
 const char* timerName(int32_t id);
 
-// The profiler is not locked: every user runs on the tracking thread or on
-// the host thread that drives a test, never both at once.
+// Timers may be started and stopped from several threads; a timer's figures
+// are only meaningful when one thread at a time runs the stage it measures.
 void startTimer(TimerId id);
 void stopTimer(TimerId id);
 void clearTimers();
 // Traces "%s : %fms\n" with the last average right after a block completed.
 void printTimer(TimerId id);
-// Read access for the test reports.
+// Read access for the test reports, while no timer runs.
 const std::map<int32_t, TimerRecord>& timerRecords();
 
 }  // namespace vornik

@@ -1,14 +1,26 @@
 #include "builder/database_builder.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include "database/group_file_writer.h"
 
 namespace vornik {
+
+namespace {
+
+// Targets trained at once, at most.
+constexpr size_t kMaxTrainingThreads = 8;
+
+}  // namespace
 
 bool makeGroupFile(const std::vector<BuiltTarget>& targets, std::vector<uint8_t>* bytes) {
   GroupFileWriter writer;
@@ -99,18 +111,49 @@ bool buildDatabase(const std::vector<TargetSpec>& specs, const BuildOptions& opt
   }
   // Train every target first: the choice of recognition keys weighs the
   // keys the other targets produce, so that a key goes to the target that
-  // shows it most.
+  // shows it most. Targets train on all cores; progress is reported in
+  // input order, and the bytes do not depend on the thread count.
   std::vector<TrainedTarget> trained(specs.size());
-  std::map<uint32_t, int32_t> allTargetViews;
-  for (size_t i = 0; i < specs.size(); ++i) {
-    if (!trainTarget(specs[i], images[i], options, &trained[i], &reason)) {
-      *error = specs[i].imagePath + ": " + reason;
-      return false;
+  std::vector<std::string> reasons(specs.size());
+  std::vector<char> ok(specs.size(), 0);
+  std::vector<char> done(specs.size(), 0);
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::atomic<size_t> next{0};
+  auto worker = [&] {
+    for (size_t i = next++; i < specs.size(); i = next++) {
+      const bool success = trainTarget(specs[i], images[i], options, &trained[i], &reasons[i]);
+      images[i] = Image();
+      std::lock_guard<std::mutex> lock(mutex);
+      ok[i] = success ? 1 : 0;
+      done[i] = 1;
+      finished.notify_all();
     }
-    images[i] = Image();
+  };
+  const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const size_t threads = std::min({cores, specs.size(), kMaxTrainingThreads});
+  // With one thread this one trains; otherwise it only reports.
+  std::vector<std::thread> helpers;
+  for (size_t t = 0; threads > 1 && t < threads; ++t) helpers.emplace_back(worker);
+  std::map<uint32_t, int32_t> allTargetViews;
+  bool failed = false;
+  if (threads == 1) worker();
+  for (size_t i = 0; i < specs.size() && !failed; ++i) {
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      finished.wait(lock, [&] { return done[i] != 0; });
+    }
+    if (!ok[i]) {
+      *error = specs[i].imagePath + ": " + reasons[i];
+      failed = true;
+      next = specs.size();  // the others stop after their current target
+      break;
+    }
     if (trained[i].recognition) trained[i].recognition->addTargetViews(&allTargetViews);
     if (progress) progress(i, specs.size(), trained[i].built);
   }
+  for (std::thread& helper : helpers) helper.join();
+  if (failed) return false;
   built->clear();
   for (size_t i = 0; i < specs.size(); ++i) {
     std::map<uint32_t, int32_t> others = allTargetViews;
