@@ -381,8 +381,7 @@ bool evaluate(const std::vector<EvalTarget>& targets, size_t count, const std::s
         const bool easy = t < 2 && w > 0;
         if (easy) {
           ++result->easyByTarget[target.name].first;
-          result->easyFeaturesOnTarget[target.name].push_back(
-              featuresOnTarget(view, &descriptor));
+          result->easyFeaturesOnTarget[target.name].push_back(featuresOnTarget(view, &descriptor));
         }
         if (status == kRecognized) {
           if (nameOf(text) == target.name) {

@@ -337,8 +337,7 @@ void GradientDescriptor::describeLevel(int32_t width, int32_t height, const uint
   for (const HessianGradientFeaturePtr& f : list) {
     if (insideMargin(width, height, f->x, f->y)) {
       f->orientationBin = orientationBinFromGradients(width, f->x, f->y);
-      computeValuesFromGradients(width, f->x, f->y, f->orientationBin,
-                                 f->descriptorValues.data());
+      computeValuesFromGradients(width, f->x, f->y, f->orientationBin, f->descriptorValues.data());
     } else {
       f->orientationBin = orientationBin(width, height, pixels, f->x, f->y);
       computeValues(width, height, pixels, f->x, f->y, f->orientationBin,

@@ -58,8 +58,7 @@ class GradientDescriptor {
 
   void computeLevelGradients(int32_t width, int32_t height, const uint8_t* pixels);
   int32_t orientationBinFromGradients(int32_t width, int32_t x, int32_t y);
-  void computeValuesFromGradients(int32_t width, int32_t x, int32_t y, int32_t bin,
-                                  float* values);
+  void computeValuesFromGradients(int32_t width, int32_t x, int32_t y, int32_t bin, float* values);
   void cellSums(float* values) const;
 };
 

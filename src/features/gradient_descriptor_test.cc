@@ -185,11 +185,11 @@ TEST(GradientDescriptorTest, DescribeLevelMatchesDirectFormula) {
   std::mt19937 rng(5);
   for (const Image& im : images) {
     HessianGradientFeatureMngr features(2);
-    std::vector<std::pair<int, int>> points = {{0, 0}, {im.w - 3, 40}, {16, 16},
-                                               {im.w - 17, im.h - 17}};
+    std::vector<std::pair<int, int>> points = {
+        {0, 0}, {im.w - 3, 40}, {16, 16}, {im.w - 17, im.h - 17}};
     for (int n = 0; n < 60; ++n) {
-      points.push_back({16 + static_cast<int>(rng() % (im.w - 32)),
-                        16 + static_cast<int>(rng() % (im.h - 32))});
+      points.push_back(
+          {16 + static_cast<int>(rng() % (im.w - 32)), 16 + static_cast<int>(rng() % (im.h - 32))});
     }
     for (const auto& pt : points) {
       auto f = std::make_shared<HessianGradientFeature>();

@@ -41,10 +41,10 @@ constexpr int32_t kTimerCount = 28;
 constexpr int32_t kTimerBlockSize = 10;
 
 struct TimerRecord {
-  int32_t start = 0;         // clock reading at the last startTimer, ms
-  float accumulated = 0.0f;  // ms summed over the current block
+  int32_t start = 0;            // clock reading at the last startTimer, ms
+  float accumulated = 0.0f;     // ms summed over the current block
   std::vector<float> averages;  // mean ms of every completed block
-  int32_t count = 0;         // samples in the current block, 0..9
+  int32_t count = 0;            // samples in the current block, 0..9
 };
 
 // Name of a timer as it appears in reports ("TOTAL", "INITPOSE-MATCHING", ...);

@@ -18,7 +18,9 @@ constexpr int kScenesPerKind = 8;
 constexpr uint32_t kSceneSeed = 0x5CE4E5u;
 
 // The two halves of a key: (M0, N0, M1) and (M2, N2, M3), 12 bits each.
-int alongHalf(uint32_t key) { return static_cast<int>(((key >> 12) & 0xFF0u) | ((key >> 4) & 0xFu)); }
+int alongHalf(uint32_t key) {
+  return static_cast<int>(((key >> 12) & 0xFF0u) | ((key >> 4) & 0xFu));
+}
 int acrossHalf(uint32_t key) { return static_cast<int>(((key >> 4) & 0xFF0u) | (key & 0xFu)); }
 
 }  // namespace
@@ -48,7 +50,8 @@ double BackgroundKeys::expectedVotes(uint32_t polarKey) const {
   const int polarity = (polarKey >> 24) != 0 ? 1 : 0;
   const uint32_t key = polarKey & 0xFFFFFFu;
   const double n = static_cast<double>(polarityCount_[polarity]);
-  const double along = (alongCounts_[polarity * kHalfValues + alongHalf(key)] + 1.0) / (n + kHalfValues);
+  const double along =
+      (alongCounts_[polarity * kHalfValues + alongHalf(key)] + 1.0) / (n + kHalfValues);
   const double across =
       (acrossCounts_[polarity * kHalfValues + acrossHalf(key)] + 1.0) / (n + kHalfValues);
   double votes = n / frames_ * along * across;

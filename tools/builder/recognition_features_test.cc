@@ -189,8 +189,8 @@ TEST(RecognitionTrainer, KeepsTheStrayVotesOfTargetFreeFramesWithinTheCapAndTheB
   background.addFrame(
       {observed(0, 0, 0, 0x103), observed(1, 0, 0, 0x103), observed(2, 0, 0, 0x103)});
   background.addFrame({observed(0, 0, 0, 0x102), observed(1, 0, 0, 0x101)});
-  background.addFrame({observed(0, 0, 0, 0x101), observed(1, 0, 0, 0x100),
-                       observed(2, 0, 0, 0x100)});
+  background.addFrame(
+      {observed(0, 0, 0, 0x101), observed(1, 0, 0, 0x100), observed(2, 0, 0, 0x100)});
   ForeignKeyEvidence foreign;
   foreign.background = &background;
   foreign.backgroundVoteBudget = 100.0;

@@ -64,7 +64,8 @@ void RecognitionTrainer::addView(const std::vector<FrameRecognitionFeature>& fea
         ++s.targetViews;
       }
       const double cell = kPlaceCell * targetWidth_;
-      const int32_t place = static_cast<int32_t>(ty / cell) * 1024 + static_cast<int32_t>(tx / cell);
+      const int32_t place =
+          static_cast<int32_t>(ty / cell) * 1024 + static_cast<int32_t>(tx / cell);
       if (s.places.size() < kPlacesKept &&
           std::find(s.places.begin(), s.places.end(), place) == s.places.end()) {
         s.places.push_back(place);

@@ -28,7 +28,7 @@ struct ForeignKeyEvidence {
 constexpr double kKeyCostFloor = 1e-3;
 
 // Most votes a target's stored keys may collect, together, from any one
-// target-free frame of the background model; the recognizer needs 5.
+// frame of the background model or mirror view; the recognizer needs 5.
 constexpr int32_t kMaxBackgroundVotes = 2;
 
 // Collects which (polarity, key) pairs the live recognizer produces on the
@@ -54,8 +54,9 @@ class RecognitionTrainer {
   // a shared key stays with the target that shows it most). With a
   // background model a pair's cost is the votes it is expected to give a
   // target-free frame: at least kKeyCostFloor, plus the model's estimate
-  // and four times its rate in mirror views, times the number of places on the target
-  // it came from when that is more than two (a repeated structure). Pairs
+  // and four times its rate in mirror views, times the number of places on
+  // the target it came from when that is more than two (a repeated
+  // structure). Pairs
   // are taken by worth over cost while the costs taken stay within the
   // budget and no frame of the model or mirror view gives the keys taken
   // more than kMaxBackgroundVotes votes: the most recurring target keys for

@@ -265,7 +265,8 @@ bool trainTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
     for (const TrainingView& view : randomViews(kMirrorViews, options.seed + 0x6D1u, heightShare)) {
       const PoseMatrix pose = poseFromView(view.params, camera);
       Homography toTarget;
-      if (!invertHomography(targetToFrameHomography(pose, width, height, camera), &toTarget)) continue;
+      if (!invertHomography(targetToFrameHomography(pose, width, height, camera), &toTarget))
+        continue;
       TrainingEffects effects;
       effects.noiseSigma = view.noiseSigma;
       effects.seed = view.seed;

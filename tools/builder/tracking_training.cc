@@ -84,8 +84,7 @@ void TrackingTrainer::addCandidates(const std::vector<FeaturePtr>& features,
     r.polarity = f->polarity;
     r.x = roundToInt(tx) - (targetWidth_ >> 1);
     r.y = (targetHeight_ >> 1) - roundToInt(ty);
-    std::copy(f->descriptor.get(), f->descriptor.get() + kDescriptorBytes,
-              r.descriptor.begin());
+    std::copy(f->descriptor.get(), f->descriptor.get() + kDescriptorBytes, r.descriptor.begin());
     bool duplicate = false;
     for (size_t i = 0; i < before && !duplicate; ++i) {
       const TrackingRecord& c = candidates_[i];

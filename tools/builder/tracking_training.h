@@ -10,7 +10,6 @@
 
 namespace vornik {
 
-
 // One record of a tracking-feature entry.
 struct TrackingRecord {
   int32_t layer = 0;
