@@ -56,7 +56,7 @@ void BM_BuildTarget1024(benchmark::State& state) {
       static_cast<double>(built.descriptorEntry.size() + built.trackingEntry.size() +
                           built.imageEntry.size() + built.infoEntry.size());
 }
-BENCHMARK(BM_BuildTarget1024)->Arg(48)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_BuildTarget1024)->Arg(160)->Arg(48)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // 20 image files: the 11 photos, their left and right halves for 9 more.
 std::vector<TargetSpec> writeBatch(const std::string& dir) {
