@@ -29,23 +29,34 @@ namespace fs = std::filesystem;
 constexpr char kTargetName[] = "poster01";
 constexpr char kGroupFile[] = "sample.db";
 
-// Builds the sample target's group file once for the whole test program.
-class SampleDatabase : public ::testing::Environment {
+// The sample target's group file, built on first use by a test that needs
+// it (the other tests of this program do not pay for the build).
+class SampleDatabase {
  public:
   static const fs::path& dir() {
+    built();
+    return path();
+  }
+  static const Image& target() { return built().target_; }
+
+ private:
+  static const fs::path& path() {
     // CTest runs every case as its own process, in parallel: one folder each.
     static const fs::path d = fs::path(VORNIK_BINARY_DIR) / "recognition_test_tmp" /
                               ("sample_" + std::to_string(getpid()));
     return d;
   }
-  static const Image& target() { return target_; }
 
-  void SetUp() override {
-    fs::remove_all(dir());
-    fs::create_directories(dir());
-    std::string error;
-    ASSERT_TRUE(readImage(std::string(VORNIK_DATA_DIR) + "/sample_target.jpg", &target_, &error))
-        << error;
+  static const SampleDatabase& built() {
+    static const SampleDatabase sample;
+    EXPECT_TRUE(sample.error_.empty()) << sample.error_;
+    return sample;
+  }
+
+  SampleDatabase() {
+    fs::remove_all(path());
+    fs::create_directories(path());
+    if (!readImage(std::string(VORNIK_DATA_DIR) + "/sample_target.jpg", &target_, &error_)) return;
     TargetSpec spec;
     spec.imagePath = std::string(VORNIK_DATA_DIR) + "/sample_target.jpg";
     spec.targetName = kTargetName;
@@ -55,19 +66,15 @@ class SampleDatabase : public ::testing::Environment {
     // the evaluation program measures the full build.
     options.trainingViews = 48;
     std::vector<BuiltTarget> built;
-    ASSERT_TRUE(buildDatabase({spec}, options, (dir() / kGroupFile).string(), BuildProgress(),
-                              &built, &error))
-        << error;
+    if (!buildDatabase({spec}, options, (path() / kGroupFile).string(), BuildProgress(), &built,
+                       &error_)) {
+      if (error_.empty()) error_ = "build failed";
+    }
   }
 
- private:
-  static Image target_;
+  Image target_;
+  std::string error_;
 };
-
-Image SampleDatabase::target_;
-
-const ::testing::Environment* const kSampleDatabase =
-    ::testing::AddGlobalTestEnvironment(new SampleDatabase);
 
 std::shared_ptr<ArdbMngr> loadSample(const std::string& appDir) {
   auto database = std::make_shared<ArdbMngr>();
