@@ -145,6 +145,23 @@ GradientDescriptor::GradientDescriptor()
   }
 }
 
+void GradientDescriptor::addToHistogram(int32_t gx, int32_t gy, float weight) {
+  // A zero gradient adds nothing.
+  if (gx == 0 && gy == 0) return;
+  const double fx = gx;
+  const double fy = gy;
+  const double magnitude = std::sqrt(fx * fx + fy * fy);
+  histogram_[gradientOrientationBin(gx, gy)] += static_cast<double>(weight) * magnitude;
+}
+
+int32_t GradientDescriptor::strongestBin() const {
+  int32_t best = 0;
+  for (int32_t b = 1; b < kOrientationBins; ++b) {
+    if (histogram_[b] > histogram_[best]) best = b;
+  }
+  return best;
+}
+
 int32_t GradientDescriptor::orientationBin(int32_t width, int32_t height, const uint8_t* pixels,
                                            int32_t x, int32_t y) {
   histogram_.fill(0.0);
@@ -159,18 +176,9 @@ int32_t GradientDescriptor::orientationBin(int32_t width, int32_t height, const 
     } else {
       gradientClamped(pixels, width, height, x + s.dx, y + s.dy, &gx, &gy);
     }
-    // A zero gradient adds nothing.
-    if (gx == 0 && gy == 0) continue;
-    const double fx = gx;
-    const double fy = gy;
-    const double magnitude = std::sqrt(fx * fx + fy * fy);
-    histogram_[gradientOrientationBin(gx, gy)] += static_cast<double>(s.weight) * magnitude;
+    addToHistogram(gx, gy, s.weight);
   }
-  int32_t best = 0;
-  for (int32_t b = 1; b < kOrientationBins; ++b) {
-    if (histogram_[b] > histogram_[best]) best = b;
-  }
-  return best;
+  return strongestBin();
 }
 
 void GradientDescriptor::computeValues(int32_t width, int32_t height, const uint8_t* pixels,
@@ -294,19 +302,9 @@ int32_t GradientDescriptor::orientationBinFromGradients(int32_t width, int32_t x
   const ptrdiff_t centre = static_cast<ptrdiff_t>(y) * width + x;
   for (const OrientationSample& s : orientationSamples()) {
     const ptrdiff_t at = centre + static_cast<ptrdiff_t>(s.dy) * width + s.dx;
-    const int32_t gx = levelGx_[at];
-    const int32_t gy = levelGy_[at];
-    if (gx == 0 && gy == 0) continue;
-    const double fx = gx;
-    const double fy = gy;
-    const double magnitude = std::sqrt(fx * fx + fy * fy);
-    histogram_[gradientOrientationBin(gx, gy)] += static_cast<double>(s.weight) * magnitude;
+    addToHistogram(levelGx_[at], levelGy_[at], s.weight);
   }
-  int32_t best = 0;
-  for (int32_t b = 1; b < kOrientationBins; ++b) {
-    if (histogram_[b] > histogram_[best]) best = b;
-  }
-  return best;
+  return strongestBin();
 }
 
 void GradientDescriptor::computeValuesFromGradients(int32_t width, int32_t x, int32_t y,

@@ -56,6 +56,10 @@ class GradientDescriptor {
   std::vector<int16_t> levelGx_;
   std::vector<int16_t> levelGy_;
 
+  // One orientation sample: its magnitude times its weight into its bin.
+  void addToHistogram(int32_t gx, int32_t gy, float weight);
+  // The bin with the largest sum, the lowest on ties.
+  int32_t strongestBin() const;
   void computeLevelGradients(int32_t width, int32_t height, const uint8_t* pixels);
   int32_t orientationBinFromGradients(int32_t width, int32_t x, int32_t y);
   void computeValuesFromGradients(int32_t width, int32_t x, int32_t y, int32_t bin, float* values);

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include "builder/image_resample.h"
 #include "builder/negative_scenes.h"
 
 namespace vornik {
@@ -73,14 +74,14 @@ const BackgroundKeys& negativeSceneKeys(int width, int height) {
   GradientDescriptor descriptor;
   for (int kind = 0; kind < kNegativeSceneKinds; ++kind) {
     for (int i = 0; i < kScenesPerKind / 2; ++i) {
-      Image scene = makeNegativeScene(static_cast<NegativeSceneKind>(kind), width, height,
-                                      kSceneSeed + static_cast<uint32_t>(i));
+      const Image scene = makeNegativeScene(static_cast<NegativeSceneKind>(kind), width, height,
+                                            kSceneSeed + static_cast<uint32_t>(i));
       if (scene.empty()) continue;
       model->addFrame(frameRecognitionFeatures(scene.pixels.data(), width, height, &descriptor));
       // Its mirror image is another scene of the kind for a fraction of the
       // cost: the descriptor is not mirror-symmetric.
-      for (int y = 0; y < height; ++y) std::reverse(scene.row(y), scene.row(y) + width);
-      model->addFrame(frameRecognitionFeatures(scene.pixels.data(), width, height, &descriptor));
+      const Image mirrored = mirrorGreyImage(scene);
+      model->addFrame(frameRecognitionFeatures(mirrored.pixels.data(), width, height, &descriptor));
     }
   }
   return *model;

@@ -114,4 +114,13 @@ Image normaliseTargetImage(const Image& source, int workingSize) {
   return resampleImage(source, width, height);
 }
 
+Image mirrorGreyImage(const Image& grey) {
+  Image out(grey.width, grey.height, 1);
+  for (int y = 0; y < grey.height; ++y) {
+    const uint8_t* in = grey.row(y);
+    std::reverse_copy(in, in + grey.width, out.row(y));
+  }
+  return out;
+}
+
 }  // namespace vornik

@@ -13,4 +13,7 @@ Image resampleImage(const Image& source, int width, int height);
 // `workingSize` pixels (the shorter side rounded, at least 1).
 Image normaliseTargetImage(const Image& source, int workingSize);
 
+// Left-right mirror image of a 1-channel image.
+Image mirrorGreyImage(const Image& grey);
+
 }  // namespace vornik

@@ -19,6 +19,15 @@ class Canvas {
       : width_(width), height_(height), pixels_(static_cast<size_t>(width) * height, fill) {}
 
   int width() const { return width_; }
+
+  // Pixel bounds of the square of half side `reach` about (cx, cy), cut to
+  // the canvas: u0 .. u1, v0 .. v1.
+  void bounds(double cx, double cy, double reach, int* u0, int* u1, int* v0, int* v1) const {
+    *u0 = std::max(0, static_cast<int>(cx - reach));
+    *u1 = std::min(width_ - 1, static_cast<int>(cx + reach));
+    *v0 = std::max(0, static_cast<int>(cy - reach));
+    *v1 = std::min(height_ - 1, static_cast<int>(cy + reach));
+  }
   int height() const { return height_; }
   float& at(int x, int y) { return pixels_[static_cast<size_t>(y) * width_ + x]; }
 
@@ -102,10 +111,8 @@ Image starField(int width, int height, Random& random) {
     const double angle = uniform(random, 0, kPi);
     const double ca = std::cos(angle), sa = std::sin(angle);
     const double reach = 4.0 * sigma;
-    const int u0 = std::max(0, static_cast<int>(cx - reach));
-    const int u1 = std::min(width - 1, static_cast<int>(cx + reach));
-    const int v0 = std::max(0, static_cast<int>(cy - reach));
-    const int v1 = std::min(height - 1, static_cast<int>(cy + reach));
+    int u0, u1, v0, v1;
+    canvas.bounds(cx, cy, reach, &u0, &u1, &v0, &v1);
     for (int v = v0; v <= v1; ++v) {
       for (int u = u0; u <= u1; ++u) {
         const double dx = u - cx, dy = v - cy;
@@ -131,10 +138,8 @@ Image pebbles(int width, int height, Random& random) {
     const double grey = uniform(random, 50.0, 210.0);
     const double shade = uniform(random, 20.0, 60.0);
     const double reach = std::max(rx, ry) + 1.0;
-    const int u0 = std::max(0, static_cast<int>(cx - reach));
-    const int u1 = std::min(width - 1, static_cast<int>(cx + reach));
-    const int v0 = std::max(0, static_cast<int>(cy - reach));
-    const int v1 = std::min(height - 1, static_cast<int>(cy + reach));
+    int u0, u1, v0, v1;
+    canvas.bounds(cx, cy, reach, &u0, &u1, &v0, &v1);
     for (int v = v0; v <= v1; ++v) {
       for (int u = u0; u <= u1; ++u) {
         const double dx = u - cx, dy = v - cy;

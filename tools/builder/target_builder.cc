@@ -48,15 +48,6 @@ struct TrainingView {
   uint32_t seed = 1;
 };
 
-Image mirrorImage(const Image& grey) {
-  Image out(grey.width, grey.height, 1);
-  for (int y = 0; y < grey.height; ++y) {
-    const uint8_t* in = grey.row(y);
-    std::reverse_copy(in, in + grey.width, out.row(y));
-  }
-  return out;
-}
-
 double uniform(Random& random, double lo, double hi) {
   return lo + (hi - lo) * (random.next() / 4294967296.0);
 }
@@ -260,7 +251,7 @@ bool trainTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
   if (options.trainingViews > 0) {
     // The mirrored target, seen like the target, shows which of its keys
     // come from structures common to any picture of its kind.
-    const Image mirrored = mirrorImage(grey);
+    const Image mirrored = mirrorGreyImage(grey);
     TrainingRenderer mirrorRenderer(mirrored, camera.width, camera.height);
     for (const TrainingView& view : randomViews(kMirrorViews, options.seed + 0x6D1u, heightShare)) {
       const PoseMatrix pose = poseFromView(view.params, camera);
