@@ -145,8 +145,8 @@ std::vector<RecognitionRecord> RecognitionTrainer::select(int maxKeys,
   });
   std::vector<int32_t> frameVotes(background != nullptr ? background->frameCount() : 0, 0);
   std::vector<int32_t> mirrorVotes(mirror_.frameCount(), 0);
-  // Adds a key's occurrences to the per-frame vote totals unless a frame
-  // would pass the cap.
+  // Whether a key's occurrences keep every frame's vote total within the
+  // cap, and adding them to the totals.
   auto fits = [](const std::vector<BackgroundKeys::Occurrence>* seen,
                  const std::vector<int32_t>& votes) {
     if (seen == nullptr) return true;
