@@ -8,6 +8,7 @@
 #include "manager/log.h"
 #include "manager/log_capture_for_test.h"
 #include "manager/profiler.h"
+#include "manager/throttled_log.h"
 #include "manager/trackable.h"
 #include "manager/tracking_result.h"
 
@@ -45,6 +46,23 @@ TEST(Log, TracesAreDiscardedUnlessASinkIsSet) {
   LogCapture traces(true);
   traceMessage("shown %d\n", 2);
   EXPECT_EQ(traces.snapshot(), std::vector<std::string>{"shown 2\n"});
+}
+
+TEST(ThrottledLog, FirstLineAtOnceThenOnePerIntervalWithTheCount) {
+  LogCapture log;
+  ThrottledLog throttle(1000);
+  throttle.logAt(5000, "bad frame\n");
+  for (int64_t t = 5030; t < 6000; t += 30) throttle.logAt(t, "bad frame\n");  // 33 swallowed
+  throttle.logAt(6000, "bad frame\n");
+  throttle.logAt(6010, "bad frame\n");
+  throttle.logAt(9000, "no line end");
+  throttle.logAt(9001, "no line end");
+  throttle.logAt(20000, "quiet again\n");
+  EXPECT_EQ(log.snapshot(), (std::vector<std::string>{
+                                "bad frame\n",
+                                "bad frame (and 33 more like it since the last report)\n",
+                                "no line end (and 1 more like it since the last report)",
+                                "quiet again (and 1 more like it since the last report)\n"}));
 }
 
 TEST(Profiler, TimerNamesFollowTheFixedTable) {

@@ -7,6 +7,7 @@
 #include "platform/dynamic_library.h"
 #include "platform/file_system.h"
 #include "platform/module_path.h"
+#include "platform/threads.h"
 
 namespace vornik {
 namespace {
@@ -42,6 +43,27 @@ TEST(DynamicLibrary, ResolvesASymbolOfTheMathLibraryAndReportsFailures) {
   EXPECT_FALSE(missing.isOpen());
   EXPECT_FALSE(missing.error().empty());
   EXPECT_EQ(missing.symbol("cos"), nullptr);
+}
+
+TEST(Threads, RunAndJoinOrReportAnInjectedFailure) {
+  int value = 0;
+  ThreadHandle handle;
+  auto routine = [](void* argument) -> void* {
+    *static_cast<int*>(argument) = 7;
+    return nullptr;
+  };
+  ASSERT_EQ(createThread(&handle, routine, &value), 0);
+  joinThread(handle);
+  EXPECT_EQ(value, 7);
+
+  failNextThreadCreations(2);
+  value = 0;
+  EXPECT_NE(createThread(&handle, routine, &value), 0);
+  EXPECT_NE(createThread(&handle, routine, &value), 0);
+  ASSERT_EQ(createThread(&handle, routine, &value), 0);
+  joinThread(handle);
+  EXPECT_EQ(value, 7);
+  EXPECT_NE(createThread(nullptr, routine, &value), 0);
 }
 
 TEST(FileSystem, CreatesOnceAndTellsDirectoriesFromFiles) {

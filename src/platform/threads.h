@@ -1,0 +1,22 @@
+#pragma once
+// Thread creation and join for the library's own threads. POSIX threads are
+// part of the C library here; a failed creation is a result code, never an
+// exception, so a caller can carry on without the thread.
+#include <pthread.h>
+
+namespace vornik {
+
+using ThreadHandle = pthread_t;
+using ThreadRoutine = void* (*)(void*);
+
+// Starts `routine(argument)` with default attributes. 0 on success with
+// *handle set; otherwise the error number and *handle is untouched.
+int createThread(ThreadHandle* handle, ThreadRoutine routine, void* argument);
+// Waits for the thread to end; its exit value is discarded.
+void joinThread(ThreadHandle handle);
+
+// Makes the next `count` calls of createThread fail with EAGAIN, as a system
+// out of threads would (tests of the fallback paths).
+void failNextThreadCreations(int count);
+
+}  // namespace vornik
