@@ -74,19 +74,17 @@ bool TestHarness::imageFits(const unsigned char* pixels, int byteSize, int width
   return int64_t{byteSize} >= needed;
 }
 
-bool TestHarness::adoptImage(const unsigned char* pixels, int byteSize, int width, int height,
+int32_t TestHarness::formatFor(int format) const {
+  return format == 0 || format == 1 ? format : context_.format;
+}
+
+void TestHarness::adoptImage(const unsigned char* pixels, int byteSize, int width, int height,
                              int format) {
-  if (format == 0 || format == 1) context_.format = format;
-  if (!imageFits(pixels, byteSize, width, height, context_.format)) {
-    logMessage("test image of %d bytes does not hold %d x %d pixels of format %d: ignored\n",
-               byteSize, width, height, context_.format);
-    return false;
-  }
+  context_.format = formatFor(format);
   manager_->onPreviewFrame(pixels, byteSize, width, height, format);
   context_.tracker->init(width, height, context_.format, context_.ardbMngr);
   context_.trackerWidth = width;
   context_.trackerHeight = height;
-  return true;
 }
 
 int32_t TestHarness::recognize(const unsigned char* pixels, int width, int height) {
@@ -105,23 +103,27 @@ void TestHarness::trackNextImage(const std::string& name, const unsigned char* p
                                  int width, int height, int format) {
   if (pixels == nullptr) return;
   if (!context_.tracker) takeEngines();
-  if (!context_.initialised) {
-    if (!adoptImage(pixels, byteSize, width, height, format)) return;
+  // The first image, or one of another size, is adopted with its own format;
+  // later images keep the format the tracker was initialised with. The buffer
+  // is checked against the format it will be read with before anything
+  // changes, so a refused image leaves the test as it was.
+  const bool resize =
+      context_.initialised && (width != context_.trackerWidth || height != context_.trackerHeight);
+  const bool adopt = !context_.initialised || resize;
+  const int32_t imageFormat = adopt ? formatFor(format) : context_.format;
+  if (!imageFits(pixels, byteSize, width, height, imageFormat)) {
+    logMessage("test image %s of %d bytes does not hold %d x %d pixels of format %d: ignored\n",
+               name.c_str(), byteSize, width, height, imageFormat);
+    return;
+  }
+  if (resize) {
+    logMessage("test image %s is %d x %d: initialising the tracker again\n", name.c_str(), width,
+               height);
+    context_.trackState = kTestRecognise;
+  }
+  if (adopt) {
+    adoptImage(pixels, byteSize, width, height, format);
     context_.initialised = true;
-  } else {
-    // The format stays the one the tracker was initialised with.
-    if (!imageFits(pixels, byteSize, width, height, context_.format)) {
-      logMessage("test image %s of %d bytes does not hold %d x %d pixels of format %d: ignored\n",
-                 name.c_str(), byteSize, width, height, context_.format);
-      return;
-    }
-    // The tracker reads frames of the size it was initialised for.
-    if (width != context_.trackerWidth || height != context_.trackerHeight) {
-      logMessage("test image %s is %d x %d: initialising the tracker again\n", name.c_str(), width,
-                 height);
-      adoptImage(pixels, byteSize, width, height, format);
-      context_.trackState = kTestRecognise;
-    }
   }
 
   context_.report << name << ",";
@@ -210,6 +212,17 @@ void TestHarness::endTest() {
 void TestHarness::testRecognizer(const unsigned char* pixels, const std::string& name, int width,
                                  int height, int byteSize, int format, std::ofstream& out) {
   if (!context_.tracker) takeEngines();
+  // Checked first, against the format the image will be read with.
+  const bool adopt =
+      firstRecognizerTest_ || width != context_.trackerWidth || height != context_.trackerHeight;
+  const int32_t imageFormat = adopt ? formatFor(format) : context_.format;
+  if (!imageFits(pixels, byteSize, width, height, imageFormat)) {
+    logMessage(
+        "testRecognizer: image %s of %d bytes does not hold %d x %d pixels of format %d: "
+        "ignored\n",
+        name.c_str(), byteSize, width, height, imageFormat);
+    return;
+  }
   if (firstRecognizerTest_) {
     firstRecognizerTest_ = false;
     manager_->loadTrackerData();
@@ -218,17 +231,9 @@ void TestHarness::testRecognizer(const unsigned char* pixels, const std::string&
       return;
     }
     std::cout << "Reconizer initialization success !!" << std::endl;
-    if (!adoptImage(pixels, byteSize, width, height, format)) return;
   }
+  if (adopt) adoptImage(pixels, byteSize, width, height, format);
   std::cout << "Tracker initialization success !!" << std::endl;
-  if (!imageFits(pixels, byteSize, width, height, context_.format)) {
-    logMessage("testRecognizer: image %s of %d bytes does not hold %d x %d pixels: ignored\n",
-               name.c_str(), byteSize, width, height);
-    return;
-  }
-  if (width != context_.trackerWidth || height != context_.trackerHeight) {
-    adoptImage(pixels, byteSize, width, height, format);
-  }
 
   int recognisePasses = 0;
   int initialPosePasses = 0;

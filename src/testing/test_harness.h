@@ -45,9 +45,12 @@ class TestHarness {
   static constexpr int kRecognizerTestPasses = 10;
 
   void takeEngines();
-  // Adopts the image as the manager's frame and initialises the tracker for
-  // its size; false (with a log line) when the buffer cannot hold the image.
-  bool adoptImage(const unsigned char* pixels, int byteSize, int width, int height, int format);
+  // The format an adopted image gets: its own when it names one (0 or 1),
+  // else the current one.
+  int32_t formatFor(int format) const;
+  // Adopts the image (already checked) as the manager's frame and initialises
+  // the tracker for its size and format.
+  void adoptImage(const unsigned char* pixels, int byteSize, int width, int height, int format);
   bool imageFits(const unsigned char* pixels, int byteSize, int width, int height,
                  int32_t format) const;
   int32_t recognize(const unsigned char* pixels, int width, int height);

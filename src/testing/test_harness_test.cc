@@ -307,6 +307,37 @@ TEST_F(TestHarnessTest, BadImagesAreIgnored) {
   EXPECT_EQ(readAll(path), "grey,bgr,small,");
 }
 
+TEST_F(TestHarnessTest, ARefusedSizeAndFormatChangeChangesNothing) {
+  // A grey image, then a smaller one that claims three bytes per pixel in a
+  // buffer that holds only grey pixels: it must be refused before the format
+  // switches, or the recognizer reads past the buffer.
+  makeHarness("astro.db");
+  const std::string path = reportPath("refused.csv");
+  harness_->startTest(TEST_RECOGNITION, path, 64, 48);
+  std::vector<uint8_t> grey(64 * 48, 90);
+  harness_->trackNextImage("a", grey.data(), static_cast<int>(grey.size()), 64, 48, 1);
+  std::vector<uint8_t> small(32 * 24, 90);
+  harness_->trackNextImage("b", small.data(), static_cast<int>(small.size()), 32, 24, 0);
+  EXPECT_EQ(harness_->context().format, 1);
+  EXPECT_EQ(harness_->context().trackerWidth, 64);
+  harness_->trackNextImage("c", grey.data(), static_cast<int>(grey.size()), 64, 48, 1);
+  harness_->endTest();
+  const std::vector<std::string> lines = readLines(path);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1].rfind("a,Fail,", 0), 0u);
+  EXPECT_EQ(lines[2].rfind("c,Fail,", 0), 0u);
+
+  // The recognizer test checks in the same order, on its first call too.
+  const std::string outPath = reportPath("refused.txt");
+  std::ofstream out(outPath);
+  ::testing::internal::CaptureStdout();
+  harness_->testRecognizer(small.data(), "b", 32, 24, static_cast<int>(small.size()), 0, out);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  out.close();
+  EXPECT_EQ(readAll(outPath), "");
+  EXPECT_EQ(harness_->context().format, 1);
+}
+
 TEST_F(TestHarnessTest, RenderNextImageHandsTheImageToTheRenderer) {
   makeHarness("astro.db");
   unsigned char pixels[12] = {};
