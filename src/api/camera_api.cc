@@ -1,6 +1,7 @@
 // Exported camera functions, namespaced and flat.
 #include <string>
 
+#include "api/library_lifetime.h"
 #include "camera/camera_sequence.h"
 #include "camera/plugin_camera.h"
 #include "manager/ar_manager.h"
@@ -16,6 +17,7 @@ void setCameraSource(std::string source) { PluginCamera::getInstance()->setSourc
 void startCamera(int width, int height) {
   startCameraSequence(*PluginCamera::getInstance(), RendererGL::getInstance().get(),
                       ARManager::getInstance().get(), width, height);
+  stopThreadsAtExit();
 }
 
 void stopCamera() { stopCameraSequence(*PluginCamera::getInstance()); }

@@ -1,4 +1,7 @@
 // Exported rendering functions, namespaced and flat.
+#include "api/library_lifetime.h"
+#include "camera/camera_sequence.h"
+#include "camera/plugin_camera.h"
 #include "manager/ar_manager.h"
 #include "manager/log.h"
 #include "render/renderer_gl.h"
@@ -53,7 +56,10 @@ void getVideoFrame(unsigned char* out) {
 void stopRendering(void) { vornik::stopRendering(); }
 
 void destroy(void) {
+  // The end of the library's work: its capture thread stops as well, so that
+  // nothing delivers frames once the host lets go of the library.
   vornik::ARManager::getInstance()->stopTracker();
+  vornik::stopCameraSequence(*vornik::PluginCamera::getInstance());
   vornik::stopRendering();
 }
 

@@ -2,6 +2,7 @@
 #include <string>
 #include <utility>
 
+#include "api/library_lifetime.h"
 #include "manager/ar_manager.h"
 #include "vornik/vornik.h"
 
@@ -15,7 +16,10 @@ void addTrackableGroup(std::string groupFile) {
   ARManager::getInstance()->addTrackableGroup(groupFile);
 }
 
-void startTracker() { ARManager::getInstance()->startTracker(); }
+void startTracker() {
+  ARManager::getInstance()->startTracker();
+  stopThreadsAtExit();
+}
 
 void stopTracker() { ARManager::getInstance()->stopTracker(); }
 

@@ -5,6 +5,7 @@
 
 #include "manager/log.h"
 #include "manager/profiler.h"
+#include "platform/threads.h"
 
 namespace vornik {
 namespace {
@@ -29,10 +30,11 @@ int64_t bytesPerPixel(int32_t pixelFormat) { return pixelFormat == 1 ? 1 : 3; }
 }  // namespace
 
 std::shared_ptr<ARManager> ARManager::getInstance() {
-  // A function-local static is initialised exactly once even when the first
-  // calls race.
-  static const std::shared_ptr<ARManager> instance(new ARManager());
-  return instance;
+  // Never destroyed: the capture and tracking threads may still run while
+  // the process exits, and they use the manager until they are stopped.
+  // A function-local static is initialised once even when the first calls race.
+  static auto* instance = new std::shared_ptr<ARManager>(new ARManager());
+  return *instance;
 }
 
 ARManager::ARManager() { construct(nullptr); }
@@ -47,6 +49,7 @@ void ARManager::construct(std::unique_ptr<TrackingEngines> engines) {
   pthread_cond_init(&frameReady_, nullptr);
   pthread_mutex_init(&controlMutex_, nullptr);
   pthread_mutex_init(&configMutex_, nullptr);
+  pthread_mutex_init(&loadMutex_, nullptr);
   stateRequests_.clear();
   ardbMngr_ = std::make_shared<ArdbMngr>();
   recognizer_ = std::make_shared<Recognizer>();
@@ -66,10 +69,11 @@ ARManager::~ARManager() {
         running_ = false;
         pthread_cond_signal(&frameReady_);
       }
-      pthread_join(thread_, nullptr);
+      joinThread(thread_);
       threadStartResult_ = -1;
     }
   }
+  pthread_mutex_destroy(&loadMutex_);
   pthread_mutex_destroy(&configMutex_);
   pthread_mutex_destroy(&controlMutex_);
   pthread_cond_destroy(&frameReady_);
@@ -81,20 +85,22 @@ ARManager::~ARManager() {
 void ARManager::onPreviewFrame(const uint8_t* data, int32_t byteSize, int32_t width, int32_t height,
                                int32_t pixelFormat) {
   if (data == nullptr || width <= 0 || height <= 0 || (pixelFormat != 0 && pixelFormat != 1)) {
-    logMessage("onPreviewFrame: frame ignored (%d x %d, format %d)\n", width, height, pixelFormat);
+    badFrameLog_.log("onPreviewFrame: frame ignored (%d x %d, format %d)\n", width, height,
+                     pixelFormat);
     return;
   }
   // The engines read width x height pixels; a shorter buffer would be read
   // past its end.
   if (int64_t{byteSize} < int64_t{width} * height * bytesPerPixel(pixelFormat)) {
-    logMessage("onPreviewFrame: frame of %d bytes too small for %d x %d, format %d\n", byteSize,
-               width, height, pixelFormat);
+    shortFrameLog_.log("onPreviewFrame: frame of %d bytes too small for %d x %d, format %d\n",
+                       byteSize, width, height, pixelFormat);
     return;
   }
+  bool sizeChanged = false;
   {
     MutexLock lock(frameMutex_);
     if (width != frameWidth_ || height != frameHeight_) {
-      calibration_->setCameraSize(width, height);
+      sizeChanged = true;
       frameWidth_ = width;
       frameHeight_ = height;
     }
@@ -108,37 +114,49 @@ void ARManager::onPreviewFrame(const uint8_t* data, int32_t byteSize, int32_t wi
     std::memcpy(cameraBuffer_.data(), data, static_cast<size_t>(byteSize));
     ++frameSerial_;
   }
+  // After the frame lock: the calibration logs the new size, and a host's log
+  // callback must never run under a library lock.
+  if (sizeChanged) calibration_->setCameraSize(width, height);
   pthread_cond_signal(&frameReady_);
 }
 
 void ARManager::startTracker() {
   logMessage("Start Tracker");
-  MutexLock control(controlMutex_);
-  if (threadStartResult_ == 0) {
-    logMessage("Tracker is already running");
-    return;
-  }
+  enum class Outcome { kStarted, kAlreadyRunning, kFailed };
+  Outcome outcome = Outcome::kStarted;
   {
-    MutexLock wake(wakeMutex_);
-    running_ = true;
-    stateRequests_.push_back(kInit);
+    MutexLock control(controlMutex_);
+    if (threadStartResult_ == 0) {
+      outcome = Outcome::kAlreadyRunning;
+    } else {
+      {
+        MutexLock wake(wakeMutex_);
+        running_ = true;
+        stateRequests_.push_back(kInit);
+      }
+      threadStartResult_ = createThread(&thread_, &ARManager::trackingLoopEntry, this);
+      if (threadStartResult_ != 0) outcome = Outcome::kFailed;
+    }
   }
-  threadStartResult_ = pthread_create(&thread_, nullptr, &ARManager::trackingLoopEntry, this);
-  if (threadStartResult_ != 0) logMessage("Start tracker error");
+  // Logged after the control lock: a log callback may call back in.
+  if (outcome == Outcome::kAlreadyRunning) logMessage("Tracker is already running");
+  if (outcome == Outcome::kFailed) logMessage("Start tracker error");
 }
 
 void ARManager::stopTracker() {
-  MutexLock control(controlMutex_);
   {
-    // Cleared and signalled under wakeMutex_: the thread either still holds
-    // it (and sees running_ false before it waits) or is already waiting.
-    MutexLock wake(wakeMutex_);
-    running_ = false;
-    pthread_cond_signal(&frameReady_);
-  }
-  if (threadStartResult_ == 0) {
-    pthread_join(thread_, nullptr);
-    threadStartResult_ = -1;
+    MutexLock control(controlMutex_);
+    {
+      // Cleared and signalled under wakeMutex_: the thread either has not
+      // yet tested running_ (and sees it false) or is already waiting.
+      MutexLock wake(wakeMutex_);
+      running_ = false;
+      pthread_cond_signal(&frameReady_);
+    }
+    if (threadStartResult_ == 0) {
+      joinThread(thread_);
+      threadStartResult_ = -1;
+    }
   }
   logMessage("Stop tracker");
 }
@@ -170,48 +188,64 @@ void ARManager::trackingLoop() {
       threadState_ = stateRequests_.front();
       stateRequests_.pop_front();
     }
-    if (threadState_ == kInit) {
-      logMessage("Tracker state : Init");
-      loadTrackerData();
-      engines_->initRecognizer();
-      logMessage("Reconizer initialization success !!\n");
-      if (engines_->initTracker(trackingWidth_, trackingHeight_, trackingPixelFormat_) != 0) {
-        logMessage("Can not init Tracker!!");
-      } else {
-        logMessage("Tracker initialization success !!\n");
-      }
-      trackerWidth_ = trackingWidth_;
-      trackerHeight_ = trackingHeight_;
-      trackerPixelFormat_ = trackingPixelFormat_;
-      threadState_ = kRun;
-      engines_->frameStepFinished();
-      continue;
+    const int32_t state = threadState_;
+    // The engines run without the wake lock, so that a stop never waits for
+    // a lock held through a whole frame and no log line is delivered under
+    // it. Signals that come meanwhile find no waiter and are lost, as frames
+    // that arrive while the thread works are meant to be.
+    pthread_mutex_unlock(&wakeMutex_);
+    if (state == kInit) {
+      initialiseEngines();
+    } else {
+      runFrame();
     }
-    if (trackingWidth_ != trackerWidth_ || trackingHeight_ != trackerHeight_ ||
-        trackingPixelFormat_ != trackerPixelFormat_) {
-      // The tracker's images and keyframe were made for the old layout.
-      logMessage("Frame size changed to %d x %d (format %d): initialising the tracker again\n",
-                 trackingWidth_, trackingHeight_, trackingPixelFormat_);
-      if (engines_->initTracker(trackingWidth_, trackingHeight_, trackingPixelFormat_) != 0) {
-        logMessage("Can not init Tracker!!");
-      }
-      trackerWidth_ = trackingWidth_;
-      trackerHeight_ = trackingHeight_;
-      trackerPixelFormat_ = trackingPixelFormat_;
-      stepper_->reset();
-      clearLatestResult();
-    }
-    processFrame(trackingBuffer_.data(), trackingWidth_, trackingHeight_, trackingPixelFormat_);
-    engines_->frameStepFinished();
+    pthread_mutex_lock(&wakeMutex_);
+    if (state == kInit) threadState_ = kRun;
   }
   pthread_mutex_unlock(&wakeMutex_);
   logMessage("Exit Tracking thread");
 }
 
+void ARManager::initialiseEngines() {
+  logMessage("Tracker state : Init");
+  loadTrackerData();
+  engines_->initRecognizer();
+  logMessage("Reconizer initialization success !!\n");
+  if (engines_->initTracker(trackingWidth_, trackingHeight_, trackingPixelFormat_) != 0) {
+    logMessage("Can not init Tracker!!");
+  } else {
+    logMessage("Tracker initialization success !!\n");
+  }
+  trackerWidth_ = trackingWidth_;
+  trackerHeight_ = trackingHeight_;
+  trackerPixelFormat_ = trackingPixelFormat_;
+  engines_->frameStepFinished();
+}
+
+void ARManager::runFrame() {
+  if (trackingWidth_ != trackerWidth_ || trackingHeight_ != trackerHeight_ ||
+      trackingPixelFormat_ != trackerPixelFormat_) {
+    // The tracker's images and keyframe were made for the old layout.
+    logMessage("Frame size changed to %d x %d (format %d): initialising the tracker again\n",
+               trackingWidth_, trackingHeight_, trackingPixelFormat_);
+    if (engines_->initTracker(trackingWidth_, trackingHeight_, trackingPixelFormat_) != 0) {
+      logMessage("Can not init Tracker!!");
+    }
+    trackerWidth_ = trackingWidth_;
+    trackerHeight_ = trackingHeight_;
+    trackerPixelFormat_ = trackingPixelFormat_;
+    stepper_->reset();
+    clearLatestResult();
+  }
+  processFrame(trackingBuffer_.data(), trackingWidth_, trackingHeight_, trackingPixelFormat_);
+  engines_->frameStepFinished();
+}
+
 bool ARManager::processFrame(const uint8_t* frame, int32_t width, int32_t height,
                              int32_t pixelFormat) {
   Trackable trackable;
-  const FrameStepper::Outcome outcome = stepper_->step(frame, width, height, pixelFormat, &trackable);
+  const FrameStepper::Outcome outcome =
+      stepper_->step(frame, width, height, pixelFormat, &trackable);
   if (outcome == FrameStepper::Outcome::kTracked) {
     MutexLock lock(resultMutex_);
     latestResult_.clear();
@@ -257,7 +291,12 @@ void ARManager::setAppDataDirPath(const std::string& path) {
 void ARManager::setArdbAssetDirPath(const std::string& path) {
   MutexLock lock(configMutex_);
   trackableGroups_.clear();
-  ardbMngr_->setArdbAssetDirPath(path);
+  ardbAssetDirPath_ = path;
+}
+
+std::string ARManager::ardbAssetDirPath() const {
+  MutexLock lock(configMutex_);
+  return ardbAssetDirPath_;
 }
 
 void ARManager::addTrackableGroup(const std::string& groupFile) {
@@ -266,10 +305,21 @@ void ARManager::addTrackableGroup(const std::string& groupFile) {
 }
 
 void ARManager::loadTrackerData() {
-  // Held for the whole load so that a setter on a host thread never changes
-  // the database's paths under it.
-  MutexLock lock(configMutex_);
-  engines_->loadTrackerData(appDataDirPath_, trackableGroups_);
+  // The settings are copied, not held: the load logs, and a host's log
+  // callback may call a setter from inside it. The database manager gets its
+  // asset directory here, on the loading thread, so that a setter on a host
+  // thread never writes it while a load reads it.
+  std::string assetDirPath;
+  std::string appDataDirPath;
+  std::vector<std::string> groups;
+  {
+    MutexLock lock(configMutex_);
+    assetDirPath = ardbAssetDirPath_;
+    appDataDirPath = appDataDirPath_;
+    groups = trackableGroups_;
+  }
+  MutexLock load(loadMutex_);
+  engines_->loadTrackerData(assetDirPath, appDataDirPath, groups);
 }
 
 void ARManager::setPortraitMode(bool portrait) { portraitMode_.store(portrait); }

@@ -1,6 +1,6 @@
 #pragma once
-// POSIX threads are called directly: on Linux they are part of the C library,
-// so the run-time threading binding has nothing to load.
+// Mutexes and the condition are POSIX threads' own; threads are created
+// through the platform layer.
 #include <pthread.h>
 
 #include <atomic>
@@ -13,9 +13,11 @@
 #include "camera/camera_calibration.h"
 #include "database/ardb_mngr.h"
 #include "manager/frame_stepper.h"
+#include "manager/throttled_log.h"
 #include "manager/trackable.h"
 #include "manager/tracking_engines.h"
 #include "manager/tracking_result.h"
+#include "platform/threads.h"
 #include "recognition/recognizer.h"
 #include "tracking/tracker.h"
 #include "vornik/vornik.h"
@@ -56,6 +58,8 @@ class ARManager : public CameraPreviewCallback {
   // Empties the group list, then sets the database's asset directory.
   void setArdbAssetDirPath(const std::string& path);
   void addTrackableGroup(const std::string& groupFile);
+  // Handed to the database manager at the next load.
+  std::string ardbAssetDirPath() const;
   void loadTrackerData();
 
   void setPortraitMode(bool portrait);
@@ -80,6 +84,9 @@ class ARManager : public CameraPreviewCallback {
 
   static void* trackingLoopEntry(void* manager);
   void trackingLoop();
+  // Tracking thread, without the wake lock: the Init step and one frame.
+  void initialiseEngines();
+  void runFrame();
   // Copies the newest frame into trackingBuffer_ with its layout; false when
   // there is no new frame.
   bool takeFrameSnapshot();
@@ -115,7 +122,7 @@ class ARManager : public CameraPreviewCallback {
   TrackingResult publicResult_;
   TrackingResult latestResult_;  // guarded by resultMutex_ together with publicResult_
 
-  pthread_t thread_{};
+  ThreadHandle thread_{};
   int32_t threadStartResult_ = -1;  // guarded by controlMutex_
   pthread_mutex_t frameMutex_;
   pthread_mutex_t resultMutex_;
@@ -125,6 +132,8 @@ class ARManager : public CameraPreviewCallback {
   pthread_mutex_t controlMutex_;
   // Guards the host's settings below; held only for short copies.
   mutable pthread_mutex_t configMutex_;
+  // One database load at a time (the tracking thread's and a test's).
+  pthread_mutex_t loadMutex_;
 
   // Guarded by wakeMutex_.
   bool running_ = false;
@@ -134,6 +143,11 @@ class ARManager : public CameraPreviewCallback {
   // Guarded by configMutex_; copied by the tracking thread at Init.
   std::vector<std::string> trackableGroups_;
   std::string appDataDirPath_;
+  std::string ardbAssetDirPath_;
+
+  // Bad frames come with every capture; one line a second says so.
+  ThrottledLog badFrameLog_;
+  ThrottledLog shortFrameLog_;
 };
 
 }  // namespace vornik

@@ -11,8 +11,10 @@ DefaultTrackingEngines::DefaultTrackingEngines(std::shared_ptr<ArdbMngr> databas
       recognizer_(std::move(recognizer)),
       tracker_(std::move(tracker)) {}
 
-void DefaultTrackingEngines::loadTrackerData(const std::string& appDataDirPath,
+void DefaultTrackingEngines::loadTrackerData(const std::string& assetDirPath,
+                                             const std::string& appDataDirPath,
                                              const std::vector<std::string>& groups) {
+  database_->setArdbAssetDirPath(assetDirPath);
   database_->loadTrackerData(appDataDirPath, groups);
 }
 

@@ -16,7 +16,8 @@ namespace vornik {
 class TrackingEngines {
  public:
   virtual ~TrackingEngines() = default;
-  virtual void loadTrackerData(const std::string& appDataDirPath,
+  // Sets the database's asset directory and loads the groups.
+  virtual void loadTrackerData(const std::string& assetDirPath, const std::string& appDataDirPath,
                                const std::vector<std::string>& groups) = 0;
   virtual void initRecognizer() = 0;
   virtual int32_t initTracker(int32_t width, int32_t height, int32_t pixelFormat) = 0;
@@ -39,7 +40,7 @@ class DefaultTrackingEngines : public TrackingEngines {
   DefaultTrackingEngines(std::shared_ptr<ArdbMngr> database, std::shared_ptr<Recognizer> recognizer,
                          std::shared_ptr<Tracker> tracker);
 
-  void loadTrackerData(const std::string& appDataDirPath,
+  void loadTrackerData(const std::string& assetDirPath, const std::string& appDataDirPath,
                        const std::vector<std::string>& groups) override;
   void initRecognizer() override;
   int32_t initTracker(int32_t width, int32_t height, int32_t pixelFormat) override;
