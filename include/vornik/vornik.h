@@ -11,6 +11,9 @@
 //      getTrackingResult;
 //   4. initRendering after the GL context was recreated;
 //   5. stopTracker, stopCamera.
+// A host that exits (or unloads the library) with the camera or the tracker
+// still running is safe: the library then stops both threads itself, and the
+// lines it logs while doing so at exit go to standard error.
 
 #include <cstdint>
 #include <fstream>
@@ -105,7 +108,12 @@ VORNIK_API void testRecognizer(unsigned char* pixels, std::string name, int widt
 VORNIK_API void endTest();
 
 // Routes diagnostics to `callback`; null restores standard error (the
-// debugger channel on Windows).
+// debugger channel on Windows). The callback runs on the thread that logs: a
+// host thread inside a library call, the capture thread or the tracking
+// thread, never under a lock of the library. It may call library functions
+// except those that wait for the library's threads (startCamera, stopCamera,
+// startTracker, stopTracker, destroy); the tracking result functions keep
+// their rule of one reading thread.
 VORNIK_API void setLogCallback(LogCallback callback);
 
 }  // namespace vornik

@@ -36,7 +36,10 @@ VORNIK_API int getTrackableCount(void);
 /* Reads trackable `index` of the snapshot of the last getTrackableCount:
  * id (34 bytes) := NUL-terminated identifier cut to 33 characters,
  * pose (16 floats, column-major), size (2 floats) := width, height.
- * A bad index or a missing snapshot writes an empty id and zeros. */
+ * A bad index or a missing snapshot writes an empty id and zeros.
+ * The snapshot is replaced by the next getTrackableCount (or the namespaced
+ * getTrackingResult): call both from one thread, the rendering thread, and
+ * read the infos before the next count. */
 VORNIK_API void getTrackableInfo(int index, char* id, float* pose, float* size);
 /* matrix (16 floats) := the projection matrix, column-major. */
 VORNIK_API void getProjectionMatrix(float* matrix);
@@ -51,10 +54,16 @@ VORNIK_API void updateVideoBackground(int textureId);
 /* Copies the newest camera frame, width * height * 3 bytes (BGR), into out. */
 VORNIK_API void getVideoFrame(unsigned char* out);
 VORNIK_API void stopRendering(void);
-/* Stops the tracker and the renderer. */
+/* Stops the tracker, the camera and the renderer. A host that exits or
+ * unloads the library without stopping is safe as well: the library stops
+ * its threads itself. */
 VORNIK_API void destroy(void);
 
-/* Routes diagnostics to callback; null restores standard error. */
+/* Routes diagnostics to callback; null restores standard error. The callback
+ * runs on the thread that logs (a host thread, the capture or the tracking
+ * thread), never under a library lock; it may call any function here except
+ * startCamera, stopCamera, startTracker, stopTracker and destroy, which wait
+ * for the library's threads. */
 VORNIK_API void setLogCallback(void (*callback)(const char* line));
 
 #ifdef __cplusplus
