@@ -7,7 +7,20 @@ namespace vornik {
 const uint8_t Renderer::kQuadIndices[kQuadIndexCount] = {0, 1, 2, 2, 1, 3};
 const float Renderer::kTextureCoords[8] = {0.0f, 1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f, 0.0f};
 
+Renderer::GeometryInputs Renderer::presentInputs() const {
+  return {screenWidth_, screenHeight_, frameWidth_, frameHeight_, portraitMode_};
+}
+
+bool Renderer::geometryCurrent() const {
+  const GeometryInputs now = presentInputs();
+  return geometryReady_ && now.screenWidth == geometryInputs_.screenWidth &&
+         now.screenHeight == geometryInputs_.screenHeight &&
+         now.frameWidth == geometryInputs_.frameWidth &&
+         now.frameHeight == geometryInputs_.frameHeight && now.portrait == geometryInputs_.portrait;
+}
+
 void Renderer::updateGeometry() {
+  geometryInputs_ = presentInputs();
   int32_t a = screenWidth_;
   int32_t b = screenHeight_;
   // In portrait the quad is laid out landscape and turned by the model-view.

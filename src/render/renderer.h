@@ -24,7 +24,8 @@ class Renderer : public CameraPreviewCallback {
   // Copies the newest frame, width x height x 3 bytes, into `out`.
   virtual void getVideoFrame(uint8_t* /*out*/) {}
   // Screen-centred quad in pixels and the fill scale that makes the frame
-  // cover the whole screen (the overflow in one direction is cut off).
+  // cover the whole screen (the overflow in one direction is cut off), for
+  // the present screen size, orientation and frame size.
   virtual void updateGeometry();
 
   float fillScaleX() const { return fillScaleX_; }
@@ -49,6 +50,22 @@ class Renderer : public CameraPreviewCallback {
   float fillScaleY_ = 1.0f;
   float quadVertices_[8] = {};
   bool geometryReady_ = false;
+
+  // False once the screen size, the orientation or the frame size differs
+  // from what the last updateGeometry saw.
+  bool geometryCurrent() const;
+
+ private:
+  struct GeometryInputs {
+    int32_t screenWidth = 0;
+    int32_t screenHeight = 0;
+    int32_t frameWidth = 0;
+    int32_t frameHeight = 0;
+    bool portrait = false;
+  };
+  GeometryInputs presentInputs() const;
+
+  GeometryInputs geometryInputs_;
 };
 
 }  // namespace vornik

@@ -7,8 +7,6 @@
 #endif
 #include <GL/gl.h>
 
-#include "manager/log.h"
-
 namespace vornik {
 namespace {
 
@@ -35,14 +33,14 @@ RendererGL::~RendererGL() = default;
 void RendererGL::onPreviewFrame(const uint8_t* data, int32_t byteSize, int32_t width,
                                 int32_t height, int32_t pixelFormat) {
   if (data == nullptr || width <= 0 || height <= 0) {
-    logMessage("Renderer: frame without pixels ignored\n");
+    framelessLog_.log("Renderer: frame without pixels ignored\n");
     return;
   }
   const int64_t pixels = static_cast<int64_t>(width) * height;
   const int64_t needed = pixelFormat == kPixelFormatGray ? pixels : pixels * kBytesPerPixel;
   if ((pixelFormat != kPixelFormatBgr && pixelFormat != kPixelFormatGray) || byteSize < needed) {
-    logMessage("Renderer: frame %dx%d with %d bytes in pixel format %d ignored\n", width, height,
-               byteSize, pixelFormat);
+    badFrameLog_.log("Renderer: frame %dx%d with %d bytes in pixel format %d ignored\n", width,
+                     height, byteSize, pixelFormat);
     return;
   }
   std::lock_guard<std::mutex> lock(frameMutex_);
@@ -81,6 +79,11 @@ void RendererGL::updateRendering(int32_t width, int32_t height) {
 }
 
 void RendererGL::createTexture() {
+  // A texture of an earlier frame size in this context is deleted once its
+  // successor exists (so the two names differ). After initRendering the old
+  // name may come from a destroyed context and could name one of the host's
+  // textures in the new one, so it is only forgotten.
+  const GLuint replaced = textureReady_ ? textureName_ : 0;
   glEnable(GL_TEXTURE_2D);
   GLuint name = 0;
   glGenTextures(1, &name);
@@ -95,6 +98,7 @@ void RendererGL::createTexture() {
                nullptr);
   textureWidth_ = frameWidth_;
   textureHeight_ = frameHeight_;
+  if (replaced != 0) glDeleteTextures(1, &replaced);
 }
 
 void RendererGL::drawBackground() {
@@ -134,7 +138,9 @@ void RendererGL::renderVideoBackground() {
     createTexture();
     textureReady_ = true;
   }
-  if (!geometryReady_) {
+  // A resized or turned screen, or frames of another shape, need a new quad
+  // and fill scale.
+  if (!geometryCurrent()) {
     updateGeometry();
     geometryReady_ = true;
   }
@@ -151,7 +157,7 @@ void RendererGL::updateVideoBackground(int32_t textureId) {
 
 void RendererGL::getVideoFrame(uint8_t* out) {
   if (out == nullptr) {
-    logMessage("getVideoFrame: null output buffer\n");
+    nullOutputLog_.log("getVideoFrame: null output buffer\n");
     return;
   }
   if (!composeFrame()) return;

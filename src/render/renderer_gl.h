@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "manager/throttled_log.h"
 #include "render/renderer.h"
 
 namespace vornik {
@@ -22,9 +23,12 @@ class RendererGL : public Renderer {
   RendererGL& operator=(const RendererGL&) = delete;
 
   // Keeps a copy of the frame as 3-byte blue-green-red pixels; grey frames
-  // (pixelFormat 1) are widened to that layout.
+  // (pixelFormat 1) are widened to that layout. Refused frames are logged at
+  // most once a second.
   void onPreviewFrame(const uint8_t* data, int32_t byteSize, int32_t width, int32_t height,
                       int32_t pixelFormat) override;
+  // The host's GL context is new: the texture is made again in it. The old
+  // name is forgotten, not deleted (see createTexture).
   void initRendering() override;
   void updateRendering(int32_t width, int32_t height) override;
   void stopRendering() override {}
@@ -51,6 +55,11 @@ class RendererGL : public Renderer {
   bool textureReady_ = false;
   int32_t textureWidth_ = 0;
   int32_t textureHeight_ = 0;
+
+  // Complaints that a bad source or host repeats with every frame.
+  ThrottledLog framelessLog_;
+  ThrottledLog badFrameLog_;
+  ThrottledLog nullOutputLog_;
 };
 
 }  // namespace vornik

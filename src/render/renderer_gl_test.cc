@@ -3,11 +3,14 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <memory>
+#include <functional>
+#include <string>
 #include <vector>
 
+#include "manager/log_capture_for_test.h"
 #include "render/testing/offscreen_gl_context.h"
 
 namespace vornik {
@@ -51,13 +54,13 @@ std::vector<uint8_t> readScreenTopDown(int width, int height) {
 
 // Maps the centre of screen pixel (sx, sy from the top) to continuous frame
 // coordinates (u, v in texels from the top-left corner).
-using ScreenToFrame = void (*)(double sx, double sy, double* u, double* v);
+using ScreenToFrame = std::function<void(double sx, double sy, double* u, double* v)>;
 
 // Checks every screen pixel whose frame position lies well inside a block;
 // returns the number of pixels checked.
 int expectBlocks(const std::vector<uint8_t>& screen, int screenWidth, int screenHeight,
                  const std::vector<uint8_t>& frame, int frameWidth, int frameHeight,
-                 ScreenToFrame map) {
+                 const ScreenToFrame& map) {
   int checked = 0;
   int failures = 0;
   for (int sy = 0; sy < screenHeight; ++sy) {
@@ -87,50 +90,6 @@ int expectBlocks(const std::vector<uint8_t>& screen, int screenWidth, int screen
   return checked;
 }
 
-class TestRenderer : public Renderer {
- public:
-  TestRenderer(int screenWidth, int screenHeight, int frameWidth, int frameHeight, bool portrait) {
-    screenWidth_ = screenWidth;
-    screenHeight_ = screenHeight;
-    frameWidth_ = frameWidth;
-    frameHeight_ = frameHeight;
-    portraitMode_ = portrait;
-  }
-  void onPreviewFrame(const uint8_t*, int32_t, int32_t, int32_t, int32_t) override {}
-  void initRendering() override {}
-  void updateRendering(int32_t, int32_t) override {}
-  void stopRendering() override {}
-  void renderVideoBackground() override {}
-  void updateVideoBackground(int32_t) override {}
-};
-
-TEST(RendererGeometry, PortraitScreenWithLandscapeFramesFillsHeight) {
-  TestRenderer renderer(720, 1280, 640, 480, true);
-  renderer.updateGeometry();
-  EXPECT_EQ(renderer.fillScaleX(), 1.0f);
-  EXPECT_FLOAT_EQ(renderer.fillScaleY(), 1.3333333f);
-  const float expected[8] = {-640, -360, -640, 360, 640, -360, 640, 360};
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(renderer.quadVertices()[i], expected[i]) << i;
-}
-
-TEST(RendererGeometry, WideFrameOnNarrowScreenFillsWidth) {
-  TestRenderer renderer(480, 480, 640, 480, false);
-  renderer.updateGeometry();
-  EXPECT_FLOAT_EQ(renderer.fillScaleX(), 4.0f / 3.0f);
-  EXPECT_EQ(renderer.fillScaleY(), 1.0f);
-  const float expected[8] = {-240, -240, -240, 240, 240, -240, 240, 240};
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(renderer.quadVertices()[i], expected[i]) << i;
-}
-
-TEST(RendererGeometry, OddScreenSizeKeepsHalfPixels) {
-  TestRenderer renderer(641, 361, 641, 361, false);
-  renderer.updateGeometry();
-  EXPECT_EQ(renderer.quadVertices()[0], -320.5f);
-  EXPECT_EQ(renderer.quadVertices()[3], 180.5f);
-  EXPECT_EQ(renderer.fillScaleX(), 1.0f);
-  EXPECT_EQ(renderer.fillScaleY(), 1.0f);
-}
-
 TEST(RendererGLDraw, FirstRowAtTopInBlueGreenRedOrder) {
   constexpr int kW = 128;
   constexpr int kH = 96;
@@ -147,45 +106,118 @@ TEST(RendererGLDraw, FirstRowAtTopInBlueGreenRedOrder) {
   EXPECT_EQ(screen, frame);
 }
 
-TEST(RendererGLDraw, LandscapeCropsTopAndBottomOfTallerFrame) {
-  // 640 x 480 frames on a 640 x 360 screen: scale y 4/3, rows 60..419 visible.
-  OffscreenGlContext context(640, 360);
-  REQUIRE_GL(context);
-  RendererGL renderer;
-  const auto frame = blockFrame(640, 480);
-  renderer.onPreviewFrame(frame.data(), static_cast<int32_t>(frame.size()), 640, 480, 0);
-  renderer.updateRendering(640, 360);
-  renderer.renderVideoBackground();
-  EXPECT_FLOAT_EQ(renderer.fillScaleY(), 4.0f / 3.0f);
-  const auto screen = readScreenTopDown(640, 360);
-  const int checked = expectBlocks(screen, 640, 360, frame, 640, 480,
-                                   [](double sx, double sy, double* u, double* v) {
-                                     *u = sx;
-                                     *v = sy + 60.0;
-                                   });
-  EXPECT_GT(checked, 640 * 360 / 2);
+GLint boundTexture() {
+  GLint bound = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  return bound;
 }
 
-TEST(RendererGLDraw, PortraitTurnsFrameAndCropsItsSides) {
-  // 720 x 1280 portrait screen, 640 x 480 frames: the frame's top row runs down
-  // the right edge, doubled in size; frame rows 60..420 are visible.
+TEST(RendererGLDraw, EveryResizeTurnAndFrameShapeCoversTheWholeScreen) {
+  // One renderer through resizes, turns of the screen and frames of two
+  // shapes: each picture covers the whole window with the overflow cut off
+  // evenly, and a replaced texture is deleted. Frame sides are whole blocks,
+  // so no checked texel is filtered across the texture's edge.
+  struct Step {
+    int screenWidth, screenHeight;
+    bool portrait;
+    int frameWidth, frameHeight;
+    float fillX, fillY;
+  };
+  const Step steps[] = {
+      {192, 108, false, 192, 144, 1.0f, 4.0f / 3.0f},  // top and bottom cut off
+      {240, 120, false, 192, 144, 1.0f, 1.5f},         // wider window
+      {240, 120, false, 192, 64, 1.5f, 1.0f},          // wider frames: the sides cut off
+      {120, 240, true, 192, 64, 1.5f, 1.0f},           // turned screen
+      {720, 1280, true, 640, 480, 1.0f, 1.3333333f},
+  };
   OffscreenGlContext context(720, 1280);
   REQUIRE_GL(context);
   RendererGL renderer;
-  const auto frame = blockFrame(640, 480);
-  renderer.setPortrait(true);
-  renderer.onPreviewFrame(frame.data(), static_cast<int32_t>(frame.size()), 640, 480, 0);
-  renderer.updateRendering(720, 1280);
+  GLint previousTexture = 0;
+  int previousFrameWidth = 0;
+  int previousFrameHeight = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(testing::Message() << "screen " << step.screenWidth << "x" << step.screenHeight
+                                    << (step.portrait ? " portrait" : "") << ", frames "
+                                    << step.frameWidth << "x" << step.frameHeight);
+    const int w = step.screenWidth;
+    const int h = step.screenHeight;
+    glViewport(0, 0, w, h);
+    glClearColor(1.0f, 0.0f, 1.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    const auto frame = blockFrame(step.frameWidth, step.frameHeight);
+    renderer.setPortrait(step.portrait);
+    renderer.updateRendering(w, h);
+    renderer.onPreviewFrame(frame.data(), static_cast<int32_t>(frame.size()), step.frameWidth,
+                            step.frameHeight, 0);
+    renderer.renderVideoBackground();
+    ASSERT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    EXPECT_FLOAT_EQ(renderer.fillScaleX(), step.fillX);
+    EXPECT_FLOAT_EQ(renderer.fillScaleY(), step.fillY);
+
+    const GLint texture = boundTexture();
+    if (step.frameWidth != previousFrameWidth || step.frameHeight != previousFrameHeight) {
+      EXPECT_NE(texture, previousTexture);
+      if (previousTexture != 0) {
+        EXPECT_EQ(glIsTexture(static_cast<GLuint>(previousTexture)), GL_FALSE);
+      }
+    } else {
+      EXPECT_EQ(texture, previousTexture);
+    }
+    previousTexture = texture;
+    previousFrameWidth = step.frameWidth;
+    previousFrameHeight = step.frameHeight;
+
+    const auto screen = readScreenTopDown(w, h);
+    int uncovered = 0;
+    for (size_t i = 0; i < screen.size(); i += 3) uncovered += std::abs(screen[i + 2] - 201) > 1;
+    EXPECT_EQ(uncovered, 0);
+    // Pixels per texel: the frame, turned in portrait, covers the window.
+    const double fw = step.frameWidth;
+    const double fh = step.frameHeight;
+    const double k = step.portrait ? std::max(w / fh, h / fw) : std::max(w / fw, h / fh);
+    const bool portrait = step.portrait;
+    const int checked = expectBlocks(screen, w, h, frame, step.frameWidth, step.frameHeight,
+                                     [&](double sx, double sy, double* u, double* v) {
+                                       if (portrait) {
+                                         // The frame's first row runs down the right edge.
+                                         *u = (sy - h / 2.0) / k + fw / 2.0;
+                                         *v = (w / 2.0 - sx) / k + fh / 2.0;
+                                       } else {
+                                         *u = (sx - w / 2.0) / k + fw / 2.0;
+                                         *v = (sy - h / 2.0) / k + fh / 2.0;
+                                       }
+                                     });
+    EXPECT_GT(checked, w * h / 2);
+  }
+}
+
+TEST(RendererGLDraw, InitRenderingLeavesTheNewContextsTexturesAlone) {
+  // The renderer's name from the destroyed context is likely the first name
+  // the host gets in the new one; it must not be deleted there.
+  constexpr int kW = 32;
+  constexpr int kH = 32;
+  const auto frame = blockFrame(kW, kH);
+  RendererGL renderer;
+  renderer.updateRendering(kW, kH);
+  {
+    OffscreenGlContext first(kW, kH);
+    REQUIRE_GL(first);
+    renderer.onPreviewFrame(frame.data(), static_cast<int32_t>(frame.size()), kW, kH, 0);
+    renderer.renderVideoBackground();
+  }
+  OffscreenGlContext second(kW, kH);
+  REQUIRE_GL(second);
+  GLuint hostTexture = 0;
+  glGenTextures(1, &hostTexture);
+  glBindTexture(GL_TEXTURE_2D, hostTexture);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 4, 4, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+  renderer.initRendering();
+  renderer.onPreviewFrame(frame.data(), static_cast<int32_t>(frame.size()), kW, kH, 0);
   renderer.renderVideoBackground();
-  EXPECT_EQ(renderer.fillScaleX(), 1.0f);
-  EXPECT_FLOAT_EQ(renderer.fillScaleY(), 1.3333333f);
-  const auto screen = readScreenTopDown(720, 1280);
-  const int checked = expectBlocks(screen, 720, 1280, frame, 640, 480,
-                                   [](double sx, double sy, double* u, double* v) {
-                                     *u = sy / 2.0;
-                                     *v = 60.0 + (720.0 - sx) / 2.0;
-                                   });
-  EXPECT_GT(checked, 720 * 1280 / 2);
+  EXPECT_EQ(glIsTexture(hostTexture), GL_TRUE);
+  EXPECT_NE(boundTexture(), static_cast<GLint>(hostTexture));
+  EXPECT_EQ(readScreenTopDown(kW, kH), frame);
 }
 
 TEST(RendererGLDraw, NothingDrawnBeforeScreenSizeOrFirstFrame) {
@@ -210,23 +242,6 @@ TEST(RendererGLDraw, NothingDrawnBeforeScreenSizeOrFirstFrame) {
   glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
   EXPECT_EQ(bound, 0);
   EXPECT_EQ(glIsEnabled(GL_TEXTURE_2D), GL_FALSE);
-}
-
-TEST(RendererGLDraw, NewFrameSizeGetsNewTexture) {
-  constexpr int kW = 96;
-  constexpr int kH = 64;
-  OffscreenGlContext context(kW, kH);
-  REQUIRE_GL(context);
-  RendererGL renderer;
-  renderer.updateRendering(kW, kH);
-  const auto small = blockFrame(48, 32);
-  renderer.onPreviewFrame(small.data(), static_cast<int32_t>(small.size()), 48, 32, 0);
-  renderer.renderVideoBackground();
-  const auto large = blockFrame(kW, kH);
-  renderer.onPreviewFrame(large.data(), static_cast<int32_t>(large.size()), kW, kH, 0);
-  renderer.renderVideoBackground();
-  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-  EXPECT_EQ(readScreenTopDown(kW, kH), large);
 }
 
 TEST(RendererGLUpload, UpdateVideoBackgroundFillsHostTexture) {
@@ -275,7 +290,7 @@ TEST(RendererGLFrame, GetVideoFrameWritesExactlyOneFrame) {
   renderer.getVideoFrame(nullptr);
 }
 
-TEST(RendererGLFrame, GreyFramesWidenAndShortFramesAreRefused) {
+TEST(RendererGLFrame, GreyFramesWiden) {
   constexpr int kW = 4;
   constexpr int kH = 3;
   RendererGL renderer;
@@ -284,25 +299,47 @@ TEST(RendererGLFrame, GreyFramesWidenAndShortFramesAreRefused) {
   renderer.onPreviewFrame(grey.data(), static_cast<int32_t>(grey.size()), kW, kH, 1);
   std::vector<uint8_t> out(kW * kH * 3);
   renderer.getVideoFrame(out.data());
-  for (size_t i = 0; i < grey.size(); ++i) {
-    EXPECT_EQ(out[3 * i], grey[i]);
-    EXPECT_EQ(out[3 * i + 1], grey[i]);
-    EXPECT_EQ(out[3 * i + 2], grey[i]);
-  }
-  // A colour frame that claims fewer bytes than its size needs, an unknown
-  // layout and a null pointer leave the previous frame in place.
-  std::vector<uint8_t> colour(kW * kH * 3, 0x55);
-  renderer.onPreviewFrame(colour.data(), kW * kH * 3 - 1, kW, kH, 0);
-  renderer.onPreviewFrame(colour.data(), kW * kH * 3, kW, kH, 2);
-  renderer.onPreviewFrame(nullptr, kW * kH * 3, kW, kH, 0);
-  renderer.onPreviewFrame(colour.data(), kW * kH * 3, 0, kH, 0);
-  std::vector<uint8_t> again(out.size());
-  renderer.getVideoFrame(again.data());
-  EXPECT_EQ(again, out);
+  for (size_t i = 0; i < out.size(); ++i) EXPECT_EQ(out[i], grey[i / 3]) << i;
 }
 
-TEST(RendererGLFrame, SingletonIsShared) {
-  EXPECT_EQ(RendererGL::getInstance().get(), RendererGL::getInstance().get());
+TEST(RendererGLFrame, RefusedFramesKeepThePreviousOneAndLogOnceASecond) {
+  // A bad source repeats its fault with every frame: 100 of them within a
+  // second are one line.
+  constexpr int kW = 4;
+  constexpr int kH = 3;
+  const std::vector<uint8_t> colour(kW * kH * 3, 0x55);
+  struct Case {
+    const uint8_t* data;
+    int32_t byteSize, width, height, pixelFormat;
+    const char* line;
+  };
+  const Case cases[] = {
+      {colour.data(), kW * kH * 3 - 1, kW, kH, 0,
+       "Renderer: frame 4x3 with 35 bytes in pixel format 0 ignored\n"},
+      {colour.data(), kW * kH * 3, kW, kH, 2,
+       "Renderer: frame 4x3 with 36 bytes in pixel format 2 ignored\n"},
+      {nullptr, kW * kH * 3, kW, kH, 0, "Renderer: frame without pixels ignored\n"},
+      {colour.data(), kW * kH * 3, 0, kH, 0, "Renderer: frame without pixels ignored\n"},
+  };
+  std::vector<uint8_t> first(kW * kH * 3);
+  for (size_t i = 0; i < first.size(); ++i) first[i] = static_cast<uint8_t>(i);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    RendererGL renderer;
+    renderer.onPreviewFrame(first.data(), static_cast<int32_t>(first.size()), kW, kH, 0);
+    LogCapture log;
+    for (int i = 0; i < 100; ++i) {
+      renderer.onPreviewFrame(c.data, c.byteSize, c.width, c.height, c.pixelFormat);
+    }
+    EXPECT_EQ(log.snapshot(), std::vector<std::string>{c.line});
+    std::vector<uint8_t> out(first.size());
+    renderer.getVideoFrame(out.data());
+    EXPECT_EQ(out, first);
+  }
+  RendererGL renderer;
+  LogCapture log;
+  for (int i = 0; i < 100; ++i) renderer.getVideoFrame(nullptr);
+  EXPECT_EQ(log.snapshot(), std::vector<std::string>{"getVideoFrame: null output buffer\n"});
 }
 
 }  // namespace
