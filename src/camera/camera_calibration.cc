@@ -1,5 +1,8 @@
 #include "camera/camera_calibration.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 #include "manager/log.h"
 
 namespace vornik {
@@ -21,58 +24,40 @@ class MutexLock {
   pthread_mutex_t& mutex_;
 };
 
-}  // namespace
-
-CameraCalibration::CameraCalibration() {
-  for (int i = 0; i < 16; ++i) projection_.data[i] = (i % 5 == 0) ? 1.0f : 0.0f;
-  pthread_mutex_init(&mutex_, nullptr);
-}
-
-CameraCalibration::~CameraCalibration() { pthread_mutex_destroy(&mutex_); }
-
-void CameraCalibration::setWindowSize(int32_t width, int32_t height, bool portrait) {
-  MutexLock lock(mutex_);
-  if (width == windowWidth_ && height == windowHeight_ && portrait == portraitMode_) return;
-  windowWidth_ = width;
-  windowHeight_ = height;
-  portraitMode_ = portrait;
-  dirty_ = true;
-  logMessage("%s %d", "CameraCalibration", 54);
-  logMessage("window width : %d height:%d", width, height);
-}
-
-void CameraCalibration::setCameraSize(int32_t width, int32_t height) {
-  MutexLock lock(mutex_);
-  if (width == cameraWidth_ && height == cameraHeight_) return;
-  cameraWidth_ = width;
-  cameraHeight_ = height;
-  dirty_ = true;
-  logMessage("%s %d", "CameraCalibration", 69);
-  logMessage("camera width : %d height:%d", width, height);
-}
-
-const Matrix44F& CameraCalibration::getProjectionMatrix() {
-  MutexLock lock(mutex_);
-  if (dirty_ && windowWidth_ != 0 && windowHeight_ != 0 && cameraWidth_ != 0 &&
-      cameraHeight_ != 0) {
-    dirty_ = false;
-    logMessage("%s %d", "CameraCalibration", 164);
-    logMessage("camera width : %d height:%d", cameraWidth_, cameraHeight_);
-    logMessage("Window width : %d height:%d", windowWidth_, windowHeight_);
-    calcProjectionMatrix(windowWidth_, windowHeight_, cameraWidth_, cameraHeight_, portraitMode_);
+// Log lines formed under the lock and written, in order, after it is
+// released: the host's log callback may call back into the calibration.
+class PendingLines {
+ public:
+  void add(const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+  {
+    if (count_ == kMaxLines) return;
+    va_list args;
+    va_start(args, format);
+    if (std::vsnprintf(lines_[count_], kLineSize, format, args) < 0) lines_[count_][0] = '\0';
+    va_end(args);
+    ++count_;
   }
-  return projection_;
-}
+  void write() const {
+    for (int i = 0; i < count_; ++i) logMessage("%s", lines_[i]);
+  }
 
-void CameraCalibration::calcProjectionMatrix(int32_t windowWidth, int32_t windowHeight,
-                                             int32_t cameraWidth, int32_t /*cameraHeight*/,
-                                             bool portrait) {
-  logMessage("\n calcProjectionMatrix\n");
+ private:
+  static constexpr int kMaxLines = 5;
+  static constexpr int kLineSize = 64;
+  char lines_[kMaxLines][kLineSize];
+  int count_ = 0;
+};
+
+void fillProjection(float* m, int32_t windowWidth, int32_t windowHeight, int32_t cameraWidth,
+                    bool portrait, PendingLines* lines) {
+  lines->add("\n calcProjectionMatrix\n");
   if (windowWidth == 0 || windowHeight == 0 || cameraWidth == 0) {
-    logMessage("calcProjectionMatrix: a size is 0, matrix kept\n");
+    lines->add("calcProjectionMatrix: a size is 0, matrix kept\n");
     return;
   }
-  float* m = projection_.data;
   for (int i = 0; i < 16; ++i) m[i] = 0.0f;
   // The product of two sizes is formed in integers and then converted, as the
   // matrix has always been computed (64 bits so that no size overflows); the
@@ -90,6 +75,73 @@ void CameraCalibration::calcProjectionMatrix(int32_t windowWidth, int32_t window
   m[10] = kDepthScale;
   m[11] = 1.0f;
   m[14] = kDepthOffset;
+}
+
+}  // namespace
+
+CameraCalibration::CameraCalibration() {
+  for (int i = 0; i < 16; ++i) projection_.data[i] = (i % 5 == 0) ? 1.0f : 0.0f;
+  pthread_mutex_init(&mutex_, nullptr);
+}
+
+CameraCalibration::~CameraCalibration() { pthread_mutex_destroy(&mutex_); }
+
+void CameraCalibration::setWindowSize(int32_t width, int32_t height, bool portrait) {
+  PendingLines lines;
+  {
+    MutexLock lock(mutex_);
+    if (width == windowWidth_ && height == windowHeight_ && portrait == portraitMode_) return;
+    windowWidth_ = width;
+    windowHeight_ = height;
+    portraitMode_ = portrait;
+    dirty_ = true;
+    lines.add("%s %d", "CameraCalibration", 54);
+    lines.add("window width : %d height:%d", width, height);
+  }
+  lines.write();
+}
+
+void CameraCalibration::setCameraSize(int32_t width, int32_t height) {
+  PendingLines lines;
+  {
+    MutexLock lock(mutex_);
+    if (width == cameraWidth_ && height == cameraHeight_) return;
+    cameraWidth_ = width;
+    cameraHeight_ = height;
+    dirty_ = true;
+    lines.add("%s %d", "CameraCalibration", 69);
+    lines.add("camera width : %d height:%d", width, height);
+  }
+  lines.write();
+}
+
+const Matrix44F& CameraCalibration::getProjectionMatrix() {
+  PendingLines lines;
+  {
+    MutexLock lock(mutex_);
+    if (dirty_ && windowWidth_ != 0 && windowHeight_ != 0 && cameraWidth_ != 0 &&
+        cameraHeight_ != 0) {
+      dirty_ = false;
+      lines.add("%s %d", "CameraCalibration", 164);
+      lines.add("camera width : %d height:%d", cameraWidth_, cameraHeight_);
+      lines.add("Window width : %d height:%d", windowWidth_, windowHeight_);
+      fillProjection(projection_.data, windowWidth_, windowHeight_, cameraWidth_, portraitMode_,
+                     &lines);
+    }
+  }
+  lines.write();
+  return projection_;
+}
+
+void CameraCalibration::calcProjectionMatrix(int32_t windowWidth, int32_t windowHeight,
+                                             int32_t cameraWidth, int32_t /*cameraHeight*/,
+                                             bool portrait) {
+  PendingLines lines;
+  {
+    MutexLock lock(mutex_);
+    fillProjection(projection_.data, windowWidth, windowHeight, cameraWidth, portrait, &lines);
+  }
+  lines.write();
 }
 
 }  // namespace vornik

@@ -9,6 +9,8 @@ namespace vornik {
 
 // Turns the camera frame size and the host window's size and orientation into
 // the projection matrix; recomputed lazily on the first read after a change.
+// Log lines are written after the lock is released, so that the host's log
+// callback may call back in.
 class CameraCalibration {
  public:
   CameraCalibration();

@@ -22,8 +22,16 @@ void CameraDevice::addListener(CameraPreviewCallback* listener) {
 
 void CameraDevice::dispatchFrame(const uint8_t* data, int32_t byteSize, int32_t width,
                                  int32_t height, int32_t pixelFormat) {
-  std::lock_guard<std::mutex> lock(listenersMutex_);
-  for (CameraPreviewCallback* listener : listeners_) {
+  // The listeners run without the lock: they log, and the host's log
+  // callback may call back into the library. A copy is enough because the
+  // list changes only while no capture thread runs, or by a second start
+  // appending, whose listeners then get the next frame.
+  std::vector<CameraPreviewCallback*> listeners;
+  {
+    std::lock_guard<std::mutex> lock(listenersMutex_);
+    listeners = listeners_;
+  }
+  for (CameraPreviewCallback* listener : listeners) {
     listener->onPreviewFrame(data, byteSize, width, height, pixelFormat);
   }
 }

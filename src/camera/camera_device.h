@@ -24,7 +24,8 @@ class CameraDevice {
   virtual void removeAllListeners();
   // Appends; a listener added twice receives every frame twice.
   virtual void addListener(CameraPreviewCallback* listener);
-  // Calls onPreviewFrame of every listener, in list order.
+  // Calls onPreviewFrame of every listener, in list order, without holding
+  // the list's lock.
   virtual void dispatchFrame(const uint8_t* data, int32_t byteSize, int32_t width, int32_t height,
                              int32_t pixelFormat);
 

@@ -7,6 +7,7 @@
 
 #include "camera/camera_sequence.h"
 #include "camera/plugin_camera.h"
+#include "manager/log.h"
 
 namespace vornik {
 namespace {
@@ -69,6 +70,35 @@ TEST(CameraDevice, DispatchesToListenersInListOrderWithDuplicates) {
   camera.removeAllListeners();
   camera.dispatchFrame(pixels, 6, 2, 1, 0);
   EXPECT_TRUE(calls.empty());
+}
+
+class Complainer : public CameraPreviewCallback {
+ public:
+  void onPreviewFrame(const uint8_t*, int32_t, int32_t, int32_t, int32_t) override {
+    logMessage("listener complains\n");
+  }
+};
+
+TEST(CameraDevice, ListenersRunWithoutTheListLock) {
+  // A listener logs, and the host's log callback registers another listener,
+  // as a second start would: a held list lock hangs here. The newcomer gets
+  // the next frame.
+  static ListOnlyCamera* camera = nullptr;
+  static Recorder* newcomer = nullptr;
+  std::vector<Call> calls;
+  Recorder late("late", &calls);
+  Complainer complainer;
+  ListOnlyCamera device;
+  camera = &device;
+  newcomer = &late;
+  device.addListener(&complainer);
+  setLogSink([](const char*) { camera->addListener(newcomer); });
+  const uint8_t pixels[3] = {5, 6, 7};
+  device.dispatchFrame(pixels, 3, 1, 1, 0);
+  EXPECT_TRUE(calls.empty());
+  device.dispatchFrame(pixels, 3, 1, 1, 0);
+  setLogSink(nullptr);
+  EXPECT_EQ(calls, (std::vector<Call>{{"late", 5, 3, 1, 1, 0}}));
 }
 
 TEST(CameraSequence, RendererFirstAndEveryStartAppendsBothAgain) {

@@ -1,8 +1,8 @@
 #include "camera/capture_plugin_loader.h"
 
+#include <map>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 #include "manager/log.h"
 #include "platform/dynamic_library.h"
@@ -11,11 +11,21 @@
 namespace vornik {
 namespace {
 
-// Loaded plug-ins stay open for the life of the process; the registry is
-// never destroyed, so no exit-time unload races a capture thread.
-std::mutex g_registryMutex;
-std::vector<std::unique_ptr<DynamicLibrary>>* g_registry =
-    new std::vector<std::unique_ptr<DynamicLibrary>>;
+struct LoadedPlugin {
+  std::unique_ptr<DynamicLibrary> library;
+  CapturePlugin entryPoints;
+};
+
+// Never destroyed: loaded plug-ins stay open for the life of the process,
+// and a capture thread stopped from an exit handler still queries them.
+std::mutex& registryMutex() {
+  static auto* mutex = new std::mutex;
+  return *mutex;
+}
+std::map<std::string, LoadedPlugin>& registry() {
+  static auto* plugins = new std::map<std::string, LoadedPlugin>;
+  return *plugins;
+}
 
 }  // namespace
 
@@ -32,24 +42,35 @@ std::string defaultCapturePluginPath() {
 }
 
 CapturePlugin loadCapturePlugin(const std::string& path) {
-  auto library = std::make_unique<DynamicLibrary>();
-  if (!library->open(path)) {
-    logMessage("Capture plug-in %s could not be loaded (%s): no camera frames\n", path.c_str(),
-               library->error().c_str());
-    return CapturePlugin();
-  }
   CapturePlugin plugin;
-  plugin.open = reinterpret_cast<VornikCaptureOpenFn>(library->symbol(VORNIK_CAPTURE_OPEN_NAME));
-  plugin.queryFrame =
-      reinterpret_cast<VornikCaptureQueryFrameFn>(library->symbol(VORNIK_CAPTURE_QUERY_FRAME_NAME));
-  plugin.release =
-      reinterpret_cast<VornikCaptureReleaseFn>(library->symbol(VORNIK_CAPTURE_RELEASE_NAME));
-  if (!plugin.loaded()) {
-    logMessage("Capture plug-in %s lacks its entry points: no camera frames\n", path.c_str());
-    return CapturePlugin();
+  std::string failure;
+  {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    auto found = registry().find(path);
+    if (found != registry().end()) return found->second.entryPoints;
+    auto library = std::make_unique<DynamicLibrary>();
+    if (!library->open(path)) {
+      failure = "could not be loaded (" + library->error() + ")";
+    } else {
+      plugin.open =
+          reinterpret_cast<VornikCaptureOpenFn>(library->symbol(VORNIK_CAPTURE_OPEN_NAME));
+      plugin.queryFrame = reinterpret_cast<VornikCaptureQueryFrameFn>(
+          library->symbol(VORNIK_CAPTURE_QUERY_FRAME_NAME));
+      plugin.release =
+          reinterpret_cast<VornikCaptureReleaseFn>(library->symbol(VORNIK_CAPTURE_RELEASE_NAME));
+      if (plugin.loaded()) {
+        registry()[path] = LoadedPlugin{std::move(library), plugin};
+      } else {
+        // Not kept: a later call tries the file again.
+        plugin = CapturePlugin();
+        failure = "lacks its entry points";
+      }
+    }
   }
-  std::lock_guard<std::mutex> lock(g_registryMutex);
-  g_registry->push_back(std::move(library));
+  // Outside the lock: the host's log callback may call back into the library.
+  if (!failure.empty()) {
+    logMessage("Capture plug-in %s %s: no camera frames\n", path.c_str(), failure.c_str());
+  }
   return plugin;
 }
 

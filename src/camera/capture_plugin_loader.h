@@ -21,10 +21,11 @@ extern const char* const kCapturePluginFileName;
 // The plug-in next to the library's own file.
 std::string defaultCapturePluginPath();
 
-// Loads the plug-in and resolves its three entry points. On failure logs one
-// line naming the reason and returns an empty record. The library stays
-// loaded for the life of the process: capture back ends do not unload
-// cleanly.
+// Loads the plug-in and resolves its three entry points, once per path: a
+// loaded plug-in stays in the process for its whole life (capture back ends
+// do not unload cleanly) and later calls return the same entry points. On
+// failure logs one line naming the reason and returns an empty record; the
+// next call tries again.
 CapturePlugin loadCapturePlugin(const std::string& path);
 
 }  // namespace vornik

@@ -3,9 +3,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <system_error>
+#include <thread>
 
-#include "camera/capture_plugin_loader.h"
 #include "manager/log.h"
 
 namespace vornik {
@@ -32,23 +31,42 @@ void PluginCamera::setRequestedSize(int32_t width, int32_t height) {
 }
 
 void PluginCamera::start() {
-  std::lock_guard<std::mutex> lock(controlMutex_);
-  if (threadStartResult_ == 0) return;
-  keepCapturing_ = true;
-  try {
-    captureThread_ = std::thread(&PluginCamera::captureLoop, this);
-    threadStartResult_ = 0;
-  } catch (const std::system_error& error) {
-    threadStartResult_ = error.code().value() != 0 ? error.code().value() : 1;
-    logMessage("Camera: capture thread could not be created (%s)\n", error.what());
+  {
+    std::lock_guard<std::mutex> lock(controlMutex_);
+    if (threadStartResult_ == 0) return;
   }
+  std::string source;
+  std::string pluginPath;
+  {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    source = source_;
+    pluginPath = pluginPath_.empty() ? defaultCapturePluginPath() : pluginPath_;
+  }
+  // On the host thread, so that the plug-in is in the process when start()
+  // returns: an exit handler registered after it runs before the plug-in's
+  // own clean-up. A failure is logged here, outside every lock; without a
+  // plug-in the loop still runs, so that start, stop and the release message
+  // behave the same, it just never has a frame.
+  const CapturePlugin plugin = loadCapturePlugin(pluginPath);
+  int32_t result = 0;
+  {
+    std::lock_guard<std::mutex> lock(controlMutex_);
+    // Another host thread may have started capture meanwhile.
+    if (threadStartResult_ == 0) return;
+    plugin_ = plugin;
+    captureSource_ = source;
+    keepCapturing_ = true;
+    result = createThread(&captureThread_, &PluginCamera::runCaptureLoop, this);
+    threadStartResult_ = result;
+  }
+  if (result != 0) logMessage("Camera: capture thread could not be created (error %d)\n", result);
 }
 
 void PluginCamera::stop() {
   std::lock_guard<std::mutex> lock(controlMutex_);
   keepCapturing_ = false;
   if (threadStartResult_ != 0) return;
-  captureThread_.join();
+  joinThread(captureThread_);
   threadStartResult_ = -1;
   keepCapturing_ = true;
   previewWidth_ = 0;
@@ -76,45 +94,37 @@ void PluginCamera::setPluginPath(const std::string& path) {
   pluginPath_ = path;
 }
 
+void* PluginCamera::runCaptureLoop(void* camera) {
+  static_cast<PluginCamera*>(camera)->captureLoop();
+  return nullptr;
+}
+
 void PluginCamera::captureLoop() {
-  std::string source;
-  std::string pluginPath;
-  {
-    std::lock_guard<std::mutex> lock(settingsMutex_);
-    source = source_;
-    pluginPath = pluginPath_.empty() ? defaultCapturePluginPath() : pluginPath_;
-  }
-  // Without a plug-in or a source the loop still runs, so that start, stop
-  // and the release message behave the same; it just never has a frame.
-  const CapturePlugin plugin = loadCapturePlugin(pluginPath);
   void* capture = nullptr;
-  if (plugin.loaded()) {
-    capture = plugin.open(source.c_str());
+  if (plugin_.loaded()) {
+    capture = plugin_.open(captureSource_.c_str());
     if (capture != nullptr) {
-      logMessage("Device camera opened\n");
+      logMessage("Device camera opened");
     } else {
-      logMessage("Camera source \"%s\" could not be opened: no camera frames\n", source.c_str());
+      logMessage("Camera source \"%s\" could not be opened: no camera frames\n",
+                 captureSource_.c_str());
     }
   }
 
   while (keepCapturing_) {
     VornikCaptureFrame frame = {};
-    const bool gotFrame = capture != nullptr && plugin.queryFrame(capture, &frame) != 0 &&
-                          frame.data != nullptr && frame.channels > 0 && frame.width > 0 &&
-                          frame.height > 0;
+    const bool gotFrame = capture != nullptr && plugin_.queryFrame(capture, &frame) != 0;
     std::this_thread::sleep_for(kCapturePacing);
-    if (gotFrame) {
-      const int64_t byteSize = static_cast<int64_t>(frame.channels) * frame.width * frame.height;
-      if (byteSize <= INT32_MAX) {
-        dispatchFrame(frame.data, static_cast<int32_t>(byteSize), frame.width, frame.height,
-                      getFrameFormat());
-        previewWidth_ = frame.width;
-        previewHeight_ = frame.height;
-      }
-    }
+    if (!gotFrame) continue;
+    int32_t byteSize = 0;
+    const uint8_t* pixels = frameFilter_.blueGreenRed(frame, &byteSize);
+    if (pixels == nullptr) continue;
+    dispatchFrame(pixels, byteSize, frame.width, frame.height, getFrameFormat());
+    previewWidth_ = frame.width;
+    previewHeight_ = frame.height;
   }
 
-  if (capture != nullptr) plugin.release(capture);
+  if (capture != nullptr) plugin_.release(capture);
   std::fputs("Release camera completed\n", stdout);
   std::fflush(stdout);
 }

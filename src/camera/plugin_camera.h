@@ -4,15 +4,18 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "camera/camera_device.h"
+#include "camera/capture_frame_filter.h"
+#include "camera/capture_plugin_loader.h"
+#include "platform/threads.h"
 
 namespace vornik {
 
 // The camera of this platform: a capture thread that pulls frames from the
-// capture plug-in (loaded at run time from the library's folder), paces them
-// at most one per 30 ms and dispatches them to the listeners.
+// capture plug-in (loaded at run time from the library's folder, once per
+// process), paces them at most one per 30 ms and dispatches them to the
+// listeners as 3-byte blue-green-red pixels.
 class PluginCamera : public CameraDevice {
  public:
   // The process-wide camera, created on first use and kept until unload.
@@ -26,9 +29,13 @@ class PluginCamera : public CameraDevice {
 
   // Recorded only: the source opens at its own default size.
   void setRequestedSize(int32_t width, int32_t height) override;
-  // Starts the capture thread unless one runs.
+  // Unless a capture thread runs: loads the plug-in on the calling thread
+  // and starts the capture thread. A failed creation is logged and the next
+  // start tries again.
   void start() override;
-  // Stops and joins the capture thread; clears the preview and requested sizes.
+  // Stops and joins the capture thread; clears the preview and requested
+  // sizes. Uses nothing that static destruction at exit takes away, so an
+  // exit handler may call it.
   void stop() override;
   int32_t getPreviewWidth() const override { return previewWidth_.load(); }
   int32_t getPreviewHeight() const override { return previewHeight_.load(); }
@@ -47,6 +54,7 @@ class PluginCamera : public CameraDevice {
   int32_t getRequestedHeight() const { return requestedHeight_.load(); }
 
  private:
+  static void* runCaptureLoop(void* camera);
   void captureLoop();
 
   std::atomic<int32_t> requestedWidth_{0};
@@ -56,13 +64,21 @@ class PluginCamera : public CameraDevice {
   std::atomic<int32_t> previewHeight_{0};
   const int32_t bitsPerPixel_ = 24;
 
-  // Serialises start and stop from several host threads.
+  // Serialises start and stop from several host threads; nothing is logged
+  // while it is held.
   std::mutex controlMutex_;
-  std::thread captureThread_;
+  ThreadHandle captureThread_{};
   // 0 while a capture thread exists; -1 before the first start and after a
-  // join; anything else when the last creation failed.
+  // join; the error number when the last creation failed.
   int32_t threadStartResult_ = -1;
   std::atomic<bool> keepCapturing_{true};
+
+  // Set by start() before the capture thread is created; then read by that
+  // thread only.
+  CapturePlugin plugin_;
+  std::string captureSource_;
+  // Capture thread only.
+  CaptureFrameFilter frameFilter_;
 
   mutable std::mutex settingsMutex_;
   std::string source_ = "0";
