@@ -234,14 +234,13 @@ class ObservedEngines : public DefaultTrackingEngines {
 };
 
 TEST(RecognizerPipeline, ManagerMovesFromRecognitionToAcquiringOnRenderedFrames) {
-  // The manager's own database is not the one its injected engines use, so
-  // the asset directory goes straight to the engines' database.
   auto database = std::make_shared<ArdbMngr>();
-  database->setArdbAssetDirPath(SampleDatabase::dir().string());
   auto engines = std::make_unique<ObservedEngines>(database, std::make_shared<Recognizer>(),
                                                    std::make_shared<Tracker>());
   ObservedEngines* observed = engines.get();
   ARManager manager(std::move(engines));
+  // The manager hands its asset directory to the engines' database at load.
+  manager.setArdbAssetDirPath(SampleDatabase::dir().string());
   manager.setAppDataDirPath((SampleDatabase::dir() / "app_manager").string());
   manager.addTrackableGroup(kGroupFile);
   ::testing::internal::CaptureStdout();

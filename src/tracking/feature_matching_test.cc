@@ -115,34 +115,68 @@ TEST(FeatureMatchingTest, AgreesWithReferenceOnRandomLists) {
   EXPECT_GT(totalPairs, 30u);
 }
 
-TEST(FeatureMatchingTest, EqualDistancesPickTheEarliest) {
-  auto a = makeFeature(1, 100);
-  auto b0 = makeFeature(1, 100);
-  auto b1 = makeFeature(1, 100);
-  b0->descriptor[0] = 110;  // distance 10
-  b1->descriptor[5] = 90;   // distance 10
-  auto far = makeFeature(1, 0);
-  std::vector<FeaturePtr> target = {a};
-  std::vector<FeaturePtr> frame = {far, b0, b1};
-  auto pairs = matchFeaturesMutual(target, frame);
-  EXPECT_EQ(a->matchIndex, 1);
-  ASSERT_EQ(pairs.size(), 2u);
-  EXPECT_EQ(pairs[0], a);
-  EXPECT_EQ(pairs[1], b0);
+// A feature of one polarity with every descriptor byte `fill`, except byte
+// `index` (when not -1), which is `value`.
+struct Made {
+  uint8_t polarity;
+  uint8_t fill;
+  int index;
+  uint8_t value;
+};
 
-  // The other direction: two target features equally close to one frame feature.
-  auto a0 = makeFeature(0, 50);
-  auto a1 = makeFeature(0, 50);
-  auto b = makeFeature(0, 50);
-  a0->descriptor[63] = 53;
-  a1->descriptor[10] = 47;
-  target = {a1, a0};
-  frame = {b};
-  pairs = matchFeaturesMutual(target, frame);
-  EXPECT_EQ(b->matchIndex, 0);
-  EXPECT_EQ(a0->matchIndex, 0);
-  ASSERT_EQ(pairs.size(), 2u);
-  EXPECT_EQ(pairs[0], a1);
+// Small hand-made lists, one rule each; stale match indices are overwritten.
+TEST(FeatureMatchingTest, HandMadeListsFollowTheMatchingRules) {
+  struct Case {
+    const char* rule;
+    std::vector<Made> target, frame;
+    std::vector<int32_t> targetMatch, frameMatch;
+    std::vector<std::pair<int, int>> pairs;
+  };
+  const Case cases[] = {
+      {"equal distances: the earliest frame feature",
+       {{1, 100, -1, 0}},
+       {{1, 0, -1, 0}, {1, 100, 0, 110}, {1, 100, 5, 90}},
+       {1},
+       {-1, 0, 0},
+       {{0, 1}}},
+      {"equal distances: the earliest target feature",
+       {{0, 50, 10, 47}, {0, 50, 63, 53}},
+       {{0, 50, -1, 0}},
+       {0, 0},
+       {0},
+       {{0, 0}}},
+      {"opposite polarities never meet", {{0, 100, -1, 0}}, {{1, 100, -1, 0}}, {-1}, {-1}, {}},
+      {"only mutual matches",
+       {{1, 80, -1, 0}, {1, 100, -1, 0}},
+       {{1, 98, -1, 0}},
+       {0, 0},
+       {1},
+       {{1, 0}}},
+      {"empty frame list", {{0, 1, -1, 0}}, {}, {-1}, {}, {}},
+      {"empty target list", {}, {{0, 1, -1, 0}}, {}, {-1}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rule);
+    std::vector<FeaturePtr> target, frame;
+    for (const Made& m : c.target) target.push_back(makeFeature(m.polarity, m.fill));
+    for (const Made& m : c.frame) frame.push_back(makeFeature(m.polarity, m.fill));
+    for (size_t i = 0; i < c.target.size(); ++i) {
+      if (c.target[i].index >= 0) target[i]->descriptor[c.target[i].index] = c.target[i].value;
+      target[i]->matchIndex = 7;
+    }
+    for (size_t i = 0; i < c.frame.size(); ++i) {
+      if (c.frame[i].index >= 0) frame[i]->descriptor[c.frame[i].index] = c.frame[i].value;
+      frame[i]->matchIndex = 7;
+    }
+    const std::vector<FeaturePtr> pairs = matchFeaturesMutual(target, frame);
+    for (size_t i = 0; i < target.size(); ++i) EXPECT_EQ(target[i]->matchIndex, c.targetMatch[i]);
+    for (size_t i = 0; i < frame.size(); ++i) EXPECT_EQ(frame[i]->matchIndex, c.frameMatch[i]);
+    ASSERT_EQ(pairs.size(), 2 * c.pairs.size());
+    for (size_t k = 0; k < c.pairs.size(); ++k) {
+      EXPECT_EQ(pairs[2 * k], target[c.pairs[k].first]);
+      EXPECT_EQ(pairs[2 * k + 1], frame[c.pairs[k].second]);
+    }
+  }
 }
 
 TEST(FeatureMatchingTest, DistanceLimitIsInclusiveAt300) {
@@ -159,39 +193,6 @@ TEST(FeatureMatchingTest, DistanceLimitIsInclusiveAt300) {
   EXPECT_TRUE(matchFeaturesMutual(target, frame).empty());
   EXPECT_EQ(a->matchIndex, -1);
   EXPECT_EQ(exact->matchIndex, -1);
-}
-
-TEST(FeatureMatchingTest, OppositePolaritiesAndOneSidedMatches) {
-  auto a = makeFeature(0, 100);
-  auto b = makeFeature(1, 100);  // identical descriptor, other polarity
-  std::vector<FeaturePtr> target = {a};
-  std::vector<FeaturePtr> frame = {b};
-  EXPECT_TRUE(matchFeaturesMutual(target, frame).empty());
-  EXPECT_EQ(a->matchIndex, -1);
-  EXPECT_EQ(b->matchIndex, -1);
-
-  // a0's nearest is b0, but b0 prefers a1: only (a1, b0) is kept.
-  auto a0 = makeFeature(1, 80);
-  auto a1 = makeFeature(1, 100);
-  auto b0 = makeFeature(1, 98);
-  target = {a0, a1};
-  frame = {b0};
-  const auto pairs = matchFeaturesMutual(target, frame);
-  EXPECT_EQ(a0->matchIndex, 0);
-  EXPECT_EQ(b0->matchIndex, 1);
-  ASSERT_EQ(pairs.size(), 2u);
-  EXPECT_EQ(pairs[0], a1);
-  EXPECT_EQ(pairs[1], b0);
-}
-
-TEST(FeatureMatchingTest, EmptyListsAndStaleIndices) {
-  auto a = makeFeature(0, 1);
-  a->matchIndex = 7;
-  std::vector<FeaturePtr> target = {a};
-  EXPECT_TRUE(matchFeaturesMutual(target, {}).empty());
-  EXPECT_EQ(a->matchIndex, -1);
-  EXPECT_TRUE(matchFeaturesMutual({}, target).empty());
-  EXPECT_EQ(a->matchIndex, -1);
 }
 
 TEST(FeatureMatchingTest, SquaredDistanceKernel) {

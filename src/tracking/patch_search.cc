@@ -3,8 +3,9 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <thread>
 
+#include "manager/throttled_log.h"
+#include "platform/threads.h"
 #include "tracking/cholesky_inverse3.h"
 
 namespace vornik {
@@ -48,7 +49,8 @@ bool searchOnePointInKeyframe(const Keyframe& keyframe, TrackPoint& point, const
   point.isFound = false;
   const GrayImage* source = keyframe.getLevel(point.sourceLevel);
   const GrayImage* target = frame.getLevel(point.searchLevel);
-  if (source == nullptr || point.corner == nullptr) {
+  // A level missing from either pyramid: nothing to cut or to search in.
+  if (source == nullptr || target == nullptr || point.corner == nullptr) {
     point.searched = false;
     return false;
   }
@@ -61,7 +63,6 @@ bool searchOnePointInKeyframe(const Keyframe& keyframe, TrackPoint& point, const
     point.searched = false;
     return false;
   }
-  if (target == nullptr) return false;
   const float tw = static_cast<float>(target->width);
   point.projected[0] = point.normalized[0] * tw + static_cast<float>(target->width >> 1);
   point.projected[1] = point.normalized[1] * tw + static_cast<float>(target->height >> 1);
@@ -102,8 +103,9 @@ struct SearchTask {
   std::atomic<int32_t> foundCount{0};
 };
 
-void searchWorker(SearchTask* task) {
-  SpiralOffsetCache cache;
+// Takes points off the shared list until none is left. Every participant
+// brings its own offset cache.
+void searchSharedList(SearchTask* task, SpiralOffsetCache& cache) {
   const int32_t count = static_cast<int32_t>(task->points->size());
   for (;;) {
     const int32_t index = task->nextIndex.fetch_add(1) + 1;
@@ -114,6 +116,18 @@ void searchWorker(SearchTask* task) {
       task->foundCount.fetch_add(1);
     }
   }
+}
+
+void* searchWorker(void* argument) {
+  SpiralOffsetCache cache;
+  searchSharedList(static_cast<SearchTask*>(argument), cache);
+  return nullptr;
+}
+
+// Once per frame while the system is out of threads: throttled.
+ThrottledLog& threadFailureLog() {
+  static ThrottledLog* log = new ThrottledLog();
+  return *log;
 }
 
 }  // namespace
@@ -342,9 +356,27 @@ int32_t searchPointsInKeyframeThreaded(const Keyframe& keyframe,
   task.frame = &frame;
   task.radius = radius;
   task.subpixelIterations = subpixelIterations;
-  std::thread workers[kSearchThreads];
-  for (auto& worker : workers) worker = std::thread(searchWorker, &task);
-  for (auto& worker : workers) worker.join();
+  ThreadHandle workers[kSearchThreads];
+  int32_t started = 0;
+  int lastError = 0;
+  for (int32_t i = 0; i < kSearchThreads; ++i) {
+    const int result = createThread(&workers[started], searchWorker, &task);
+    if (result == 0) {
+      ++started;
+    } else {
+      lastError = result;
+    }
+  }
+  if (started < kSearchThreads) {
+    threadFailureLog().log(
+        "Patch search: %d of %d worker threads could not be started (error %d); the calling "
+        "thread searches the remaining points\n",
+        kSearchThreads - started, kSearchThreads, lastError);
+    // Not the single-threaded cache: the started workers are still running.
+    SpiralOffsetCache cache;
+    searchSharedList(&task, cache);
+  }
+  for (int32_t i = 0; i < started; ++i) joinThread(workers[i]);
   return task.foundCount.load();
 }
 
@@ -368,7 +400,8 @@ int32_t searchPointsInPreviousFrame(const Frame& previous, const Mat44f& previou
   for (TrackPoint* point : points) {
     point->isFound = false;
     const GrayImage* source = previous.getLevel(point->sourceLevel);
-    if (source == nullptr || point->corner == nullptr) {
+    const GrayImage* target = frame.getLevel(point->searchLevel);
+    if (source == nullptr || target == nullptr || point->corner == nullptr) {
       point->searched = false;
       continue;
     }
@@ -382,8 +415,6 @@ int32_t searchPointsInPreviousFrame(const Frame& previous, const Mat44f& previou
       point->searched = false;
       continue;
     }
-    const GrayImage* target = frame.getLevel(point->searchLevel);
-    if (target == nullptr) continue;
     projectPlanePoint(pose, point->corner->X, point->corner->Y, target->width, target->height,
                       point->camera, point->normalized, point->projected);
     int32_t cx = 0;

@@ -69,6 +69,8 @@ int32_t searchPointsInKeyframe(const Keyframe& keyframe, const std::vector<Track
                                const Frame& frame, int32_t radius, int32_t subpixelIterations);
 
 // The same search spread over three worker threads that share the list.
+// Workers that cannot be started are made up for by the calling thread, so
+// every point is still searched exactly once.
 int32_t searchPointsInKeyframeThreaded(const Keyframe& keyframe,
                                        const std::vector<TrackPoint*>& points, const Frame& frame,
                                        int32_t radius, int32_t subpixelIterations);

@@ -87,34 +87,21 @@ TEST(SpiralOffsets, LargerRadiiCoverTheDiscOnceRingByRing) {
   }
 }
 
-TEST(SpiralOffsets, ListsAreComputedOncePerRadius) {
-  const SpiralOffsets* first = &spiralOffsets(15);
-  spiralOffsets(3);
-  spiralOffsets(8);
-  EXPECT_EQ(&spiralOffsets(15), first);
-  SpiralOffsetCache cache;
-  const SpiralOffsets* own = &cache.get(15);
-  EXPECT_NE(own, first);
-  EXPECT_EQ(&cache.get(15), own);
-}
-
-TEST(MakeTemplate, MatchesFixedPointBilinearReference) {
-  auto image = makeTexture(64, 48, 7);
-  const float warp[4] = {0.83f, -0.41f, 0.37f, 1.21f};
-  const float cx = 30.37f, cy = 21.81f;
+// A linear ramp interpolates to itself: at positions on the 1/256 grid the
+// template holds the ramp's value rounded down, the only rounding there is.
+TEST(MakeTemplate, SamplesARampExactly) {
+  GrayImage ramp(40, 30);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x) ramp.pixels[y * 40 + x] = static_cast<uint8_t>(4 * x + 3 * y);
+  const float warp[4] = {0.5f, 0.25f, -0.25f, 1.0f};
   PatchTemplate t;
-  ASSERT_TRUE(makeTemplate(*image, cx, cy, warp, t));
+  ASSERT_TRUE(makeTemplate(ramp, 20.5f, 14.25f, warp, t));
   int sum = 0, sumSquares = 0;
   for (int ty = -4; ty < 4; ++ty) {
     for (int tx = -4; tx < 4; ++tx) {
-      const int fxp = static_cast<int>((cx + warp[0] * tx + warp[1] * ty) * 256.0f);
-      const int fyp = static_cast<int>((cy + warp[2] * tx + warp[3] * ty) * 256.0f);
-      const int x = fxp / 256, y = fyp / 256, fx = fxp % 256, fy = fyp % 256;
-      const int v =
-          (image->at(x, y) * (256 - fx) * (256 - fy) + image->at(x + 1, y) * fx * (256 - fy) +
-           image->at(x, y + 1) * (256 - fx) * fy + image->at(x + 1, y + 1) * fx * fy) /
-          65536;
-      EXPECT_EQ(t.pixels[(ty + 4) * 8 + tx + 4], v) << tx << "," << ty;
+      const double x = 20.5 + 0.5 * tx + 0.25 * ty, y = 14.25 - 0.25 * tx + ty;
+      const int v = t.pixels[(ty + 4) * 8 + tx + 4];
+      EXPECT_EQ(v, static_cast<int>(std::floor(4 * x + 3 * y))) << tx << "," << ty;
       sum += v;
       sumSquares += v * v;
     }
@@ -201,44 +188,35 @@ void randomBlock(Random& random, int noise, uint8_t clean[64], uint8_t noisy[64]
   }
 }
 
-TEST(FindPatchCoarse, FirstWindowAboveNinetyFiveWinsOverALaterBetterOne) {
-  Random random(21);
-  uint8_t clean[64], noisy[64];
-  randomBlock(random, 12, clean, noisy);
-  GrayImage image(64, 64);
-  for (int i = 0; i < 64 * 64; ++i) image.pixels[i] = 128;
-  const int cx = 32, cy = 32;
-  // (-10, -10) starts ring 10; (12, 0) lies on ring 12.
-  paste(image, noisy, cx - 10 - 4, cy - 10 - 4);
-  paste(image, clean, cx + 12 - 4, cy - 4);
-  PatchTemplate t = templateFrom(clean);
-  const float early = correlationScore(t, image, cx - 14, cy - 14);
-  ASSERT_GT(early, 0.95f);
-  ASSERT_LT(early, 1.0f);
-  float fx = 0, fy = 0;
-  ASSERT_TRUE(findPatchCoarse(t, image, cx, cy, spiralOffsets(15), &fx, &fy));
-  EXPECT_EQ(fx, cx - 10.0f);
-  EXPECT_EQ(fy, cy - 10.0f);
-  EXPECT_EQ(t.score, early);
-}
-
-TEST(FindPatchCoarse, EqualBestScoresKeepTheEarlierWindow) {
-  Random random(33);
-  uint8_t clean[64], noisy[64];
-  randomBlock(random, 60, clean, noisy);
-  GrayImage image(64, 64);
-  for (int i = 0; i < 64 * 64; ++i) image.pixels[i] = 128;
-  const int cx = 32, cy = 32;
-  paste(image, noisy, cx + 9 - 4, cy + 5 - 4);  // ring 9
-  paste(image, noisy, cx - 5 - 4, cy - 8 - 4);  // ring 8, earlier
-  PatchTemplate t = templateFrom(clean);
-  const float score = correlationScore(t, image, cx - 9, cy - 12);
-  ASSERT_GT(score, 0.5f);
-  ASSERT_LT(score, 0.95f);
-  float fx = 0, fy = 0;
-  ASSERT_TRUE(findPatchCoarse(t, image, cx, cy, spiralOffsets(15), &fx, &fy));
-  EXPECT_EQ(fx, cx - 5.0f);
-  EXPECT_EQ(fy, cy - 8.0f);
+// Two copies of a block around the centre, the first in spiral order at
+// (-10, -10) or (-5, -8). A noisy first copy scoring above 0.95 ends the
+// search before the clean one; two equally noisy copies keep the earlier.
+TEST(FindPatchCoarse, FirstWindowAboveNinetyFiveOrTheEarlierOfEqualScoresWins) {
+  struct Case {
+    uint32_t seed;
+    int noise;
+    int first[2], second[2];
+    bool secondClean;
+  };
+  for (const Case& c : {Case{21, 12, {-10, -10}, {12, 0}, true},   // rings 10 and 12
+                        Case{33, 60, {-5, -8}, {9, 5}, false}}) {  // rings 8 and 9
+    Random random(c.seed);
+    uint8_t clean[64], noisy[64];
+    randomBlock(random, c.noise, clean, noisy);
+    GrayImage image(64, 64);
+    for (int i = 0; i < 64 * 64; ++i) image.pixels[i] = 128;
+    paste(image, c.secondClean ? clean : noisy, 28 + c.second[0], 28 + c.second[1]);
+    paste(image, noisy, 28 + c.first[0], 28 + c.first[1]);
+    PatchTemplate t = templateFrom(clean);
+    const float score = correlationScore(t, image, 28 + c.first[0], 28 + c.first[1]);
+    ASSERT_LT(score, 1.0f) << c.seed;
+    ASSERT_EQ(score > 0.95f, c.secondClean) << score;
+    float fx = 0, fy = 0;
+    ASSERT_TRUE(findPatchCoarse(t, image, 32, 32, spiralOffsets(15), &fx, &fy));
+    EXPECT_EQ(fx, 32.0f + c.first[0]);
+    EXPECT_EQ(fy, 32.0f + c.first[1]);
+    EXPECT_EQ(t.score, score);
+  }
 }
 
 TEST(FindPatchCoarse, WindowsTouchingTheBorderAreScoredOnesBeyondAreSkipped) {

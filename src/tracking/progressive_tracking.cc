@@ -38,6 +38,22 @@ int32_t searchLevelWidth(const TrackPoint& point, const Frame& frame) {
   return level != nullptr ? level->width : 0;
 }
 
+// A fine stage without found points (its mean squared error is not a
+// number) or without a single inlier at the end has not measured the pose.
+bool fineStageMeasured(const std::vector<TrackPoint*>& points, int32_t inliers) {
+  const bool anyFound =
+      std::any_of(points.begin(), points.end(), [](const TrackPoint* p) { return p->isFound; });
+  if (!anyFound) {
+    std::printf("fail due to no found point in the fine stage\n");
+    return false;
+  }
+  if (inliers == 0) {
+    std::printf("fail due to no inlier in the fine stage\n");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& pose) {
@@ -91,7 +107,8 @@ void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& po
         ++k;
       }
     }
-    if (k < -1 || k > 1) continue;
+    // A level the frame does not have counts as outside the image.
+    if (k < -1 || k > 1 || frame.getLevel(frameLevel + k) == nullptr) continue;
     const float margin = 4.0f * std::ldexp(1.0f, k);
     const float u = point.projected[0];
     const float v = point.projected[1];
@@ -209,11 +226,13 @@ int32_t ProgressiveTracking::iteratePose(Stage stage, const std::vector<TrackPoi
   return inliers;
 }
 
-void ProgressiveTracking::selectCoarseSet(Keyframe& keyframe) {
+void ProgressiveTracking::selectCoarseSet(Keyframe& keyframe, const Frame& frame) {
   coarseSet_.clear();
   for (TrackPoint& point : keyframe.trackPoints) {
     if (static_cast<int32_t>(coarseSet_.size()) >= kCoarsePoints) break;
-    if (!point.inImage) {
+    // Without both levels one step up the point is left to the fine set.
+    if (!point.inImage || keyframe.getLevel(point.sourceLevel + 1) == nullptr ||
+        frame.getLevel(point.searchLevel + 1) == nullptr) {
       point.searched = false;
       continue;
     }
@@ -260,7 +279,7 @@ bool ProgressiveTracking::trackFromKeyframe(Keyframe& keyframe, const Frame& fra
                                             const Mat44f& predictedPose, Mat44f* pose,
                                             float* error) {
   prepareTrackPoints(keyframe, frame, predictedPose);
-  selectCoarseSet(keyframe);
+  selectCoarseSet(keyframe, frame);
   const int32_t found =
       searchPointsInKeyframe(keyframe, coarseSet_, frame, kCoarseRadius, kCoarseSubpixelIterations);
   if (found < kMinCoarseFound) {
@@ -274,7 +293,9 @@ bool ProgressiveTracking::trackFromKeyframe(Keyframe& keyframe, const Frame& fra
   selectFineSet(keyframe, frame, current, -1);
   searchPointsInKeyframe(keyframe, fineSet_, frame, kFineRadius, 0);
   buildIterationSet();
-  iteratePose(Stage::kFine, iterationSet_, frame, &current, &meanSquaredError);
+  const int32_t inliers =
+      iteratePose(Stage::kFine, iterationSet_, frame, &current, &meanSquaredError);
+  if (!fineStageMeasured(iterationSet_, inliers)) return false;
   *pose = current;
   *error = meanSquaredError;
   return true;
@@ -289,7 +310,7 @@ bool ProgressiveTracking::trackFromPreviousFrame(Keyframe& keyframe, const Frame
   stopTimer(kTimerPreparing);
 
   startTimer(kTimerCoarseMatching);
-  selectCoarseSet(keyframe);
+  selectCoarseSet(keyframe, frame);
   const int32_t found = searchPointsInKeyframeThreaded(keyframe, coarseSet_, frame, kCoarseRadius,
                                                        kCoarseSubpixelIterations);
   stopTimer(kTimerCoarseMatching);
@@ -318,8 +339,10 @@ bool ProgressiveTracking::trackFromPreviousFrame(Keyframe& keyframe, const Frame
 
   startTimer(kTimerFinePosing);
   buildIterationSet();
-  iteratePose(Stage::kFine, iterationSet_, frame, &current, &meanSquaredError);
+  const int32_t fineInliers =
+      iteratePose(Stage::kFine, iterationSet_, frame, &current, &meanSquaredError);
   stopTimer(kTimerFinePosing);
+  if (!fineStageMeasured(iterationSet_, fineInliers)) return false;
   *pose = current;
   *error = meanSquaredError;
 

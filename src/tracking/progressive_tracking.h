@@ -52,7 +52,7 @@ class ProgressiveTracking {
   // Ten update iterations of `pose` on `points`; returns the last inlier count.
   int32_t iteratePose(Stage stage, const std::vector<TrackPoint*>& points, const Frame& frame,
                       Mat44f* pose, float* meanSquaredError);
-  void selectCoarseSet(Keyframe& keyframe);
+  void selectCoarseSet(Keyframe& keyframe, const Frame& frame);
   // With `previousFrameLevel` >= 0, joining points search on that level.
   void selectFineSet(Keyframe& keyframe, const Frame& frame, const Mat44f& pose,
                      int32_t previousFrameLevel);

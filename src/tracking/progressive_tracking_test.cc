@@ -8,6 +8,8 @@
 #include <string>
 
 #include "features/corner_detection.h"
+#include "manager/log.h"
+#include "platform/threads.h"
 #include "tracking/patch_search.h"
 #include "tracking/se3.h"
 #include "tracking/test_images.h"
@@ -15,17 +17,10 @@
 namespace vornik {
 namespace {
 
+using testing_images::cornerDistance;
 using testing_images::loadGrayJpeg;
 using testing_images::renderPlane;
-
-// Camera-from-target pose: the target faces the camera (its Y axis up, the
-// camera's y axis down), turned by `rotation`, at translation t.
-Mat44f viewPose(const Vector3F& rotation, const Vector3F& t) {
-  Matrix33F facing = Matrix33F::identity();
-  facing(1, 1) = -1.0f;
-  facing(2, 2) = -1.0f;
-  return Mat44f::rigid(so3Exp(rotation) * facing, t);
-}
+using testing_images::viewPose;
 
 std::unique_ptr<Frame> frameOf(std::unique_ptr<GrayImage> image) {
   auto frame = std::make_unique<Frame>();
@@ -60,48 +55,40 @@ std::unique_ptr<Keyframe> photoKeyframe(const std::string& name) {
   return keyframe;
 }
 
-// Largest distance between the projections of the target corners under two poses.
-float cornerDistance(const Mat44f& a, const Mat44f& b, float aspect) {
-  float worst = 0;
-  for (float X : {-0.5f, 0.5f}) {
-    for (float Y : {-0.5f * aspect, 0.5f * aspect}) {
-      float ca[3], na[2], pa[2], cb[3], nb[2], pb[2];
-      projectPlanePoint(a, X, Y, 640, 480, ca, na, pa);
-      projectPlanePoint(b, X, Y, 640, 480, cb, nb, pb);
-      worst = std::max(worst, std::hypot(pa[0] - pb[0], pa[1] - pb[1]));
-    }
-  }
-  return worst;
-}
-
 TEST(PrepareTrackPoints, ChoosesTheLevelWhoseScaleMatchesTheKeyframe) {
-  // 320 x 240 keyframe (base level 0) against a 640 x 480 frame (base level 1, 320 wide).
+  // 320 x 240 keyframe (base level 0) against a 640 x 480 frame (base level 1,
+  // 320 wide) or a 320 x 240 one (base level 0, three levels).
   struct Case {
+    int frameWidth;
     float depth;
     bool inImage;
     int levelOffset;
     float warp;  // diagonal of the warp
   };
-  const Case cases[] = {{1.0f, true, 0, 1.0f},    // same scale
-                        {0.5f, true, 1, 1.0f},    // twice as large: one level coarser
-                        {2.0f, true, 0, 2.0f},    // det exactly 0.25 stays on the base level
-                        {2.1f, true, -1, 1.05f},  // det below 0.25
-                        {4.5f, false, 0, 0.0f}};  // two levels away: not usable
-  auto frame = frameOf(std::make_unique<GrayImage>(640, 480));
+  const Case cases[] = {{640, 1.0f, true, 0, 1.0f},    // same scale
+                        {640, 0.5f, true, 1, 1.0f},    // twice as large: one level coarser
+                        {640, 2.0f, true, 0, 2.0f},    // det exactly 0.25 stays on the base level
+                        {640, 2.1f, true, -1, 1.05f},  // det below 0.25
+                        {640, 4.5f, false, 0, 0.0f},   // two levels away: not usable
+                        {320, 1.0f, true, 0, 1.0f},
+                        {320, 2.1f, false, 0, 0.0f}};  // the finer level does not exist
   for (const Case& c : cases) {
+    auto frame = frameOf(std::make_unique<GrayImage>(c.frameWidth, c.frameWidth * 3 / 4));
+    const int base = trackingBaseLevel(*frame);
     auto keyframe = keyframeWithCorners(std::make_unique<GrayImage>(320, 240), {{160, 120}});
     prepareTrackPoints(*keyframe, *frame, viewPose({0, 0, 0}, {0, 0, c.depth}));
     const TrackPoint& p = keyframe->trackPoints[0];
-    EXPECT_EQ(p.inImage, c.inImage) << c.depth;
+    SCOPED_TRACE(::testing::Message() << c.frameWidth << " at " << c.depth);
+    EXPECT_EQ(p.inImage, c.inImage);
     EXPECT_EQ(p.sourceLevel, 0);
     EXPECT_FALSE(p.searched || p.isFound || p.inlier);
-    EXPECT_NEAR(p.projected[0], 160.0f, 1e-4f);
+    EXPECT_NEAR(p.projected[0], 160.0f, 1e-4f);  // both base levels are 320 wide
     EXPECT_NEAR(p.projected[1], 120.0f, 1e-4f);
     EXPECT_NEAR(p.camera[2], c.depth, 1e-6f);
     if (!c.inImage) continue;
-    EXPECT_EQ(p.searchLevel, 1 + c.levelOffset) << c.depth;
-    EXPECT_NEAR(p.warp[0], c.warp, 1e-4f) << c.depth;
-    EXPECT_NEAR(p.warp[3], c.warp, 1e-4f) << c.depth;
+    EXPECT_EQ(p.searchLevel, base + c.levelOffset);
+    EXPECT_NEAR(p.warp[0], c.warp, 1e-4f);
+    EXPECT_NEAR(p.warp[3], c.warp, 1e-4f);
     EXPECT_NEAR(p.warp[1], 0.0f, 1e-5f);
     EXPECT_NEAR(p.warp[2], 0.0f, 1e-5f);
   }
@@ -233,6 +220,13 @@ TEST(ComputePoseUpdate, FixedScaleWeightsAndSolutionMatchADirectSolve) {
   const Eigen::VectorXd reference = referenceUpdate(points, 1.0);
   for (int j = 0; j < 6; ++j)
     EXPECT_NEAR(update[j], reference[j], 1e-4 * (1 + std::fabs(reference[j]))) << j;
+
+  // No found point: not a number, no inlier and no motion.
+  for (TrackPoint& p : points) p.isFound = false;
+  const SixVector none = tracking.computePoseUpdate(list, 0.0f, &mse, &inliers);
+  EXPECT_TRUE(std::isnan(mse));
+  EXPECT_EQ(inliers, 0);
+  for (int j = 0; j < 6; ++j) EXPECT_EQ(none[j], 0.0f);
 }
 
 TEST(ComputePoseUpdate, EstimatedScaleUsesTheMedianWithTheSmallSampleFactor) {
@@ -263,37 +257,6 @@ TEST(ComputePoseUpdate, EstimatedScaleUsesTheMedianWithTheSmallSampleFactor) {
   for (const TrackPoint& p : five) EXPECT_EQ(p.weight, 1.0f);
 }
 
-TEST(ComputePoseUpdate, ZeroUpdateLeavesThePoseAndReportsTheMeanSquaredError) {
-  auto points = syntheticPoints({{0.5f, 0.0f},
-                                 {0.0f, -0.5f},
-                                 {0.3f, 0.4f},
-                                 {0.0f, 0.0f},
-                                 {0.2f, 0.0f},
-                                 {0.0f, 0.1f},
-                                 {0.1f, 0.1f}},
-                                3);
-  for (TrackPoint& p : points) {
-    std::fill(p.jacobianU, p.jacobianU + 6, 0.0f);
-    std::fill(p.jacobianV, p.jacobianV + 6, 0.0f);
-  }
-  ProgressiveTracking tracking;
-  float mse = 0;
-  int32_t inliers = 0;
-  auto list = pointersTo(points);
-  const SixVector update = tracking.computePoseUpdate(list, 1.0f, &mse, &inliers);
-  for (int j = 0; j < 6; ++j) EXPECT_EQ(update[j], 0.0f);
-  EXPECT_NEAR(mse, (0.25f + 0.25f + 0.25f + 0 + 0.04f + 0.01f + 0.02f) / 7, 1e-6f);
-  const Mat44f pose = viewPose({0.1f, 0.2f, 0.3f}, {0.1f, 0.2f, 2.0f});
-  const Mat44f moved = se3Exp(update) * pose;
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(moved.m[i], pose.m[i]);
-
-  // No found point: not a number, and no motion.
-  for (TrackPoint& p : points) p.isFound = false;
-  const SixVector none = tracking.computePoseUpdate(list, 0.0f, &mse, &inliers);
-  EXPECT_TRUE(std::isnan(mse));
-  for (int j = 0; j < 6; ++j) EXPECT_EQ(none[j], 0.0f);
-}
-
 class TrackPhoto : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -315,12 +278,12 @@ TEST_F(TrackPhoto, KeyframeThenPreviousFrameFollowARealPhoto) {
   auto frame = render(truth);
   // Prediction off by several pixels and a few degrees.
   const Mat44f predicted = se3Exp(SixVector(0.015f, -0.01f, 0.04f, 0.02f, -0.03f, 0.03f)) * truth;
-  ASSERT_GT(cornerDistance(predicted, truth, 1.0f), 8.0f);
+  ASSERT_GT(cornerDistance(predicted, truth), 8.0f);
   ProgressiveTracking tracking;
   Mat44f pose;
   float error = -1;
   ASSERT_TRUE(tracking.trackFromKeyframe(*keyframe_, *frame, predicted, &pose, &error));
-  EXPECT_LT(cornerDistance(pose, truth, 1.0f), 1.0f);
+  EXPECT_LT(cornerDistance(pose, truth), 1.0f);
   EXPECT_GE(error, 0.0f);
   EXPECT_LT(error, 0.5f);
 
@@ -330,7 +293,7 @@ TEST_F(TrackPhoto, KeyframeThenPreviousFrameFollowARealPhoto) {
   ASSERT_TRUE(
       tracking.trackFromPreviousFrame(*keyframe_, *frame, pose, *frame2, pose, &pose2, &error));
   // Fine positions from the previous frame are whole base-level pixels.
-  EXPECT_LT(cornerDistance(pose2, truth2, 1.0f), 2.0f);
+  EXPECT_LT(cornerDistance(pose2, truth2), 2.0f);
   EXPECT_LT(error, 0.5f);
 }
 
@@ -341,30 +304,56 @@ TEST_F(TrackPhoto, FewerThanFifteenCoarsePointsFailWithoutTouchingThePose) {
   float error = -1;
   ProgressiveTracking tracking;
 
-  // A blank frame: nothing is found.
+  // A blank frame, where nothing is found; then the real frame with only 14
+  // corners, which can all be found and are still too few.
   auto blank = frameOf(std::make_unique<GrayImage>(640, 480));
-  ::testing::internal::CaptureStdout();
-  EXPECT_FALSE(tracking.trackFromKeyframe(*keyframe_, *blank, truth, &pose, &error));
-  EXPECT_FALSE(
-      tracking.trackFromPreviousFrame(*keyframe_, *frame, truth, *blank, truth, &pose, &error));
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-            "fail due to small found count\nfail due to small found count\n");
-
-  // Only 14 corners: all can be found, still too few.
-  keyframe_->corners.resize(14);
-  keyframe_->buildTrackPoints();
-  ::testing::internal::CaptureStdout();
-  EXPECT_FALSE(tracking.trackFromKeyframe(*keyframe_, *frame, truth, &pose, &error));
-  EXPECT_FALSE(
-      tracking.trackFromPreviousFrame(*keyframe_, *frame, truth, *frame, truth, &pose, &error));
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-            "fail due to small found count\nfail due to small found count\n");
+  for (const Frame* next : {blank.get(), frame.get()}) {
+    if (next == frame.get()) {
+      keyframe_->corners.resize(14);
+      keyframe_->buildTrackPoints();
+    }
+    ::testing::internal::CaptureStdout();
+    const bool fromKeyframe = tracking.trackFromKeyframe(*keyframe_, *next, truth, &pose, &error);
+    const bool fromPrevious =
+        tracking.trackFromPreviousFrame(*keyframe_, *frame, truth, *next, truth, &pose, &error);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "fail due to small found count\nfail due to small found count\n");
+    EXPECT_FALSE(fromKeyframe || fromPrevious);
+  }
   int found = 0;
   for (const TrackPoint& p : keyframe_->trackPoints) found += p.isFound ? 1 : 0;
   EXPECT_GE(found, 12);
   const Mat44f identity = Mat44f::identity();
   for (int i = 0; i < 16; ++i) EXPECT_EQ(pose.m[i], identity.m[i]);
   EXPECT_EQ(error, -1.0f);
+}
+
+// A 320 x 240 frame has levels 0 to 2 and its base level is 0: points that
+// would be searched one level below it are not in the image.
+TEST_F(TrackPhoto, NoPointIsSearchedOnALevelTheFrameLacks) {
+  // Turned away, so that the far side of the target falls below the base scale.
+  const Mat44f pose = viewPose({0.0f, 0.8f, 0.0f}, {0.0f, 0.0f, 2.0f});
+  auto frame = frameOf(renderPlane(*target_, pose, 320, 240));
+  ASSERT_EQ(trackingBaseLevel(*frame), 0);
+  ProgressiveTracking tracking;
+  Mat44f out;
+  float error = 0;
+  ::testing::internal::CaptureStdout();
+  tracking.trackFromKeyframe(*keyframe_, *frame, pose, &out, &error);
+  ::testing::internal::GetCapturedStdout();
+  int inImage = 0, searched = 0;
+  for (const TrackPoint& p : keyframe_->trackPoints) {
+    inImage += p.inImage ? 1 : 0;
+    searched += p.searched ? 1 : 0;
+    if (p.inImage) {
+      EXPECT_NE(frame->getLevel(p.searchLevel), nullptr);
+    }
+    if (!p.searched) continue;
+    EXPECT_NE(keyframe_->getLevel(p.sourceLevel), nullptr);
+    EXPECT_NE(frame->getLevel(p.searchLevel), nullptr);
+  }
+  EXPECT_LT(inImage, static_cast<int>(keyframe_->trackPoints.size()));
+  EXPECT_GT(searched, 20);
 }
 
 // Keyframe of well separated corners; the frame shows `good` of them where
@@ -422,11 +411,23 @@ TEST_F(TrackPhoto, PreviousFrameVariantNeedsEightCoarseInliers) {
       EXPECT_TRUE(ok) << out;
       EXPECT_EQ(out, "");
       // Eight points on the coarse level carry the pose alone.
-      EXPECT_LT(cornerDistance(pose, truth, 1.0f), 4.0f);
+      EXPECT_LT(cornerDistance(pose, truth), 4.0f);
     }
   }
 }
 
+bool nextThreadStarts() {
+  ThreadHandle thread;
+  if (createThread(
+          &thread, [](void*) -> void* { return nullptr; }, nullptr) != 0)
+    return false;
+  joinThread(thread);
+  return true;
+}
+
+// Workers that cannot be started (none, one, two or all three) are made up
+// for on the calling thread: every point is searched once, as by the plain
+// search.
 TEST_F(TrackPhoto, ThreadedKeyframeSearchFindsTheSamePoints) {
   const Mat44f truth = viewPose({0.3f, 0.2f, -0.2f}, {-0.02f, 0.03f, 1.6f});
   auto frame = render(truth);
@@ -434,28 +435,39 @@ TEST_F(TrackPhoto, ThreadedKeyframeSearchFindsTheSamePoints) {
   auto other = photoKeyframe("sample_target.jpg");
   ASSERT_TRUE(other);
   ASSERT_EQ(other->trackPoints.size(), keyframe_->trackPoints.size());
+  setLogSink([](const char*) {});  // the refused workers' complaint
   for (int subpixel : {5, 0}) {
     prepareTrackPoints(*keyframe_, *frame, predicted);
-    prepareTrackPoints(*other, *frame, predicted);
-    std::vector<TrackPoint*> single, threaded;
+    std::vector<TrackPoint*> single;
+    std::vector<size_t> indices;
     for (size_t i = 0; i < keyframe_->trackPoints.size(); ++i) {
       if (!keyframe_->trackPoints[i].inImage) continue;
       single.push_back(&keyframe_->trackPoints[i]);
-      threaded.push_back(&other->trackPoints[i]);
+      indices.push_back(i);
     }
     ASSERT_GT(single.size(), 60u);
-    const int a = searchPointsInKeyframe(*keyframe_, single, *frame, 15, subpixel);
-    const int b = searchPointsInKeyframeThreaded(*other, threaded, *frame, 15, subpixel);
-    EXPECT_EQ(a, b);
-    EXPECT_GT(a, static_cast<int>(single.size()) / 2);
-    for (size_t i = 0; i < single.size(); ++i) {
-      EXPECT_EQ(single[i]->isFound, threaded[i]->isFound) << i;
-      EXPECT_EQ(single[i]->refined, threaded[i]->refined) << i;
-      if (!single[i]->isFound) continue;
-      EXPECT_EQ(single[i]->found[0], threaded[i]->found[0]) << i;
-      EXPECT_EQ(single[i]->found[1], threaded[i]->found[1]) << i;
+    const int expected = searchPointsInKeyframe(*keyframe_, single, *frame, 15, subpixel);
+    EXPECT_GT(expected, static_cast<int>(single.size()) / 2);
+    for (int refused : {0, 1, 2, 3}) {
+      SCOPED_TRACE(::testing::Message() << refused << " refused, sub-pixel " << subpixel);
+      prepareTrackPoints(*other, *frame, predicted);
+      std::vector<TrackPoint*> threaded;
+      for (size_t i : indices) threaded.push_back(&other->trackPoints[i]);
+      failNextThreadCreations(refused);
+      EXPECT_EQ(searchPointsInKeyframeThreaded(*other, threaded, *frame, 15, subpixel), expected);
+      // The search asked the thread layer for all three workers.
+      EXPECT_TRUE(nextThreadStarts());
+      failNextThreadCreations(0);
+      for (size_t i = 0; i < single.size(); ++i) {
+        EXPECT_EQ(single[i]->isFound, threaded[i]->isFound) << i;
+        EXPECT_EQ(single[i]->refined, threaded[i]->refined) << i;
+        if (!single[i]->isFound) continue;
+        EXPECT_EQ(single[i]->found[0], threaded[i]->found[0]) << i;
+        EXPECT_EQ(single[i]->found[1], threaded[i]->found[1]) << i;
+      }
     }
   }
+  setLogSink(nullptr);
 }
 
 }  // namespace

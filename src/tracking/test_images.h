@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -7,10 +8,36 @@
 #include "database/image_loader_jpg.h"
 #include "features/gray_image.h"
 #include "features/random.h"
+#include "tracking/patch_search.h"
 #include "tracking/pose_types.h"
+#include "tracking/se3.h"
 
 namespace vornik {
 namespace testing_images {
+
+// Camera-from-target pose: the target faces the camera (its Y axis up, the
+// camera's y axis down), turned by `rotation`, at translation t.
+inline Mat44f viewPose(const Vector3F& rotation, const Vector3F& t) {
+  Matrix33F facing = Matrix33F::identity();
+  facing(1, 1) = -1.0f;
+  facing(2, 2) = -1.0f;
+  return Mat44f::rigid(so3Exp(rotation) * facing, t);
+}
+
+// Largest distance, in pixels of a 640 x 480 camera, between the corners of a
+// square target as projected under two poses.
+inline float cornerDistance(const Mat44f& a, const Mat44f& b) {
+  float worst = 0;
+  for (float X : {-0.5f, 0.5f}) {
+    for (float Y : {-0.5f, 0.5f}) {
+      float ca[3], na[2], pa[2], cb[3], nb[2], pb[2];
+      projectPlanePoint(a, X, Y, 640, 480, ca, na, pa);
+      projectPlanePoint(b, X, Y, 640, 480, cb, nb, pb);
+      worst = std::max(worst, std::hypot(pa[0] - pb[0], pa[1] - pb[1]));
+    }
+  }
+  return worst;
+}
 
 // Smooth, structured grey texture (random lattice values upsampled
 // bilinearly, plus two sinusoids), so that both the correlation search and
@@ -120,6 +147,33 @@ inline std::unique_ptr<GrayImage> renderPlane(const GrayImage& target, const Mat
                target.at(ix, iy + 1) * (1 - fx) * fy + target.at(ix + 1, iy + 1) * fx * fy;
       }
       image->pixels[static_cast<size_t>(v) * width + u] = static_cast<uint8_t>(acc / 4 + 0.5);
+    }
+  }
+  return image;
+}
+
+// Flat grey target of the size of `texture` holding 16 small patches of it
+// (11 x 11 pixels, on a 4 x 4 grid 100 pixels apart around the centre). With
+// `shift` > 0 every patch is moved by that many pixels in its own direction
+// drawn from `seed`: each is still found, but no single pose explains them.
+inline std::unique_ptr<GrayImage> patchGrid(const GrayImage& texture, float shift = 0.0f,
+                                            uint32_t seed = 1) {
+  constexpr int32_t kHalf = 5;
+  auto image = std::make_unique<GrayImage>(texture.width, texture.height);
+  for (int32_t i = 0; i < texture.width * texture.height; ++i) image->pixels[i] = 170;
+  Random random(seed);
+  for (int32_t row = 0; row < 4; ++row) {
+    for (int32_t col = 0; col < 4; ++col) {
+      const float angle = static_cast<float>(random.uniform(3600)) * 3.14159265f / 1800.0f;
+      const int32_t dx = static_cast<int32_t>(std::lround(shift * std::cos(angle)));
+      const int32_t dy = static_cast<int32_t>(std::lround(shift * std::sin(angle)));
+      const int32_t cx = (texture.width >> 1) - 150 + 100 * col;
+      const int32_t cy = (texture.height >> 1) - 150 + 100 * row;
+      for (int32_t y = cy - kHalf; y <= cy + kHalf; ++y) {
+        for (int32_t x = cx - kHalf; x <= cx + kHalf; ++x) {
+          image->pixels[static_cast<size_t>(y + dy) * texture.width + x + dx] = texture.at(x, y);
+        }
+      }
     }
   }
   return image;
