@@ -4,6 +4,7 @@
 #include "camera/plugin_camera.h"
 #include "manager/ar_manager.h"
 #include "manager/log.h"
+#include "manager/throttled_log.h"
 #include "render/renderer_gl.h"
 #include "vornik/vornik.h"
 #include "vornik/vornik_c.h"
@@ -47,7 +48,9 @@ void updateVideoBackground(int textureId) {
 
 void getVideoFrame(unsigned char* out) {
   if (out == nullptr) {
-    vornik::logMessage("getVideoFrame: null buffer ignored\n");
+    // A host calls this every frame: a bad buffer must not flood the log.
+    static vornik::ThrottledLog* const complaint = new vornik::ThrottledLog();
+    complaint->log("getVideoFrame: null buffer ignored\n");
     return;
   }
   vornik::RendererGL::getInstance()->getVideoFrame(out);

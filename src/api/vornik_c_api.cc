@@ -6,6 +6,7 @@
 
 #include "manager/ar_manager.h"
 #include "manager/log.h"
+#include "manager/throttled_log.h"
 #include "vornik/vornik.h"
 #include "vornik/vornik_c.h"
 
@@ -90,7 +91,9 @@ void getTrackableInfo(int index, char* id, float* pose, float* size) {
 
 void getProjectionMatrix(float* matrix) {
   if (matrix == nullptr) {
-    vornik::logMessage("getProjectionMatrix: null matrix ignored\n");
+    // Called every frame: a bad pointer must not flood the log.
+    static vornik::ThrottledLog* const complaint = new vornik::ThrottledLog();
+    complaint->log("getProjectionMatrix: null matrix ignored\n");
     return;
   }
   std::memcpy(matrix, vornik::getProjectionMatrix().data, 16 * sizeof(float));
