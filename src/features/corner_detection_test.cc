@@ -25,19 +25,11 @@ std::unique_ptr<GrayImage> imageWithDots(int w, int h, uint8_t background,
 }
 
 TEST(RecognitionQuotaTest, BudgetSplitOverLevels) {
-  EXPECT_EQ(recognitionQuota(3, 0), 133);
-  EXPECT_EQ(recognitionQuota(3, 1), 66);
-  EXPECT_EQ(recognitionQuota(3, 2), 0);
-  EXPECT_EQ(recognitionQuota(4, 0), 100);
-  EXPECT_EQ(recognitionQuota(4, 1), 66);
-  EXPECT_EQ(recognitionQuota(4, 2), 33);
-  EXPECT_EQ(recognitionQuota(4, 3), 0);
-  EXPECT_EQ(recognitionQuota(5, 0), 80);
-  EXPECT_EQ(recognitionQuota(5, 1), 60);
-  EXPECT_EQ(recognitionQuota(5, 2), 40);
-  EXPECT_EQ(recognitionQuota(5, 3), 20);
-  EXPECT_EQ(recognitionQuota(1, 0), 0);
-  EXPECT_EQ(recognitionQuota(4, -1), 0);
+  // {level count, level, quota}: the coarsest level and bad levels get none.
+  const int cases[][3] = {{3, 0, 133}, {3, 1, 66}, {3, 2, 0},  {4, 0, 100}, {4, 1, 66},
+                          {4, 2, 33},  {4, 3, 0},  {5, 0, 80}, {5, 1, 60},  {5, 2, 40},
+                          {5, 3, 20},  {1, 0, 0},  {4, -1, 0}};
+  for (const auto& c : cases) EXPECT_EQ(recognitionQuota(c[0], c[1]), c[2]) << c[0] << " " << c[1];
 }
 
 TEST(RecognitionCornersTest, SingleLevelFrameGivesNothing) {
@@ -149,8 +141,8 @@ TEST(TrackingCornersTest, PassesOverTheGridStopAfterTheTarget) {
     std::vector<int> perCell(20, 0);
     for (const auto& k : frame.corners) {
       ++perCell[(k.y / 60) * 5 + k.x / 64];
-      EXPECT_FLOAT_EQ(k.X, (k.x - 160) / 320.0f);
-      EXPECT_FLOAT_EQ(k.Y, (120 - k.y) / 320.0f);
+      EXPECT_EQ(k.X, (k.x - 160) / 320.0f);
+      EXPECT_EQ(k.Y, (120 - k.y) / 320.0f);
     }
     for (int n : perCell) EXPECT_EQ(n, static_cast<int>(c.second / 20));
     // Every pass visits the cells in order, one corner each.

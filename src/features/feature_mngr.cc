@@ -11,7 +11,8 @@ FeatureMngr::FeatureMngr(int32_t layerCount, std::shared_ptr<const IntegralImage
       responseAndAngle_(std::make_shared<ResponseAndAngle>()) {}
 
 const std::vector<FeaturePtr>& FeatureMngr::featuresOfLayer(int32_t layer) const {
-  static const std::vector<FeaturePtr> kEmpty;
+  // Never destroyed, so a caller holding the reference at exit stays safe.
+  static const std::vector<FeaturePtr>& kEmpty = *new std::vector<FeaturePtr>();
   if (layer < 0 || layer >= layerCount()) return kEmpty;
   return layers_[layer];
 }

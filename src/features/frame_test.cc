@@ -53,8 +53,7 @@ TEST(FrameTest, LevelsAreHalvedCopiesOfTheImage) {
   ASSERT_EQ(frame.levelCount(), 2);
   EXPECT_EQ(frame.getLevel(0)->at(100, 59), pixels.back());
   const GrayImage* half = frame.getLevel(1);
-  const int sum = pixels[0] + pixels[1] + pixels[101] + pixels[102];
-  EXPECT_EQ(half->at(0, 0), sum >> 2);
+  EXPECT_EQ(half->at(0, 0), 101);  // (0 + 7 + 195 + 202) / 4
 }
 
 TEST(FrameTest, NullImageLeavesFrameUnchanged) {
@@ -85,20 +84,20 @@ TEST(NormalizeCornersTest, CentreAndTopLeftOf320x240) {
   corners[2].x = 319;
   corners[2].y = 239;
   normalizeCorners(320, 240, &corners);
-  EXPECT_FLOAT_EQ(corners[0].X, 0.0f);
-  EXPECT_FLOAT_EQ(corners[0].Y, 0.0f);
-  EXPECT_FLOAT_EQ(corners[1].X, -0.5f);
-  EXPECT_FLOAT_EQ(corners[1].Y, 0.375f);
-  EXPECT_FLOAT_EQ(corners[2].X, 159.0f / 320.0f);
-  EXPECT_FLOAT_EQ(corners[2].Y, -119.0f / 320.0f);
+  EXPECT_EQ(corners[0].X, 0.0f);
+  EXPECT_EQ(corners[0].Y, 0.0f);
+  EXPECT_EQ(corners[1].X, -0.5f);
+  EXPECT_EQ(corners[1].Y, 0.375f);
+  EXPECT_EQ(corners[2].X, 159.0f / 320.0f);
+  EXPECT_EQ(corners[2].Y, -119.0f / 320.0f);
 
   // Odd sizes use the truncated half; a zero width changes nothing.
   std::vector<KeyframeCorner> odd(1);
   normalizeCorners(5, 3, &odd);
-  EXPECT_FLOAT_EQ(odd[0].X, -2.0f / 5.0f);
-  EXPECT_FLOAT_EQ(odd[0].Y, 1.0f / 5.0f);
+  EXPECT_EQ(odd[0].X, -2.0f / 5.0f);
+  EXPECT_EQ(odd[0].Y, 1.0f / 5.0f);
   normalizeCorners(0, 3, &odd);
-  EXPECT_FLOAT_EQ(odd[0].X, -2.0f / 5.0f);
+  EXPECT_EQ(odd[0].X, -2.0f / 5.0f);
   normalizeCorners(5, 3, nullptr);
 }
 

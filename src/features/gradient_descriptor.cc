@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "features/corner_detection.h"
+#include "features/descriptor_tables.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -22,8 +23,7 @@ constexpr double kTwoPi = 6.2831854820251465;
 
 constexpr int32_t kOrientationRadius = 5;  // samples with dx^2 + dy^2 < 36
 constexpr int32_t kOrientationRadiusSq = 36;
-constexpr float kOrientationGaussNorm = 0.017683882f;  // 1 / (2 pi 3^2)
-constexpr float kOrientationGaussDenominator = 18.0f;  // 2 sigma^2, sigma = 3
+constexpr int32_t kOrientationSampleTotal = 109;
 
 constexpr int32_t kGridHalf = 10;  // sample grid spans -10 .. 10
 constexpr int32_t kGridSide = 2 * kGridHalf + 1;
@@ -41,22 +41,27 @@ struct OrientationSample {
   float weight;
 };
 
-const std::vector<OrientationSample>& orientationSamples() {
-  static const std::vector<OrientationSample> samples = [] {
-    std::vector<OrientationSample> s;
-    for (int32_t dy = -kOrientationRadius; dy <= kOrientationRadius; ++dy) {
-      for (int32_t dx = -kOrientationRadius; dx <= kOrientationRadius; ++dx) {
-        const int32_t r2 = dx * dx + dy * dy;
-        if (r2 >= kOrientationRadiusSq) continue;
-        const float weight = std::exp(-static_cast<float>(r2) / kOrientationGaussDenominator) *
-                             kOrientationGaussNorm;
-        s.push_back(OrientationSample{dx, dy, weight});
-      }
+// The orientation samples in row order, built at compile time so the tracking
+// thread never reads a table that is torn down at exit.
+constexpr std::array<OrientationSample, kOrientationSampleTotal> makeOrientationSamples() {
+  std::array<OrientationSample, kOrientationSampleTotal> samples{};
+  size_t n = 0;
+  for (int32_t dy = -kOrientationRadius; dy <= kOrientationRadius; ++dy) {
+    for (int32_t dx = -kOrientationRadius; dx <= kOrientationRadius; ++dx) {
+      const int32_t r2 = dx * dx + dy * dy;
+      if (r2 >= kOrientationRadiusSq) continue;
+      samples[n++] = OrientationSample{dx, dy, kOrientationWeightBySquaredDistance[r2]};
     }
-    return s;
-  }();
+  }
   return samples;
 }
+
+constexpr std::array<OrientationSample, kOrientationSampleTotal> kOrientationSamples =
+    makeOrientationSamples();
+// Row order ends with (3, 5), so all 109 places were filled.
+static_assert(kOrientationSamples[kOrientationSampleTotal - 1].dx == 3 &&
+                  kOrientationSamples[kOrientationSampleTotal - 1].dy == kOrientationRadius,
+              "orientation sample count");
 
 // Rounds half away from zero except at 0 (nearest of the descriptor grid).
 inline int32_t nearest(double v) {
@@ -129,11 +134,8 @@ GradientDescriptor::GradientDescriptor()
       gridA_(kGridSize),
       gridB_(kGridSize) {
   for (int32_t b = 0; b < kOrientationBins; ++b) {
-    const double theta = kPi - (static_cast<double>(b) / 36.0) * kTwoPi;
-    const double co = std::cos(theta);
-    const double si = std::sin(theta);
-    cos_[b] = co;
-    sin_[b] = si;
+    const double co = kBinCosSin[b][0];
+    const double si = kBinCosSin[b][1];
     for (int32_t i = -kGridHalf; i <= kGridHalf; ++i) {
       for (int32_t j = -kGridHalf; j <= kGridHalf; ++j) {
         auto& offset = sampleOffsets_[static_cast<size_t>(b) * kGridSize +
@@ -168,7 +170,7 @@ int32_t GradientDescriptor::orientationBin(int32_t width, int32_t height, const 
   if (pixels == nullptr || width <= 0 || height <= 0) return 0;
   const bool safe = insideMargin(width, height, x, y);
   const ptrdiff_t w = width;
-  for (const OrientationSample& s : orientationSamples()) {
+  for (const OrientationSample& s : kOrientationSamples) {
     int32_t gx;
     int32_t gy;
     if (safe) {
@@ -186,8 +188,8 @@ void GradientDescriptor::computeValues(int32_t width, int32_t height, const uint
   std::fill(values, values + kDescriptorBytes, 0.0f);
   if (pixels == nullptr || width <= 0 || height <= 0) return;
   bin = std::min(std::max(bin, 0), kOrientationBins - 1);
-  const double co = cos_[bin];
-  const double si = sin_[bin];
+  const double co = kBinCosSin[bin][0];
+  const double si = kBinCosSin[bin][1];
   const auto* offsets = &sampleOffsets_[static_cast<size_t>(bin) * kGridSize];
   const bool safe = insideMargin(width, height, x, y);
   // Local pointers: the byte image may alias anything, so member loads
@@ -300,7 +302,7 @@ void GradientDescriptor::computeLevelGradients(int32_t width, int32_t height,
 int32_t GradientDescriptor::orientationBinFromGradients(int32_t width, int32_t x, int32_t y) {
   histogram_.fill(0.0);
   const ptrdiff_t centre = static_cast<ptrdiff_t>(y) * width + x;
-  for (const OrientationSample& s : orientationSamples()) {
+  for (const OrientationSample& s : kOrientationSamples) {
     const ptrdiff_t at = centre + static_cast<ptrdiff_t>(s.dy) * width + s.dx;
     addToHistogram(levelGx_[at], levelGy_[at], s.weight);
   }
@@ -309,8 +311,8 @@ int32_t GradientDescriptor::orientationBinFromGradients(int32_t width, int32_t x
 
 void GradientDescriptor::computeValuesFromGradients(int32_t width, int32_t x, int32_t y,
                                                     int32_t bin, float* values) {
-  const double co = cos_[bin];
-  const double si = sin_[bin];
+  const double co = kBinCosSin[bin][0];
+  const double si = kBinCosSin[bin][1];
   const auto* offsets = &sampleOffsets_[static_cast<size_t>(bin) * kGridSize];
   const int16_t* gxs = levelGx_.data() + static_cast<ptrdiff_t>(y) * width + x;
   const int16_t* gys = levelGy_.data() + static_cast<ptrdiff_t>(y) * width + x;

@@ -45,8 +45,6 @@ class GradientDescriptor {
   std::array<double, kOrientationBins> histogram_{};
   // Per bin: pixel offsets (dx, dy) of the 21 x 21 sample grid.
   std::vector<std::array<int8_t, 2>> sampleOffsets_;
-  std::array<double, kOrientationBins> cos_{};
-  std::array<double, kOrientationBins> sin_{};
   // Rotated gradient components on the 21 x 21 sample grid of one feature.
   std::vector<double> gridA_;
   std::vector<double> gridB_;

@@ -12,6 +12,7 @@
 
 #include "features/corner_detection.h"
 #include "features/descriptor_key.h"
+#include "features/descriptor_tables.h"
 #include "features/frame.h"
 #include "features/test_photos.h"
 
@@ -49,15 +50,17 @@ void slowGradient(const Image& im, int u, int v, int* gx, int* gy) {
   *gy = sy;
 }
 
+// Samples in row order, as the descriptor adds them to the histogram: the
+// sums must agree to the last bit, since an exact tie decides the bin.
 int slowOrientation(const Image& im, int x, int y, double* histogram) {
   std::fill(histogram, histogram + 36, 0.0);
-  for (int dx = -5; dx <= 5; ++dx) {
-    for (int dy = -5; dy <= 5; ++dy) {
+  for (int dy = -5; dy <= 5; ++dy) {
+    for (int dx = -5; dx <= 5; ++dx) {
       const int r2 = dx * dx + dy * dy;
       if (r2 >= 36) continue;
       int gx, gy;
       slowGradient(im, x + dx, y + dy, &gx, &gy);
-      const float weight = expf(-static_cast<float>(r2) / 18.0f) * 0.017683882f;
+      const float weight = kOrientationWeightBySquaredDistance[r2];
       const double magnitude =
           std::sqrt(static_cast<double>(gx) * gx + static_cast<double>(gy) * gy);
       const double angle = std::atan2(static_cast<double>(gy), static_cast<double>(gx));
@@ -74,8 +77,7 @@ int slowOrientation(const Image& im, int x, int y, double* histogram) {
 int nearestInt(double v) { return v > 0 ? static_cast<int>(v + 0.5) : static_cast<int>(v - 0.5); }
 
 void slowValues(const Image& im, int x, int y, int bin, float* values) {
-  const double theta = kPiF - (bin / 36.0) * kTwoPiF;
-  const double co = std::cos(theta), si = std::sin(theta);
+  const double co = kBinCosSin[bin][0], si = kBinCosSin[bin][1];
   const int origins[4] = {-10, -5, 0, 5};
   for (int r = 0; r < 4; ++r) {
     for (int c = 0; c < 4; ++c) {
@@ -140,39 +142,12 @@ TEST(GradientOrientationTest, EqualBinsResolveToTheLowest) {
   EXPECT_EQ(descriptor.orientationBin(40, 40, flat.p.data(), 20, 20), 0);
 }
 
-TEST(GradientDescriptorTest, MatchesDirectFormulaOnPhotoAndNearBorders) {
-  const auto photo = testing_photos::loadPhoto(testing_photos::photoPath("chelsea.jpg"));
-  ASSERT_GT(photo.width, 0);
-  Image im{photo.width, photo.height, photo.gray};
-  GradientDescriptor descriptor;
-  std::mt19937 rng(3);
-  std::vector<std::pair<int, int>> points;
-  for (int n = 0; n < 40; ++n)
-    points.push_back(
-        {16 + static_cast<int>(rng() % (im.w - 32)), 16 + static_cast<int>(rng() % (im.h - 32))});
-  // Too close to an edge for the plain kernel: border pixels repeat.
-  points.insert(points.end(),
-                {{0, 0}, {3, 50}, {im.w - 1, im.h - 1}, {im.w - 10, 20}, {40, im.h - 2}});
-  double histogram[36];
-  for (const auto& pt : points) {
-    const int bin = descriptor.orientationBin(im.w, im.h, im.p.data(), pt.first, pt.second);
-    ASSERT_EQ(bin, slowOrientation(im, pt.first, pt.second, histogram))
-        << pt.first << "," << pt.second;
-    for (int b = 0; b < 36; ++b) ASSERT_DOUBLE_EQ(descriptor.histogram()[b], histogram[b]);
-    for (int testBin : {bin, (bin + 7) % 36}) {
-      float values[64];
-      float expected[64];
-      descriptor.computeValues(im.w, im.h, im.p.data(), pt.first, pt.second, testBin, values);
-      slowValues(im, pt.first, pt.second, testBin, expected);
-      for (int m = 0; m < 64; ++m) ASSERT_FLOAT_EQ(values[m], expected[m]) << m;
-    }
-  }
-}
-
-TEST(GradientDescriptorTest, DescribeLevelMatchesDirectFormula) {
+TEST(GradientDescriptorTest, LevelAndPerFeaturePathsMatchDirectFormula) {
   // describeLevel evaluates the kernel once per level pixel (eight at a time,
   // then one by one up to the row end): the photo and a crop 101 pixels wide
-  // cover both parts, features near the border take the clamped kernel.
+  // cover both parts. Features near a border take the per-feature path with
+  // repeated border pixels, which is also checked on its own, histogram and a
+  // second bin included.
   const auto photo = testing_photos::loadPhoto(testing_photos::photoPath("chelsea.jpg"));
   ASSERT_GT(photo.width, 120);
   std::vector<Image> images = {Image{photo.width, photo.height, photo.gray}};
@@ -186,7 +161,8 @@ TEST(GradientDescriptorTest, DescribeLevelMatchesDirectFormula) {
   for (const Image& im : images) {
     HessianGradientFeatureMngr features(2);
     std::vector<std::pair<int, int>> points = {
-        {0, 0}, {im.w - 3, 40}, {16, 16}, {im.w - 17, im.h - 17}};
+        {0, 0},         {3, 50},  {im.w - 1, im.h - 1},  {im.w - 10, 20}, {40, im.h - 2},
+        {im.w - 3, 40}, {16, 16}, {im.w - 17, im.h - 17}};
     for (int n = 0; n < 60; ++n) {
       points.push_back(
           {16 + static_cast<int>(rng() % (im.w - 32)), 16 + static_cast<int>(rng() % (im.h - 32))});
@@ -199,45 +175,51 @@ TEST(GradientDescriptorTest, DescribeLevelMatchesDirectFormula) {
     }
     descriptor.describeLevel(im.w, im.h, im.p.data(), 1, &features);
     double histogram[36];
+    float expected[64];
     for (const auto& f : features.featuresOfLevel(1)) {
-      ASSERT_EQ(f->orientationBin, slowOrientation(im, f->x, f->y, histogram))
-          << f->x << "," << f->y;
-      float expected[64];
-      slowValues(im, f->x, f->y, f->orientationBin, expected);
-      for (int m = 0; m < 64; ++m) ASSERT_FLOAT_EQ(f->descriptorValues[m], expected[m]) << m;
-      // Bit for bit what the per-feature path gives.
-      float direct[64];
-      descriptor.computeValues(im.w, im.h, im.p.data(), f->x, f->y, f->orientationBin, direct);
-      for (int m = 0; m < 64; ++m) ASSERT_EQ(f->descriptorValues[m], direct[m]) << m;
+      const int bin = slowOrientation(im, f->x, f->y, histogram);
+      ASSERT_EQ(f->orientationBin, bin) << f->x << "," << f->y;
+      slowValues(im, f->x, f->y, bin, expected);
+      for (int m = 0; m < 64; ++m) ASSERT_EQ(f->descriptorValues[m], expected[m]) << m;
+
+      ASSERT_EQ(descriptor.orientationBin(im.w, im.h, im.p.data(), f->x, f->y), bin);
+      for (int b = 0; b < 36; ++b) ASSERT_EQ(descriptor.histogram()[b], histogram[b]) << b;
+      float values[64];
+      descriptor.computeValues(im.w, im.h, im.p.data(), f->x, f->y, (bin + 7) % 36, values);
+      slowValues(im, f->x, f->y, (bin + 7) % 36, expected);
+      for (int m = 0; m < 64; ++m) ASSERT_EQ(values[m], expected[m]) << m;
     }
   }
 }
 
-TEST(QuantizeDescriptorTest, ScalesSignedAndAbsoluteSums) {
+TEST(QuantizeDescriptorTest, ScaledBytesByHand) {
+  // Scales 64 (signed) and 128 (absolute) keep every quotient exact, so each
+  // byte is truncate(255 (v + 64) / 128) or truncate(255 v / 128). All bytes
+  // of a component differ, so tie separation moves none of them.
+  struct Case {
+    float value;
+    int byte;
+  };
+  const Case signedCases[16] = {{64, 255}, {-64, 0},  {0, 127},  {32, 191}, {-32, 63}, {16, 159},
+                                {-16, 95}, {48, 223}, {-48, 31}, {8, 143},  {-8, 111}, {1, 129},
+                                {-1, 125}, {63, 253}, {-63, 1},  {24, 175}};
+  const Case absoluteCases[16] = {{128, 255}, {0, 0},   {64, 127}, {32, 63},  {96, 191},  {1, 1},
+                                  {127, 253}, {16, 31}, {48, 95},  {80, 159}, {112, 223}, {8, 15},
+                                  {24, 47},   {40, 79}, {56, 111}, {72, 143}};
   HessianGradientFeature f;
-  std::mt19937 rng(9);
-  std::uniform_real_distribution<float> signedValue(-50.0f, 50.0f);
-  std::uniform_real_distribution<float> absValue(0.0f, 80.0f);
-  for (int m = 0; m < 64; m += 2) {
-    f.descriptorValues[m] = signedValue(rng);
-    f.descriptorValues[m + 1] = absValue(rng);
+  for (int k = 0; k < 16; ++k) {
+    f.descriptorValues[4 * k + 0] = signedCases[k].value;
+    f.descriptorValues[4 * k + 1] = absoluteCases[k].value;
+    f.descriptorValues[4 * k + 2] = signedCases[(k + 5) % 16].value;
+    f.descriptorValues[4 * k + 3] = absoluteCases[(k + 9) % 16].value;
   }
-  f.descriptorValues[6] = -60.0f;  // the signed maximum magnitude
-  f.descriptorValues[9] = 90.0f;   // the absolute maximum
   GradientDescriptor::quantizeDescriptor(&f);
-  EXPECT_EQ(f.descriptor[6], 0);
-  EXPECT_EQ(f.descriptor[9], 255);
-  // Bytes that do not tie with an extreme keep their scaled value.
-  int unchanged = 0;
-  for (int m = 0; m < 64; ++m) {
-    const float v = f.descriptorValues[m];
-    const int scaled = m % 2 == 0 ? static_cast<int>(v / 60.0f * 127.5f + 127.5f)
-                                  : static_cast<int>(v / 90.0f * 255.0f);
-    const int diff = std::abs(f.descriptor[m] - scaled);
-    EXPECT_LE(diff, 1) << m;
-    unchanged += diff == 0;
+  for (int k = 0; k < 16; ++k) {
+    EXPECT_EQ(f.descriptor[4 * k + 0], signedCases[k].byte) << k;
+    EXPECT_EQ(f.descriptor[4 * k + 1], absoluteCases[k].byte) << k;
+    EXPECT_EQ(f.descriptor[4 * k + 2], signedCases[(k + 5) % 16].byte) << k;
+    EXPECT_EQ(f.descriptor[4 * k + 3], absoluteCases[(k + 9) % 16].byte) << k;
   }
-  EXPECT_GE(unchanged, 56);
 }
 
 TEST(QuantizeDescriptorTest, TieSeparationKeepsTheFloatMaximum) {

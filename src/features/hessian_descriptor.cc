@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "features/descriptor_tables.h"
+
 namespace vornik {
 
 namespace {
@@ -28,8 +30,6 @@ constexpr float kOrientationGauss[7][7] = {
     {0.0013196f, 0.0010380f, 0.0006958f, 0.0003974f, 0.0001935f, 0.0000802f, 0.0000284f},
 };
 
-constexpr float kCellGaussNorm = 0.07073553f;  // 1 / (2 pi 1.5^2)
-constexpr float kCellGaussDenominator = 4.5f;  // 2 * 1.5^2
 constexpr int32_t kSubRegionOrigins[4] = {-12, -7, -2, 3};
 constexpr int32_t kSubRegionSamples = 9;
 constexpr float kNoAngle = -1.0f;
@@ -74,11 +74,14 @@ inline float sampleWeight(int32_t s, int32_t d2) {
 }
 
 const float* sampleWeights(int32_t s) {
-  static const std::vector<float> table = [] {
-    std::vector<float> t(static_cast<size_t>(kTabulatedScales + 1) * kTabulatedDistanceSq);
+  // Never destroyed: the tracking thread may still describe a frame while the
+  // process exits.
+  static const std::vector<float>& table = *[] {
+    auto* t =
+        new std::vector<float>(static_cast<size_t>(kTabulatedScales + 1) * kTabulatedDistanceSq);
     for (int32_t scale = 1; scale <= kTabulatedScales; ++scale) {
       for (int32_t d2 = 0; d2 < kTabulatedDistanceSq; ++d2) {
-        t[static_cast<size_t>(scale) * kTabulatedDistanceSq + d2] = sampleWeight(scale, d2);
+        (*t)[static_cast<size_t>(scale) * kTabulatedDistanceSq + d2] = sampleWeight(scale, d2);
       }
     }
     return t;
@@ -231,10 +234,8 @@ void computeHessianDescriptorValues(const IntegralImage& integral, int32_t x, in
   int32_t index = 0;
   for (int32_t ii = 0; ii < 4; ++ii) {
     const int32_t i0 = kSubRegionOrigins[ii];
-    const float cx = 0.5f + static_cast<float>(ii);
     for (int32_t jj = 0; jj < 4; ++jj) {
       const int32_t j0 = kSubRegionOrigins[jj];
-      const float cy = 0.5f + static_cast<float>(jj);
       const float ci = static_cast<float>((i0 + 5) * s);
       const float cj = static_cast<float>((j0 + 5) * s);
       const int32_t xs = static_cast<int32_t>(fx + ci * co - cj * si + 0.5f);
@@ -260,9 +261,7 @@ void computeHessianDescriptorValues(const IntegralImage& integral, int32_t x, in
           sumAbsW += std::fabs(w);
         }
       }
-      const float dx = cx - 2.0f;
-      const float dy = cy - 2.0f;
-      const float g2 = std::exp(-(dx * dx + dy * dy) / kCellGaussDenominator) * kCellGaussNorm;
+      const float g2 = kSubRegionWeights[ii][jj];
       values[index++] = sumU * g2;
       values[index++] = sumAbsU * g2;
       values[index++] = sumW * g2;

@@ -21,7 +21,9 @@ std::vector<HessianGradientFeaturePtr> HessianGradientFeatureMngr::featuresOfLev
 
 const std::vector<HessianGradientFeaturePtr>& HessianGradientFeatureMngr::levelFeatures(
     int32_t level) const {
-  static const std::vector<HessianGradientFeaturePtr> kEmpty;
+  // Never destroyed, so a caller holding the reference at exit stays safe.
+  static const std::vector<HessianGradientFeaturePtr>& kEmpty =
+      *new std::vector<HessianGradientFeaturePtr>();
   if (level < 0 || level >= levelCount()) return kEmpty;
   return levels_[level];
 }
