@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "database/directory.h"
 #include "database/entry_readers.h"
@@ -171,8 +172,9 @@ int32_t ArdbMngr::buildMappingTables() {
     const uint32_t nameIndex = static_cast<uint32_t>(names.size());
     names.push_back(target);
     float value = 0.0f;
-    int32_t result = readEntry(target, kDescriptorExtension, bytes);
-    if (result == kDbOk) {
+    bool cut = false;
+    int32_t result = readEntry(target, kDescriptorExtension, bytes, cut);
+    if (result == kDbOk || cut) {
       // Sized from bytes actually read, growing geometrically.
       const size_t records = bytes.size() / kDescriptorRecordBytes;
       for (auto* pairs : {&negativePairs, &positivePairs}) {
@@ -180,11 +182,12 @@ int32_t ArdbMngr::buildMappingTables() {
           pairs->reserve(std::max(2 * pairs->capacity(), pairs->size() + records));
         }
       }
-      result = walkDescriptorEntry(bytes.data(), bytes.size(), value,
-                                   [&](const DescriptorRecordView& record) {
-                                     (record.polarity ? positivePairs : negativePairs)
-                                         .emplace_back(descriptorKey(record.descriptor), nameIndex);
-                                   });
+      int32_t walked = walkDescriptorEntry(
+          bytes.data(), bytes.size(), value, [&](const DescriptorRecordView& record) {
+            (record.polarity ? positivePairs : negativePairs)
+                .emplace_back(descriptorKey(record.descriptor), nameIndex);
+          });
+      if (!cut) result = walked;
     }
     if (result != kDbOk) {
       logMessage("Fail to read descriptor: %s\n", entryName.c_str());
@@ -226,7 +229,9 @@ int32_t ArdbMngr::readDescriptors(std::vector<HessianGradientFeaturePtr>& out) {
 }
 
 int32_t ArdbMngr::readEntry(const std::string& targetName, const char* extension,
-                            std::vector<uint8_t>& bytes) const {
+                            std::vector<uint8_t>& bytes, bool& cut, size_t maxBytes) const {
+  bytes.clear();
+  cut = false;
   auto owner = groupFileOf_.find(targetName);
   const std::string groupPath = owner == groupFileOf_.end() ? std::string() : owner->second;
   std::FILE* file = groupPath.empty() ? nullptr : std::fopen(groupPath.c_str(), "rb");
@@ -246,40 +251,68 @@ int32_t ArdbMngr::readEntry(const std::string& targetName, const char* extension
 
   if (std::fseek(file, 0, SEEK_END) != 0) return kDbMalformed;
   long fileSize = std::ftell(file);
-  uint64_t end = static_cast<uint64_t>(entry->entryOffset()) + entry->entrySize();
-  if (fileSize < 0 || end > static_cast<uint64_t>(fileSize)) return kDbMalformed;
+  if (fileSize < 0) return kDbMalformed;
+  // Only the bytes the file really holds are read, however large the stored size.
+  uint64_t available = static_cast<uint64_t>(fileSize) > entry->entryOffset()
+                           ? static_cast<uint64_t>(fileSize) - entry->entryOffset()
+                           : 0;
+  uint64_t count = entry->entrySize();
+  if (available < count) {
+    count = available;
+    cut = true;
+  }
+  if (count > maxBytes) {
+    cut = false;
+    return kDbMalformed;
+  }
   if (std::fseek(file, static_cast<long>(entry->entryOffset()), SEEK_SET) != 0) {
+    cut = false;
     return kDbMalformed;
   }
-  bytes.resize(entry->entrySize());
+  try {
+    bytes.resize(static_cast<size_t>(count));
+  } catch (const std::bad_alloc&) {
+    logMessage("Not enough memory to read entry %s\n", entryName.c_str());
+    cut = false;
+    return kDbMalformed;
+  }
   if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+    bytes.clear();
+    cut = false;
     return kDbMalformed;
   }
-  return kDbOk;
+  return cut ? kDbMalformed : kDbOk;
 }
 
 int32_t ArdbMngr::readDescriptor(std::vector<HessianGradientFeaturePtr>& out, float& headerValue,
                                  const std::string& targetName) {
   if (descriptorTargets_.count(targetName) == 0) return kDbUnknownTarget;
   std::vector<uint8_t> bytes;
-  int32_t result = readEntry(targetName, kDescriptorExtension, bytes);
-  if (result != kDbOk) return result;
-  return parseDescriptorEntry(bytes.data(), bytes.size(), targetName, out, headerValue);
+  bool cut = false;
+  int32_t result = readEntry(targetName, kDescriptorExtension, bytes, cut);
+  if (result != kDbOk && !cut) return result;
+  int32_t parsed = parseDescriptorEntry(bytes.data(), bytes.size(), targetName, out, headerValue);
+  return cut ? kDbMalformed : parsed;
 }
 
 int32_t ArdbMngr::loadTargetFeatures(std::vector<FeaturePtr>& out, int32_t& width, int32_t& height,
                                      const std::string& targetName) {
   if (descriptorTargets_.count(targetName) == 0) return kDbUnknownTarget;
   std::vector<uint8_t> bytes;
-  int32_t result = readEntry(targetName, kTrackingExtension, bytes);
-  if (result != kDbOk) return result;
-  return parseTrackingEntry(bytes.data(), bytes.size(), out, width, height);
+  bool cut = false;
+  int32_t result = readEntry(targetName, kTrackingExtension, bytes, cut);
+  if (result != kDbOk && !cut) return result;
+  int32_t parsed = parseTrackingEntry(bytes.data(), bytes.size(), out, width, height);
+  return cut ? kDbMalformed : parsed;
 }
 
 int32_t ArdbMngr::loadTargetImage(uint8_t*& pixels, int32_t& width, int32_t& height, int32_t& grey,
                                   const std::string& targetName) {
+  // A cut image is refused rather than decoded from part of its bytes.
   std::vector<uint8_t> bytes;
-  int32_t result = readEntry(targetName, kImageExtension, bytes);
+  bool cut = false;
+  int32_t result =
+      readEntry(targetName, kImageExtension, bytes, cut, ImageLoaderJPG::kMaxInputBytes);
   if (result != kDbOk) return result;
   int32_t w = 0;
   int32_t h = 0;
@@ -297,7 +330,8 @@ int32_t ArdbMngr::loadTargetImage(uint8_t*& pixels, int32_t& width, int32_t& hei
 
 int32_t ArdbMngr::loadTargetInfo(char*& buffer, const std::string& targetName) {
   std::vector<uint8_t> bytes;
-  int32_t result = readEntry(targetName, kInfoExtension, bytes);
+  bool cut = false;
+  int32_t result = readEntry(targetName, kInfoExtension, bytes, cut);
   if (result != kDbOk) return result;
   char* text = new char[bytes.size() + 1];
   if (!bytes.empty()) std::memcpy(text, bytes.data(), bytes.size());

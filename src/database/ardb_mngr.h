@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -68,9 +69,13 @@ class ArdbMngr {
 
  private:
   // Opens the group file of `targetName`, finds its entry `targetName + extension`
-  // there and reads the entry's bytes in one go. 0, 6 or 7.
+  // there and reads the entry's bytes in one go. 0, 6 or 7. An entry that the
+  // end of the file cuts short gives the bytes up to that end, sets `cut` and
+  // returns 7, so that the callers can keep the complete records. An entry of
+  // more than `maxBytes` bytes is refused (7) before anything is allocated.
   int32_t readEntry(const std::string& targetName, const char* extension,
-                    std::vector<uint8_t>& bytes) const;
+                    std::vector<uint8_t>& bytes, bool& cut,
+                    size_t maxBytes = static_cast<size_t>(-1)) const;
 
   std::string server_;
   std::string type_;

@@ -41,7 +41,7 @@ TEST(DescriptorEntry, DecodesFlagPositionScaleAndKey) {
   ASSERT_EQ(out.size(), 2u);
   EXPECT_EQ(out[0]->level, 19);
   EXPECT_EQ(out[0]->polarity, 1);
-  EXPECT_NEAR(out[0]->scale, 13.9288f, 1e-3f);
+  EXPECT_EQ(out[0]->scale, 0x1.bdb8cep+3f);
   EXPECT_EQ(out[0]->x, 291);
   EXPECT_EQ(out[0]->y, 1110);
   EXPECT_EQ(out[0]->name, "poster");
@@ -53,45 +53,49 @@ TEST(DescriptorEntry, DecodesFlagPositionScaleAndKey) {
   EXPECT_EQ(out[1]->scale, 1.0f);
   EXPECT_EQ(out[1]->x, 4095);
   EXPECT_EQ(out[1]->y, 4095);
+  // The writer gives back the hand-built bytes.
+  std::vector<uint8_t> again;
+  ASSERT_TRUE(encodeDescriptorEntry(header, out, again));
+  EXPECT_EQ(again, entry);
 }
 
-TEST(DescriptorEntry, LevelScalesFollowTheSinglePrecisionRecipe) {
+TEST(DescriptorEntry, LevelScalesArePinned) {
+  // 2^(i/5) rounded to single precision; each octave doubles exactly.
+  const float factor[5] = {0x1p+0f, 0x1.261118p+0f, 0x1.51cb46p+0f, 0x1.8406p+0f, 0x1.bdb8cep+0f};
   for (int level = 0; level < 20; ++level) {
-    float factor = static_cast<float>(std::pow(2.0, static_cast<double>((level % 5) / 5.0f)));
-    float expected = factor * static_cast<float>(1 << (level / 5));
-    EXPECT_EQ(descriptorLevelScale(level), expected) << level;
-    EXPECT_NEAR(descriptorLevelScale(level), std::pow(2.0, level / 5.0), 1e-5 * (1 << level / 5));
+    EXPECT_EQ(descriptorLevelScale(level), std::ldexp(factor[level % 5], level / 5)) << level;
   }
+  EXPECT_EQ(descriptorLevelScale(20), 0.0f);
+  EXPECT_EQ(descriptorLevelScale(-1), 0.0f);
 }
 
-TEST(DescriptorEntry, HeaderOnlyEntryHasNoFeatures) {
+TEST(DescriptorEntry, FaultsKeepTheRecordsBeforeThem) {
   std::vector<uint8_t> entry = descriptorHeader(1.0f);
-  std::vector<HessianGradientFeaturePtr> out;
-  float header = 0.0f;
-  EXPECT_EQ(parseDescriptorEntry(entry.data(), entry.size(), "t", out, header), 0);
-  EXPECT_TRUE(out.empty());
-  EXPECT_EQ(parseDescriptorEntry(entry.data(), 3, "t", out, header), 7);
-}
-
-TEST(DescriptorEntry, RecordCrossingTheEndIsMalformedAndEarlierRecordsStay) {
-  std::vector<uint8_t> entry = descriptorHeader(1.0f);
-  appendRecord(entry, 0x02, 0, 0, 1, descriptorBytes(3));
+  appendRecord(entry, 0x26, 0, 0, 1, descriptorBytes(3));  // level 19
   appendRecord(entry, 0x03, 0, 0, 2, descriptorBytes(4));
-  std::vector<HessianGradientFeaturePtr> out;
-  float header = 0.0f;
-  EXPECT_EQ(parseDescriptorEntry(entry.data(), entry.size() - 1, "t", out, header), 7);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0]->y, 1);
-}
-
-TEST(DescriptorEntry, LevelTwentyOrMoreIsRejected) {
-  std::vector<uint8_t> entry = descriptorHeader(1.0f);
-  appendRecord(entry, 0x26, 0, 0, 0, descriptorBytes(5));  // level 19
-  appendRecord(entry, 0x28, 0, 0, 0, descriptorBytes(6));  // level 20
-  std::vector<HessianGradientFeaturePtr> out;
-  float header = 0.0f;
-  EXPECT_EQ(parseDescriptorEntry(entry.data(), entry.size(), "t", out, header), 7);
-  EXPECT_EQ(out.size(), 1u);
+  std::vector<uint8_t> levelTwenty = descriptorHeader(1.0f);
+  appendRecord(levelTwenty, 0x26, 0, 0, 1, descriptorBytes(5));
+  appendRecord(levelTwenty, 0x28, 0, 0, 2, descriptorBytes(6));
+  const struct {
+    const std::vector<uint8_t>& bytes;
+    size_t size;
+    int32_t code;
+    size_t kept;
+  } cases[] = {
+      {entry, 4, 0, 0},                 // header only
+      {entry, 3, 7, 0},                 // header cut short
+      {entry, entry.size() - 1, 7, 1},  // second record crosses the end
+      {entry, entry.size(), 0, 2},
+      {levelTwenty, levelTwenty.size(), 7, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    std::vector<HessianGradientFeaturePtr> out;
+    float header = 0.0f;
+    EXPECT_EQ(parseDescriptorEntry(c.bytes.data(), c.size, "t", out, header), c.code);
+    ASSERT_EQ(out.size(), c.kept);
+    for (size_t i = 0; i < c.kept; ++i) EXPECT_EQ(out[i]->y, static_cast<int32_t>(i + 1));
+  }
 }
 
 TEST(TrackingEntry, DecodesSizeSignedPositionsAndDescriptor) {
@@ -114,95 +118,42 @@ TEST(TrackingEntry, DecodesSizeSignedPositionsAndDescriptor) {
   EXPECT_EQ(out[0]->polarity, 1);
   ASSERT_NE(out[0]->descriptor, nullptr);
   EXPECT_EQ(std::memcmp(out[0]->descriptor.get(), d.data(), 64), 0);
-  EXPECT_NE(out[0]->descriptor.get(), out[1]->descriptor.get());
   EXPECT_EQ(out[1]->x, -32768);
   EXPECT_EQ(out[1]->y, 32767);
   EXPECT_EQ(out[1]->scale, 0.0f);
   EXPECT_EQ(out[1]->orientation, 0.0f);
-
-  out.clear();
-  EXPECT_EQ(parseTrackingEntry(entry.data(), entry.size() - 10, out, width, height), 7);
-  EXPECT_EQ(out.size(), 1u);
-  EXPECT_EQ(parseTrackingEntry(entry.data(), 2, out, width, height), 7);
+  std::vector<uint8_t> again;
+  ASSERT_TRUE(encodeTrackingEntry(width, height, out, again));
+  EXPECT_EQ(again, entry);
 }
 
-TEST(EntryWriter, DescriptorEntryRoundTripsAndRefusesUnfitFields) {
-  std::vector<HessianGradientFeaturePtr> features;
-  for (int i = 0; i < 3; ++i) {
+TEST(EntryWriter, RefusesFieldsThatDoNotFit) {
+  auto descriptorWith = [](int32_t level, int32_t x) {
     auto f = std::make_shared<HessianGradientFeature>();
-    f->level = i * 9;
-    f->polarity = static_cast<uint8_t>(i & 1);
-    f->x = 4095 - i * 1000;
-    f->y = i * 1234;
-    std::vector<uint8_t> d = descriptorBytes(static_cast<uint8_t>(i + 10));
-    std::memcpy(f->descriptor.data(), d.data(), 64);
-    features.push_back(f);
-  }
+    f->level = level;
+    f->x = x;
+    return f;
+  };
   std::vector<uint8_t> entry;
-  ASSERT_TRUE(encodeDescriptorEntry(-0.75f, features, entry));
-  ASSERT_EQ(entry.size(), 4u + 3u * 68u);
-  EXPECT_EQ(std::vector<uint8_t>(entry.begin(), entry.begin() + 4), descriptorHeader(-0.75f));
-  EXPECT_EQ(entry[4 + 68], 0x13);  // level 9, polarity 1
-  std::vector<HessianGradientFeaturePtr> back;
-  float header = 0.0f;
-  ASSERT_EQ(parseDescriptorEntry(entry.data(), entry.size(), "n", back, header), 0);
-  EXPECT_EQ(header, -0.75f);
-  ASSERT_EQ(back.size(), 3u);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(back[i]->level, features[i]->level);
-    EXPECT_EQ(back[i]->polarity, features[i]->polarity);
-    EXPECT_EQ(back[i]->x, features[i]->x);
-    EXPECT_EQ(back[i]->y, features[i]->y);
-    EXPECT_EQ(back[i]->descriptor, features[i]->descriptor);
+  ASSERT_TRUE(encodeDescriptorEntry(1.0f, {descriptorWith(19, 4095)}, entry));
+  for (const HessianGradientFeaturePtr& f : {descriptorWith(20, 0), descriptorWith(0, 4096),
+                                             descriptorWith(0, -1), HessianGradientFeaturePtr()}) {
+    EXPECT_FALSE(encodeDescriptorEntry(1.0f, {f}, entry));
+    EXPECT_TRUE(entry.empty());
   }
-  features[1]->x = 4096;
-  EXPECT_FALSE(encodeDescriptorEntry(1.0f, features, entry));
-  EXPECT_TRUE(entry.empty());
-  features[1]->x = 0;
-  features[1]->level = 20;
-  EXPECT_FALSE(encodeDescriptorEntry(1.0f, features, entry));
-  features[1] = nullptr;
-  EXPECT_FALSE(encodeDescriptorEntry(1.0f, features, entry));
-}
-
-TEST(EntryWriter, TrackingEntryRoundTripsAndRefusesUnfitFields) {
-  std::vector<FeaturePtr> features;
-  for (int i = 0; i < 2; ++i) {
+  auto trackingWith = [](int32_t x, bool withDescriptor) {
     auto f = std::make_shared<Feature>();
-    f->x = i == 0 ? -2 : 32767;
-    f->y = i == 0 ? 300 : -32768;
-    f->layer = 3 + i;
-    f->polarity = static_cast<uint8_t>(i);
-    f->descriptor.reset(new uint8_t[64]);
-    std::vector<uint8_t> d = descriptorBytes(static_cast<uint8_t>(i));
-    std::memcpy(f->descriptor.get(), d.data(), 64);
-    features.push_back(f);
+    f->x = x;
+    if (withDescriptor) f->descriptor.reset(new uint8_t[64]());
+    return f;
+  };
+  ASSERT_TRUE(encodeTrackingEntry(4095, 4095, {trackingWith(-32768, true)}, entry));
+  EXPECT_FALSE(encodeTrackingEntry(4096, 480, {trackingWith(0, true)}, entry));
+  for (const FeaturePtr& f : {trackingWith(32768, true), trackingWith(-32769, true),
+                              trackingWith(0, false), FeaturePtr()}) {
+    EXPECT_FALSE(encodeTrackingEntry(640, 480, {f}, entry));
+    EXPECT_TRUE(entry.empty());
   }
-  std::vector<uint8_t> entry;
-  ASSERT_TRUE(encodeTrackingEntry(640, 480, features, entry));
-  ASSERT_EQ(entry.size(), 3u + 2u * 69u);
-  EXPECT_EQ(std::vector<uint8_t>(entry.begin(), entry.begin() + 8),
-            (std::vector<uint8_t>{0x28, 0x01, 0xE0, 0x06, 0xFF, 0xFE, 0x01, 0x2C}));
-  std::vector<FeaturePtr> back;
-  int32_t width = 0;
-  int32_t height = 0;
-  ASSERT_EQ(parseTrackingEntry(entry.data(), entry.size(), back, width, height), 0);
-  EXPECT_EQ(width, 640);
-  EXPECT_EQ(height, 480);
-  ASSERT_EQ(back.size(), 2u);
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(back[i]->x, features[i]->x);
-    EXPECT_EQ(back[i]->y, features[i]->y);
-    EXPECT_EQ(back[i]->layer, features[i]->layer);
-    EXPECT_EQ(back[i]->polarity, features[i]->polarity);
-    EXPECT_EQ(std::memcmp(back[i]->descriptor.get(), features[i]->descriptor.get(), 64), 0);
-  }
-  EXPECT_FALSE(encodeTrackingEntry(4096, 480, features, entry));
-  features[0]->x = 32768;
-  EXPECT_FALSE(encodeTrackingEntry(640, 480, features, entry));
-  features[0]->x = 0;
-  features[0]->descriptor.reset();
-  EXPECT_FALSE(encodeTrackingEntry(640, 480, features, entry));
 }
 
 TEST(GroupFileWriterTest, WritesOneRecordPerEntry) {

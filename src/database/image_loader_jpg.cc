@@ -1,9 +1,12 @@
 #include "database/image_loader_jpg.h"
 
+#include <sys/stat.h>
+
 #include <new>
 #include <vector>
 
 #include "database/jpeg_codec_internal.h"
+#include "manager/log.h"
 
 namespace {
 
@@ -100,13 +103,18 @@ bool runDecode(DecodeJob* job) {
   size_t height = cinfo->image_height;
   size_t rowBytes = width * static_cast<size_t>(components);
   // Refused before libjpeg allocates anything image-sized.
-  if (width == 0 || height == 0 || rowBytes > ImageLoaderJPG::kMaxRowBytes ||
-      rowBytes * height > ImageLoaderJPG::kMaxImageBytes) {
+  if (width == 0 || height == 0) {
     releaseJob(job);
     return false;
   }
-  // Whole-image buffers of multi-scan files stay within a fixed budget.
-  cinfo->mem->max_memory_to_use = static_cast<long>(4 * ImageLoaderJPG::kMaxImageBytes);
+  if (rowBytes > ImageLoaderJPG::kMaxRowBytes ||
+      rowBytes * height > ImageLoaderJPG::kMaxImageBytes) {
+    vornik::logMessage("JPEG image of %zu x %zu pixels is too large to decode\n", width, height);
+    releaseJob(job);
+    return false;
+  }
+  // Past this budget libjpeg fails (it has no backing store) instead of growing.
+  cinfo->mem->max_memory_to_use = ImageLoaderJPG::kMaxDecoderMemory;
 
   jpeg_start_decompress(cinfo);
   width = cinfo->output_width;
@@ -169,6 +177,76 @@ bool runDecode(DecodeJob* job) {
   return true;
 }
 
+// Size of the regular file `path`; false, with a log line for anything but a
+// missing file, when it is not one or is above the input limit. Checked before
+// opening, so that a pipe cannot block the open.
+bool regularFileSize(const std::string& path, size_t& size) {
+#ifdef _WIN32
+  struct _stat64 info;
+  if (_stat64(path.c_str(), &info) != 0) return false;
+  const bool regular = (info.st_mode & _S_IFMT) == _S_IFREG;
+#else
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  const bool regular = S_ISREG(info.st_mode);
+#endif
+  if (!regular) {
+    vornik::logMessage("%s is not a regular file\n", path.c_str());
+    return false;
+  }
+  if (info.st_size < 0 || static_cast<uint64_t>(info.st_size) > ImageLoaderJPG::kMaxInputBytes) {
+    vornik::logMessage("%s is larger than %zu bytes\n", path.c_str(),
+                       ImageLoaderJPG::kMaxInputBytes);
+    return false;
+  }
+  size = static_cast<size_t>(info.st_size);
+  return true;
+}
+
+// Bytes from the current position of `file` to its end; false when they
+// cannot be measured or the file has a descriptor that is not a regular file.
+bool remainingBytes(std::FILE* file, uint64_t& remaining) {
+  const long position = std::ftell(file);
+  if (position < 0) return false;
+  uint64_t size = 0;
+#ifdef _WIN32
+  const int descriptor = _fileno(file);
+#else
+  const int descriptor = fileno(file);
+#endif
+  if (descriptor >= 0) {
+#ifdef _WIN32
+    struct _stat64 info;
+    if (_fstat64(descriptor, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return false;
+#else
+    struct stat info;
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+#endif
+    size = static_cast<uint64_t>(info.st_size);
+  } else {
+    // A stream without a descriptor (memory): measured by seeking.
+    if (std::fseek(file, 0, SEEK_END) != 0) return false;
+    const long end = std::ftell(file);
+    if (std::fseek(file, position, SEEK_SET) != 0 || end < 0) return false;
+    size = static_cast<uint64_t>(end);
+  }
+  remaining = size > static_cast<uint64_t>(position) ? size - static_cast<uint64_t>(position) : 0;
+  return true;
+}
+
+// Reads up to `count` bytes from the current position into `bytes`; false
+// when the buffer cannot be had.
+bool readBytes(std::FILE* file, size_t count, std::vector<uint8_t>& bytes) {
+  try {
+    bytes.resize(count);
+  } catch (const std::bad_alloc&) {
+    vornik::logMessage("Not enough memory for %zu bytes of JPEG data\n", count);
+    return false;
+  }
+  bytes.resize(count == 0 ? 0 : std::fread(bytes.data(), 1, count, file));
+  return true;
+}
+
 }  // namespace
 
 bool ImageLoaderJPG::canLoad(const std::string& path) const {
@@ -194,39 +272,27 @@ bool ImageLoaderJPG::decodeRegion(std::FILE* file, uint32_t byteCount, int32_t& 
                                   int32_t& height, int32_t& grey, uint8_t*& pixels) {
   if (file == nullptr) return false;
   // Never allocate more than the file still holds.
-  size_t wanted = byteCount;
-  long start = std::ftell(file);
-  if (start >= 0 && std::fseek(file, 0, SEEK_END) == 0) {
-    long end = std::ftell(file);
-    std::fseek(file, start, SEEK_SET);
-    if (end >= start && static_cast<unsigned long>(end - start) < wanted) {
-      wanted = static_cast<size_t>(end - start);
-    }
+  uint64_t remaining = 0;
+  if (!remainingBytes(file, remaining)) return false;
+  const uint64_t wanted = byteCount < remaining ? byteCount : remaining;
+  if (wanted > kMaxInputBytes) {
+    vornik::logMessage("JPEG data of %llu bytes is larger than %zu bytes\n",
+                       static_cast<unsigned long long>(wanted), kMaxInputBytes);
+    return false;
   }
   std::vector<uint8_t> bytes;
-  constexpr size_t kChunk = size_t{1} << 16;
-  size_t got = 0;
-  while (got < wanted) {
-    size_t step = wanted - got < kChunk ? wanted - got : kChunk;
-    bytes.resize(got + step);
-    size_t n = std::fread(bytes.data() + got, 1, step, file);
-    got += n;
-    if (n < step) break;
-  }
-  return decodeMemory(bytes.data(), got, width, height, grey, pixels);
+  if (!readBytes(file, static_cast<size_t>(wanted), bytes)) return false;
+  return decodeMemory(bytes.data(), bytes.size(), width, height, grey, pixels);
 }
 
 bool ImageLoaderJPG::load(std::string path, int32_t& width, int32_t& height, int32_t& grey,
                           uint8_t*& pixels) const {
+  size_t length = 0;
+  if (!regularFileSize(path, length)) return false;
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
   std::vector<uint8_t> bytes;
-  bool readable = std::fseek(file, 0, SEEK_END) == 0;
-  long length = readable ? std::ftell(file) : -1;
-  if (length > 0 && std::fseek(file, 0, SEEK_SET) == 0) {
-    bytes.resize(static_cast<size_t>(length));
-    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-  }
+  const bool read = readBytes(file, length, bytes);
   std::fclose(file);
-  return decodeMemory(bytes.data(), bytes.size(), width, height, grey, pixels);
+  return read && decodeMemory(bytes.data(), bytes.size(), width, height, grey, pixels);
 }

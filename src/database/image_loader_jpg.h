@@ -28,17 +28,33 @@ class ImageLoaderJPG final : public IImageLoader {
  public:
   // Rows of this many bytes or more (components x width) are rejected.
   static constexpr size_t kMaxRowBytes = 65535;
-  // Decoded images above this many bytes are rejected before decoding.
-  static constexpr size_t kMaxImageBytes = size_t{1} << 28;
+  // Images of more bytes than this (components x width x height, 4 components
+  // while CMYK decodes) are refused before decoding, with a log line. 128 MiB
+  // holds every stored target (sides up to 4095 pixels) in any colour space
+  // and colour photos of some 40 megapixels given to the database tools, and
+  // keeps a decode within what a 32-bit process can count on getting.
+  static constexpr size_t kMaxImageBytes = size_t{1} << 27;
+  // Budget of libjpeg's own whole-image buffers: multi-scan files keep 2 bytes
+  // of coefficients per sample, up to about 2 x kMaxImageBytes for an image
+  // within the bound; past it libjpeg fails cleanly.
+  static constexpr long kMaxDecoderMemory = 2 * static_cast<long>(kMaxImageBytes);
+  // Compressed inputs of more bytes than this are refused before they are
+  // read; the JPEG of an image within kMaxImageBytes is normally a fraction of it.
+  static constexpr size_t kMaxInputBytes = size_t{1} << 26;
 
   // True when the text after the last "." is exactly "jpg" or "jpeg".
   bool canLoad(const std::string& path) const override;
+  // False, with a log line, for a path that is not a regular file (a
+  // directory opens fine on Linux and reports a huge size) or a file of more
+  // than kMaxInputBytes.
   bool load(std::string path, int32_t& width, int32_t& height, int32_t& grey,
             uint8_t*& pixels) const override;
 
   // Decodes `byteCount` bytes read from the current position of an open file
   // (never more than the file holds); the file stays open, positioned after
-  // the bytes read.
+  // the bytes read. False, before reading, when the remaining bytes cannot be
+  // measured, the file is not a regular one or the count exceeds
+  // kMaxInputBytes.
   static bool decodeRegion(std::FILE* file, uint32_t byteCount, int32_t& width, int32_t& height,
                            int32_t& grey, uint8_t*& pixels);
   // Decodes a JPEG held in memory.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include <jpeglib.h>
@@ -105,46 +106,38 @@ TEST(ImageLoaderJPG, CanLoadComparesTheExtensionExactly) {
   EXPECT_FALSE(base.canLoad("jpeg.d/photo"));
 }
 
-TEST(ImageLoaderJPG, GreyImageGivesOneBytePerPixel) {
-  std::vector<uint8_t> grey(6, 77);
-  std::vector<uint8_t> jpeg;
-  ASSERT_TRUE(encodeJpeg(grey.data(), 3, 2, 1, 100, jpeg));
-  Decoded d = decode(jpeg);
-  ASSERT_TRUE(d.ok);
-  EXPECT_EQ(d.width, 3);
-  EXPECT_EQ(d.height, 2);
-  EXPECT_EQ(d.grey, 1);
-  EXPECT_EQ(std::vector<uint8_t>(d.pixels.get(), d.pixels.get() + 6), grey);
-}
-
-TEST(ImageLoaderJPG, ColourComesOutBlueGreenRed) {
-  std::vector<uint8_t> rgb;
-  for (int i = 0; i < 64; ++i) rgb.insert(rgb.end(), {255, 0, 0});
-  Decoded d = decode(compress(rgb, 8, 8, 3, JCS_RGB, JCS_RGB));
-  ASSERT_TRUE(d.ok);
-  EXPECT_EQ(d.grey, 0);
-  EXPECT_EQ(d.pixels[0], 0);
-  EXPECT_EQ(d.pixels[1], 0);
-  EXPECT_EQ(d.pixels[2], 255);
-  EXPECT_EQ(d.pixels[3 * 63 + 2], 255);
-}
-
-TEST(ImageLoaderJPG, CmykIsScaledByKAndReversed) {
+TEST(ImageLoaderJPG, EachColourSpaceGivesItsByteLayout) {
+  std::vector<uint8_t> red;
+  for (int i = 0; i < 64; ++i) red.insert(red.end(), {255, 0, 0});
   // Left 8x8 block (200,100,50,255), right block (200,100,50,0).
   std::vector<uint8_t> cmyk;
-  for (int y = 0; y < 8; ++y) {
-    for (int x = 0; x < 16; ++x) {
-      cmyk.insert(cmyk.end(), {200, 100, 50, static_cast<uint8_t>(x < 8 ? 255 : 0)});
-    }
+  for (int i = 0; i < 16 * 8; ++i) {
+    cmyk.insert(cmyk.end(), {200, 100, 50, static_cast<uint8_t>(i % 16 < 8 ? 255 : 0)});
   }
-  Decoded d = decode(compress(cmyk, 16, 8, 4, JCS_CMYK, JCS_CMYK));
-  ASSERT_TRUE(d.ok);
-  EXPECT_EQ(d.width, 16);
-  EXPECT_EQ(d.grey, 0);
-  EXPECT_EQ(std::vector<uint8_t>(d.pixels.get(), d.pixels.get() + 3),
-            (std::vector<uint8_t>{50, 100, 200}));
-  EXPECT_EQ(std::vector<uint8_t>(d.pixels.get() + 3 * 8, d.pixels.get() + 3 * 9),
-            (std::vector<uint8_t>{0, 0, 0}));
+  const struct {
+    std::vector<uint8_t> jpeg;
+    std::vector<int32_t> widthHeightGrey;
+    size_t sampleAt;  // byte offset of a second pixel
+    std::vector<uint8_t> first;
+    std::vector<uint8_t> sample;
+  } cases[] = {
+      {compress(std::vector<uint8_t>(6, 77), 3, 2, 1, JCS_GRAYSCALE, JCS_GRAYSCALE),
+       {3, 2, 1},
+       5,
+       {77},
+       {77}},
+      {compress(red, 8, 8, 3, JCS_RGB, JCS_RGB), {8, 8, 0}, 3 * 63, {0, 0, 255}, {0, 0, 255}},
+      {compress(cmyk, 16, 8, 4, JCS_CMYK, JCS_CMYK), {16, 8, 0}, 3 * 8, {50, 100, 200}, {0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sampleAt);
+    Decoded d = decode(c.jpeg);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(std::vector<int32_t>({d.width, d.height, d.grey}), c.widthHeightGrey);
+    const uint8_t* p = d.pixels.get();
+    EXPECT_EQ(std::vector<uint8_t>(p, p + c.first.size()), c.first);
+    EXPECT_EQ(std::vector<uint8_t>(p + c.sampleAt, p + c.sampleAt + c.sample.size()), c.sample);
+  }
 }
 
 TEST(ImageLoaderJPG, RealPhotoMatchesLibjpegDecode) {
@@ -198,13 +191,60 @@ TEST(ImageLoaderJPG, NonJpegBytesFailSilently) {
   EXPECT_FALSE(decode({0xFF, 0xD8, 0xFF, 0xC3, 0x00, 0x0B, 8, 0, 8, 0, 8, 1, 1, 0x11, 0}).ok);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-  ImageLoaderJPG loader;
-  int32_t w = 0;
-  int32_t h = 0;
-  int32_t g = 0;
-  uint8_t* pixels = nullptr;
-  EXPECT_FALSE(loader.load(testutil::freshTestDir() + "/missing.jpg", w, h, g, pixels));
-  EXPECT_EQ(pixels, nullptr);
+}
+
+// A 16 x 16 grey baseline JPEG whose frame header claims `width` x `height`.
+std::vector<uint8_t> jpegClaiming(uint16_t width, uint16_t height) {
+  std::vector<uint8_t> grey(16 * 16, 90);
+  std::vector<uint8_t> jpeg;
+  EXPECT_TRUE(encodeJpeg(grey.data(), 16, 16, 1, 90, jpeg));
+  for (size_t i = 0; i + 9 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {  // then length, precision, height, width
+      jpeg[i + 5] = static_cast<uint8_t>(height >> 8);
+      jpeg[i + 6] = static_cast<uint8_t>(height);
+      jpeg[i + 7] = static_cast<uint8_t>(width >> 8);
+      jpeg[i + 8] = static_cast<uint8_t>(width);
+      return jpeg;
+    }
+  }
+  ADD_FAILURE() << "no frame header";
+  return jpeg;
+}
+
+TEST(ImageLoaderJPG, LoadRefusesWhatNoImageOfAffordableSizeCanBe) {
+  const std::string dir = testutil::freshTestDir();
+  testutil::writeBytes(dir + "/small.jpg", jpegClaiming(16, 16));
+  testutil::writeBytes(dir + "/huge.jpg", jpegClaiming(60000, 60000));
+  testutil::writeBytes(dir + "/tall.jpg", jpegClaiming(16384, 8193));
+  testutil::writeBytes(dir + "/long.jpg", {});
+  std::filesystem::resize_file(dir + "/long.jpg", ImageLoaderJPG::kMaxInputBytes + 1);
+  const struct {
+    std::string path;
+    bool ok;
+    std::string log;  // the one line logged, if any
+  } cases[] = {
+      {dir + "/small.jpg", true, ""},
+      {dir + "/missing.jpg", false, ""},
+      {dir, false, dir + " is not a regular file\n"},
+      {dir + "/long.jpg", false, dir + "/long.jpg is larger than 67108864 bytes\n"},
+      {dir + "/huge.jpg", false, "JPEG image of 60000 x 60000 pixels is too large to decode\n"},
+      {dir + "/tall.jpg", false, "JPEG image of 16384 x 8193 pixels is too large to decode\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    testutil::LogCapture log;
+    int32_t w = 0;
+    int32_t h = 0;
+    int32_t g = -1;
+    uint8_t* pixels = nullptr;
+    EXPECT_EQ(ImageLoaderJPG().load(c.path, w, h, g, pixels), c.ok);
+    std::unique_ptr<uint8_t[]> owned(pixels);
+    EXPECT_EQ(pixels != nullptr, c.ok);
+    EXPECT_EQ(log.captured(),
+              c.log.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.log});
+    EXPECT_EQ(std::vector<int32_t>({w, h, g}),
+              c.ok ? std::vector<int32_t>({16, 16, 1}) : std::vector<int32_t>({0, 0, -1}));
+  }
 }
 
 TEST(ImageLoaderJPG, RegionDecodeReadsExactlyTheGivenBytes) {
@@ -241,9 +281,15 @@ TEST(ImageLoaderJPG, RegionDecodeReadsExactlyTheGivenBytes) {
   EXPECT_TRUE(ImageLoaderJPG::decodeRegion(f, 0xFFFFFFF0u, w, h, g, pixels));
   delete[] pixels;
   std::fclose(f);
+  // A directory opens, but holds no bytes to read.
+  f = std::fopen(testutil::freshTestDir().c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  EXPECT_FALSE(ImageLoaderJPG::decodeRegion(f, 0xFFFFFFF0u, w, h, g, pixels));
+  std::fclose(f);
 }
 
 TEST(ImageLoaderJPG, RowsOf65536BytesOrMoreAreRejected) {
+  testutil::LogCapture log;
   std::vector<uint8_t> bgr(static_cast<size_t>(21846) * 3 * 8, 128);
   std::vector<uint8_t> jpeg;
   ASSERT_TRUE(encodeJpeg(bgr.data(), 21845, 8, 3, 50, jpeg));
@@ -258,19 +304,15 @@ TEST(ImageLoaderJPG, RowsOf65536BytesOrMoreAreRejected) {
                               JCS_CMYK))
                   .ok);
   EXPECT_FALSE(decode(compress(cmyk, 16384, 8, 4, JCS_CMYK, JCS_CMYK)).ok);
+  EXPECT_EQ(log.captured().size(), 2u);
 }
 
 TEST(JpegWriter, RoundTripKeepsChannelOrderAndRefusesBadArguments) {
   // Blue left half, red right half, in B, G, R order.
   std::vector<uint8_t> bgr;
-  for (int y = 0; y < 16; ++y) {
-    for (int x = 0; x < 32; ++x) {
-      if (x < 16) {
-        bgr.insert(bgr.end(), {255, 0, 0});
-      } else {
-        bgr.insert(bgr.end(), {0, 0, 255});
-      }
-    }
+  for (int i = 0; i < 32 * 16; ++i) {
+    const uint8_t blue = i % 32 < 16 ? 255 : 0;
+    bgr.insert(bgr.end(), {blue, 0, static_cast<uint8_t>(255 - blue)});
   }
   std::vector<uint8_t> jpeg;
   ASSERT_TRUE(encodeJpeg(bgr.data(), 32, 16, 3, 95, jpeg));
