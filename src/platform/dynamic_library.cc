@@ -2,6 +2,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/wide_path_win.h"
 #else
 #include <dlfcn.h>
 #endif
@@ -14,10 +16,7 @@ bool DynamicLibrary::open(const std::string& path) {
   close();
   error_.clear();
 #ifdef _WIN32
-  int length = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length > 0 ? length : 1), L'\0');
-  if (length > 0) MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], length);
-  handle_ = reinterpret_cast<void*>(LoadLibraryW(wide.c_str()));
+  handle_ = reinterpret_cast<void*>(LoadLibraryW(widePath(path).c_str()));
   if (handle_ == nullptr)
     error_ = "LoadLibraryW failed with code " + std::to_string(GetLastError());
 #else

@@ -2,6 +2,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/wide_path_win.h"
 #else
 #include <dlfcn.h>
 #endif
@@ -25,12 +27,7 @@ std::string modulePath() {
   wchar_t wide[MAX_PATH];
   DWORD length = GetModuleFileNameW(module, wide, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return std::string();
-  int bytes =
-      WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  std::string path(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), &path[0], bytes, nullptr,
-                      nullptr);
-  return path;
+  return utf8Path(wide, length);
 #else
   Dl_info info;
   if (dladdr(reinterpret_cast<void*>(&moduleAnchor), &info) == 0 || info.dli_fname == nullptr) {

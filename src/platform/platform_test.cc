@@ -1,13 +1,18 @@
 #include <cstdio>
 #include <string>
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "platform/dynamic_library.h"
 #include "platform/file_system.h"
 #include "platform/module_path.h"
 #include "platform/threads.h"
+
+#if defined(_WIN32)
+#include "platform/debug_output.h"
+#endif
 
 namespace vornik {
 namespace {
@@ -29,8 +34,15 @@ TEST(ModulePath, NamesTheRunningTestProgram) {
 }
 
 TEST(DynamicLibrary, ResolvesASymbolOfTheMathLibraryAndReportsFailures) {
+#if defined(_WIN32)
+  const char* const mathLibrary = "msvcrt.dll";
+  const char* const missingLibrary = "C:\\nonexistent\\nothing.dll";
+#else
+  const char* const mathLibrary = "libm.so.6";
+  const char* const missingLibrary = "/nonexistent/libnothing.so";
+#endif
   DynamicLibrary library;
-  ASSERT_TRUE(library.open("libm.so.6")) << library.error();
+  ASSERT_TRUE(library.open(mathLibrary)) << library.error();
   using CosFunction = double (*)(double);
   auto cosine = reinterpret_cast<CosFunction>(library.symbol("cos"));
   ASSERT_NE(cosine, nullptr);
@@ -39,7 +51,7 @@ TEST(DynamicLibrary, ResolvesASymbolOfTheMathLibraryAndReportsFailures) {
   EXPECT_FALSE(library.error().empty());
 
   DynamicLibrary missing;
-  EXPECT_FALSE(missing.open("/nonexistent/libnothing.so"));
+  EXPECT_FALSE(missing.open(missingLibrary));
   EXPECT_FALSE(missing.isOpen());
   EXPECT_FALSE(missing.error().empty());
   EXPECT_EQ(missing.symbol("cos"), nullptr);
@@ -68,8 +80,7 @@ TEST(Threads, RunAndJoinOrReportAnInjectedFailure) {
 
 TEST(FileSystem, CreatesOnceAndTellsDirectoriesFromFiles) {
   const std::string root = std::string(VORNIK_BINARY_DIR) + "/platform_test_dir";
-  std::remove((root + "/file").c_str());
-  ::rmdir(root.c_str());
+  std::filesystem::remove_all(root);
   EXPECT_FALSE(isDirectory(root));
   EXPECT_TRUE(createDirectory(root));
   EXPECT_TRUE(createDirectory(root));  // already there: still fine
@@ -83,9 +94,102 @@ TEST(FileSystem, CreatesOnceAndTellsDirectoriesFromFiles) {
   EXPECT_FALSE(createDirectory(file));
   EXPECT_FALSE(createDirectory(root + "/missing/child"));
   EXPECT_FALSE(isDirectory(""));
-  std::remove(file.c_str());
-  ::rmdir(root.c_str());
+  std::filesystem::remove_all(root);
 }
+
+TEST(FileSystem, TakesUtf8NamesTrailingSeparatorsAndNoWildcards) {
+  const std::string root =
+      std::string(VORNIK_BINARY_DIR) + "/platform_test_\xc3\xa9t\xc3\xa9_\xe6\x97\xa5";
+  std::filesystem::remove_all(std::filesystem::u8path(root));
+  ASSERT_TRUE(createDirectory(root));
+  EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::u8path(root)));
+  struct Case {
+    std::string path;
+    bool directory;
+  };
+  const Case cases[] = {
+      {root, true},         {root + "/", true},   {root + "//", true},
+      {root + "/*", false}, {root + "/?", false}, {root + "/missing", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(isDirectory(c.path), c.directory) << c.path;
+  std::filesystem::remove_all(std::filesystem::u8path(root));
+}
+
+#if defined(_WIN32)
+TEST(FileSystem, ADriveRootIsADirectory) {
+  EXPECT_TRUE(isDirectory("C:\\"));
+  EXPECT_TRUE(isDirectory("C:/"));
+}
+
+// The stand-in pthreadVC2.dll's own counts, read from the instance the
+// binding loaded.
+struct StandInCounts {
+  explicit StandInCounts(const std::string& directory) {
+    EXPECT_TRUE(library.open(directory + "\\pthreadVC2.dll")) << library.error();
+    created = reinterpret_cast<int (*)()>(library.symbol("standInCreated"));
+    joined = reinterpret_cast<int (*)()>(library.symbol("standInJoined"));
+  }
+  DynamicLibrary library;
+  int (*created)() = nullptr;
+  int (*joined)() = nullptr;
+};
+
+class ThreadingBindingTest : public testing::Test {
+ protected:
+  // What createThread would bind on its own.
+  void TearDown() override { bindThreadingLibrary(moduleDirectory(modulePath())); }
+
+  static void* setSeven(void* value) {
+    *static_cast<int*>(value) = 7;
+    return nullptr;
+  }
+  static void runOne() {
+    int value = 0;
+    ThreadHandle handle;
+    ASSERT_EQ(createThread(&handle, &setSeven, &value), 0);
+    joinThread(handle);
+    EXPECT_EQ(value, 7);
+  }
+};
+
+TEST_F(ThreadingBindingTest, TakesPthreadVC2OnlyWhenItIsThereAndComplete) {
+  struct Case {
+    std::string directory;
+    ThreadingLibrary library;
+  };
+  const Case cases[] = {
+      {VORNIK_PTHREADVC2_DIR, ThreadingLibrary::pthreadVC2},
+      {VORNIK_PTHREADVC2_BROKEN_DIR, ThreadingLibrary::mingw},
+      {std::string(VORNIK_BINARY_DIR) + "\\no-such-folder", ThreadingLibrary::mingw},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.directory);
+    EXPECT_EQ(bindThreadingLibrary(c.directory), c.library);
+    runOne();
+  }
+}
+
+TEST_F(ThreadingBindingTest, PthreadVC2HandlesReachJoinIntactEvenAfterARebinding) {
+  ASSERT_EQ(bindThreadingLibrary(VORNIK_PTHREADVC2_DIR), ThreadingLibrary::pthreadVC2);
+  StandInCounts counts(VORNIK_PTHREADVC2_DIR);
+  ASSERT_NE(counts.created, nullptr);
+  const int createdBefore = counts.created();
+  const int joinedBefore = counts.joined();
+  runOne();
+  EXPECT_EQ(counts.created(), createdBefore + 1);
+  EXPECT_EQ(counts.joined(), joinedBefore + 1);
+
+  // Started through pthreadVC2, joined after the MinGW library was bound:
+  // still its own library's join.
+  int value = 0;
+  ThreadHandle handle;
+  ASSERT_EQ(createThread(&handle, &setSeven, &value), 0);
+  ASSERT_EQ(bindThreadingLibrary(VORNIK_PTHREADVC2_BROKEN_DIR), ThreadingLibrary::mingw);
+  joinThread(handle);
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(counts.joined(), joinedBefore + 2);
+}
+#endif
 
 }  // namespace
 }  // namespace vornik

@@ -1,12 +1,19 @@
 #pragma once
-// Thread creation and join for the library's own threads. POSIX threads are
-// part of the C library here; a failed creation is a result code, never an
-// exception, so a caller can carry on without the thread.
+// Thread creation and join for the library's own threads. A failed creation
+// is a result code, never an exception, so a caller can carry on without the
+// thread. POSIX threads are part of the C library on Linux; on Windows they
+// are bound at run time (threads_win.h).
+#if defined(_WIN32)
+#include "platform/threads_win.h"
+#else
 #include <pthread.h>
+#endif
 
 namespace vornik {
 
+#if !defined(_WIN32)
 using ThreadHandle = pthread_t;
+#endif
 using ThreadRoutine = void* (*)(void*);
 
 // Starts `routine(argument)` with default attributes. 0 on success with
