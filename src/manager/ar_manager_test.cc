@@ -436,8 +436,10 @@ TEST_F(ARManagerTest, ALogCallbackMayCallBackInFromEveryThread) {
       manager->setAppDataDirPath("/elsewhere");
       ++reentered;
     } else if (text == "camera width : 64 height:48") {
-      std::vector<uint8_t> grey(64 * 48, 9);
-      manager->onPreviewFrame(grey.data(), 64 * 48, 64, 48, 1);
+      // Same layout as the test's frames: whichever of the two the thread
+      // takes first, it initialises for 64 x 48 colour.
+      std::vector<uint8_t> colour(64 * 48 * 3, 9);
+      manager->onPreviewFrame(colour.data(), 64 * 48 * 3, 64, 48, 0);
       ++reentered;
     }
   });
