@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "database/group_file_writer.h"
@@ -10,51 +10,42 @@
 namespace vornik {
 namespace {
 
-TargetReport figures(int tracking, double spread, int keys, double repetition, double contrast) {
-  TargetReport r;
-  r.trackingFeatures = tracking;
-  r.spread = spread;
-  r.recognitionKeys = keys;
-  r.repetition = repetition;
-  r.contrast = contrast;
-  rateTarget(&r);
-  return r;
-}
-
 TEST(RateTarget, RewardsManyWellSpreadFeaturesAndWarnsAboutWeakTargets) {
-  const TargetReport strong = figures(600, 0.9, 400, 0.02, 60);
-  EXPECT_EQ(strong.rating, 5);
-  EXPECT_TRUE(strong.warnings.empty());
-
-  EXPECT_EQ(figures(300, 0.9, 400, 0.02, 60).rating, 4);
-  EXPECT_EQ(figures(300, 0.6, 200, 0.02, 60).rating, 2);
-
-  const TargetReport repetitive = figures(600, 0.9, 400, 0.4, 60);
-  EXPECT_EQ(repetitive.rating, 4);
-  ASSERT_EQ(repetitive.warnings.size(), 1u);
-  EXPECT_EQ(repetitive.warnings[0], "repetitive texture");
-
-  const TargetReport flat = figures(600, 0.9, 400, 0.02, 12);
-  EXPECT_EQ(flat.rating, 4);
-  ASSERT_EQ(flat.warnings.size(), 1u);
-  EXPECT_EQ(flat.warnings[0], "low contrast");
-
-  const TargetReport crowded = figures(150, 0.3, 150, 0.0, 60);
-  EXPECT_EQ(crowded.rating, 0);
-  ASSERT_EQ(crowded.warnings.size(), 1u);
-  EXPECT_EQ(crowded.warnings[0], "features crowd into a small part of the image");
-
-  const TargetReport empty = figures(40, 0.9, 400, 0.0, 60);
-  EXPECT_EQ(empty.rating, 0);  // too few to track at all
-  EXPECT_EQ(empty.warnings[0], "too few features");
+  struct Case {
+    int tracking;
+    double spread;
+    int keys;
+    double repetition, contrast;
+    int rating;
+    const char* warning;  // the only one, or none
+  };
+  const Case cases[] = {
+      {600, 0.9, 400, 0.02, 60, 5, nullptr},
+      {300, 0.9, 400, 0.02, 60, 4, nullptr},
+      {300, 0.6, 200, 0.02, 60, 2, nullptr},
+      {600, 0.9, 400, 0.4, 60, 4, "repetitive texture"},
+      {600, 0.9, 400, 0.02, 12, 4, "low contrast"},
+      {150, 0.3, 150, 0.0, 60, 0, "features crowd into a small part of the image"},
+      {40, 0.9, 400, 0.0, 60, 0, "too few features"},
+  };
+  for (const Case& c : cases) {
+    TargetReport r;
+    r.trackingFeatures = c.tracking;
+    r.spread = c.spread;
+    r.recognitionKeys = c.keys;
+    r.repetition = c.repetition;
+    r.contrast = c.contrast;
+    rateTarget(&r);
+    EXPECT_EQ(r.rating, c.rating) << c.tracking << " " << c.spread << " " << c.contrast;
+    EXPECT_EQ(r.warnings,
+              c.warning ? std::vector<std::string>{c.warning} : std::vector<std::string>{});
+  }
 }
 
 std::string writeTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
   const std::string path = std::string(VORNIK_BINARY_DIR) + "/" + name;
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  EXPECT_NE(f, nullptr);
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   return path;
 }
 
@@ -78,9 +69,8 @@ TEST(InspectDatabase, ReportsMissingAndBrokenEntries) {
   EXPECT_EQ(lonely.datBytes, 4);
   EXPECT_EQ(lonely.trkBytes, -1);
   EXPECT_EQ(lonely.rating, 0);
-  ASSERT_EQ(lonely.problems.size(), 2u);
-  EXPECT_EQ(lonely.problems[0], "no tracking entry (.trk)");
-  EXPECT_EQ(lonely.problems[1], "no image entry (.jpg)");
+  EXPECT_EQ(lonely.problems,
+            (std::vector<std::string>{"no tracking entry (.trk)", "no image entry (.jpg)"}));
   EXPECT_EQ(reports[1].problems[0], "broken.trk is malformed");
 
   const std::string junk = writeTemp("report_junk.db", {0x42, 0x42});

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <memory>
 
@@ -39,9 +40,8 @@ TEST(LevelRecognitionFeatures, LevelZeroIsWhatTheRecognizerFindsOnTheSameImage) 
   ASSERT_EQ(live.size(), 100u);  // the level-0 quota of a 4-level pyramid
 
   std::vector<RecognitionRecord> level0Records;
-  for (const RecognitionRecord& r : records) {
-    if (r.level == 0) level0Records.push_back(r);
-  }
+  std::copy_if(records.begin(), records.end(), std::back_inserter(level0Records),
+               [](const RecognitionRecord& r) { return r.level == 0; });
   ASSERT_EQ(level0Records.size(), live.size());
   for (size_t i = 0; i < live.size(); ++i) {
     GradientDescriptor::quantizeDescriptor(live[i].get());
@@ -53,28 +53,7 @@ TEST(LevelRecognitionFeatures, LevelZeroIsWhatTheRecognizerFindsOnTheSameImage) 
   }
 }
 
-TEST(LevelRecognitionFeatures, CoversTheScaleLevelsInsideTheirBorders) {
-  const Image grey = sampleGrey640();
-  GradientDescriptor descriptor;
-  const std::vector<RecognitionRecord> records = levelRecognitionFeatures(grey, 40, &descriptor);
-  std::vector<int> perLevel(kRecognitionLevelCount, 0);
-  for (const RecognitionRecord& r : records) {
-    ASSERT_GE(r.level, 0);
-    ASSERT_LT(r.level, kRecognitionLevelCount);
-    ++perLevel[r.level];
-    const double size = std::lround(640 / recognitionLevelScale(r.level));
-    EXPECT_GE(r.x, 16);
-    EXPECT_LT(r.x, size - 16);
-    EXPECT_GE(r.y, 16);
-    EXPECT_LT(r.y, size - 16);
-    EXPECT_EQ(r.key, descriptorKey(r.descriptor.data()));
-  }
-  // 640 pixels shrink to 46 at level 19, still room for a few corners; the
-  // finer levels fill their share.
-  for (int level = 0; level <= 10; ++level) EXPECT_EQ(perLevel[level], 40) << level;
-  EXPECT_GT(perLevel[15], 0);
-  EXPECT_NEAR(recognitionLevelScale(19), 13.929, 0.001);
-}
+const Homography kIdentity{1, 0, 0, 0, 1, 0, 0, 0, 1};
 
 FrameRecognitionFeature observed(int x, int y, uint8_t polarity, int32_t key, int level = 0) {
   FrameRecognitionFeature f;
@@ -89,13 +68,10 @@ FrameRecognitionFeature observed(int x, int y, uint8_t polarity, int32_t key, in
 }
 
 TEST(RecognitionTrainer, KeepsKeysThatRecurOnTheTargetAndNotOnTheBackground) {
-  // Frame pixels equal target pixels: identity homographies, 100 x 100 target.
-  const Homography identity{1, 0, 0, 0, 1, 0, 0, 0, 1};
   RecognitionRecord candidate;
   candidate.level = 3;
   candidate.polarity = 1;
   candidate.x = 40;
-  candidate.y = 41;
   candidate.key = 0x123456;
   RecognitionTrainer trainer(100, 100, {candidate});
   for (int view = 0; view < 3; ++view) {
@@ -109,7 +85,7 @@ TEST(RecognitionTrainer, KeepsKeysThatRecurOnTheTargetAndNotOnTheBackground) {
     // On the target twice and in the background twice: too common.
     if (view < 2) f.push_back(observed(60, 60, 0, 0x0000DD));
     if (view < 2) f.push_back(observed(400, 10, 0, 0x0000DD));
-    trainer.addView(f, identity, identity);
+    trainer.addView(f, kIdentity, kIdentity);
   }
   const std::vector<RecognitionRecord> kept = trainer.select(10);
   ASSERT_EQ(kept.size(), 3u);
@@ -143,10 +119,9 @@ TEST(RecognitionTrainer, RecordsAnUnseenKeyAtTheLevelOfItsSize) {
 }
 
 TEST(RecognitionTrainer, GivesUpKeysThatOtherTargetsShowAsOften) {
-  const Homography identity{1, 0, 0, 0, 1, 0, 0, 0, 1};
   RecognitionTrainer trainer(100, 100, {});
   for (int view = 0; view < 4; ++view)
-    trainer.addView({observed(10, 10, 0, 0x42)}, identity, identity);
+    trainer.addView({observed(10, 10, 0, 0x42)}, kIdentity, kIdentity);
   std::map<uint32_t, int32_t> totals;
   trainer.addTargetViews(&totals);
   EXPECT_EQ(totals[polarKey(0, 0x42)], 4);
@@ -163,14 +138,13 @@ TEST(RecognitionTrainer, GivesUpKeysThatOtherTargetsShowAsOften) {
 // A trainer over a 100 x 100 target with `keys` keys, key i seen on the
 // target in 10 + i views at one place (so later keys are worth more).
 RecognitionTrainer trainerWithKeys(int keys) {
-  const Homography identity{1, 0, 0, 0, 1, 0, 0, 0, 1};
   RecognitionTrainer trainer(100, 100, {});
   for (int view = 0; view < 10 + keys; ++view) {
     std::vector<FrameRecognitionFeature> f;
     for (int i = 0; i < keys; ++i) {
       if (view < 10 + i) f.push_back(observed(10 + 10 * i, 50, 0, 0x100 + i));
     }
-    trainer.addView(f, identity, identity);
+    trainer.addView(f, kIdentity, kIdentity);
   }
   return trainer;
 }
@@ -208,7 +182,6 @@ TEST(RecognitionTrainer, KeepsTheStrayVotesOfTargetFreeFramesWithinTheCapAndTheB
 }
 
 TEST(RecognitionTrainer, ChargesKeysOfTheMirroredTargetAndOfRepeatedStructures) {
-  const Homography identity{1, 0, 0, 0, 1, 0, 0, 0, 1};
   RecognitionTrainer trainer(100, 100, {});
   // 0x200 and 0x201 in 12 views at one place each; 0x202 in 14 views, but
   // at a different place in every view (a repeated structure).
@@ -216,7 +189,7 @@ TEST(RecognitionTrainer, ChargesKeysOfTheMirroredTargetAndOfRepeatedStructures) 
     std::vector<FrameRecognitionFeature> f = {observed(7 * view, 90, 0, 0x202)};
     if (view < 12) f.push_back(observed(10, 10, 0, 0x200));
     if (view < 12) f.push_back(observed(50, 50, 0, 0x201));
-    trainer.addView(f, identity, identity);
+    trainer.addView(f, kIdentity, kIdentity);
   }
   trainer.addMirrorView({observed(5, 5, 0, 0x200)});
   trainer.addMirrorView({});
@@ -234,24 +207,15 @@ TEST(RecognitionTrainer, ChargesKeysOfTheMirroredTargetAndOfRepeatedStructures) 
 
 TEST(SelectUntrainedRecognition, TakesLevelsInTurnsWithoutRepeatingKeys) {
   std::vector<RecognitionRecord> candidates;
-  auto add = [&](int level, int32_t key, int score) {
-    RecognitionRecord r;
-    r.level = level;
-    r.key = key;
-    r.score = score;
-    candidates.push_back(r);
-  };
-  add(0, 1, 90);
-  add(0, 2, 80);
-  add(0, 3, 70);
-  add(5, 1, 60);  // same key as a level-0 record: skipped
-  add(5, 4, 50);
-  const auto kept = selectUntrainedRecognition(candidates, 4);
-  ASSERT_EQ(kept.size(), 4u);
-  EXPECT_EQ(kept[0].key, 1);
-  EXPECT_EQ(kept[1].key, 2);
-  EXPECT_EQ(kept[2].key, 4);
-  EXPECT_EQ(kept[3].key, 3);
+  // (level, key, score); the level-5 record of key 1 repeats a level-0 key.
+  for (const auto& [level, key, score] :
+       {std::array<int, 3>{0, 1, 90}, {0, 2, 80}, {0, 3, 70}, {5, 1, 60}, {5, 4, 50}}) {
+    candidates.emplace_back();
+    candidates.back().level = level;
+    candidates.back().key = key;
+    candidates.back().score = score;
+  }
+  EXPECT_EQ(keysOf(selectUntrainedRecognition(candidates, 4)), (std::vector<int32_t>{1, 2, 4, 3}));
 }
 
 }  // namespace

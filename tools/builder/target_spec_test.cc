@@ -16,12 +16,8 @@ TEST(TargetName, RejectsNamesTheLibraryCannotReportOrFind) {
   EXPECT_NE(targetNameProblem("tab\there"), "");
   EXPECT_EQ(targetNameProblem(std::string(250, 'a')), "");
   EXPECT_NE(targetNameProblem(std::string(251, 'a')), "");  // "name.json" would exceed 255 bytes
-}
-
-TEST(TargetName, DefaultsToTheFileStem) {
-  EXPECT_EQ(fileStem("photos/poster.jpg"), "poster");
+  // The default name is the file stem.
   EXPECT_EQ(fileStem("C:\\img\\shop.front.png"), "shop.front");
-  EXPECT_EQ(fileStem("noext"), "noext");
   EXPECT_EQ(fileStem("dir.d/.hidden"), ".hidden");
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "features/random.h"
 #include "tracking/feature_matching.h"
 
@@ -40,13 +42,11 @@ TEST(MutualMatches, PairsExactlyAsTheTrackersMatcher) {
 
     std::vector<const uint8_t*> da, db;
     std::vector<uint8_t> pa, pb;
-    for (const auto& f : a) {
-      da.push_back(f->descriptor.get());
-      pa.push_back(f->polarity);
-    }
-    for (const auto& f : b) {
-      db.push_back(f->descriptor.get());
-      pb.push_back(f->polarity);
+    for (const auto& [features, d, p] : {std::tie(a, da, pa), std::tie(b, db, pb)}) {
+      for (const auto& f : features) {
+        d.push_back(f->descriptor.get());
+        p.push_back(f->polarity);
+      }
     }
     const auto ours = mutualMatches(da, pa, db, pb);
     const auto reference = matchFeaturesMutual(a, b);
@@ -73,28 +73,23 @@ TEST(TrackingTrainer, StoresCentredPositionsAndRanksByCorrectMatches) {
   trainer.addCandidates({feature(51, 51, 0, d1)}, identity);
   ASSERT_EQ(trainer.candidateCount(), 3u);
 
+  // (x, y, polarity, hits) of the selected records.
+  const auto selected = [&trainer] {
+    std::vector<std::array<int, 4>> out;
+    for (const TrackingRecord& r : trainer.select(10))
+      out.push_back({r.x, r.y, r.polarity, r.hits});
+    return out;
+  };
   // Untrained: candidates in the order found, centred, y up.
-  auto records = trainer.select(10);
-  ASSERT_EQ(records.size(), 3u);
-  EXPECT_EQ(records[0].x, -50);
-  EXPECT_EQ(records[0].y, 0);
-  EXPECT_EQ(records[1].x, 50);
-  EXPECT_EQ(records[1].y, 30);
-  EXPECT_EQ(records[1].polarity, 1);
-  EXPECT_EQ(records[2].x, -90);
-  EXPECT_EQ(records[2].y, -40);
+  EXPECT_EQ(selected(),
+            (std::vector<std::array<int, 4>>{{-50, 0, 0, 0}, {50, 30, 1, 0}, {-90, -40, 0, 0}}));
 
   // d1 is matched where it belongs twice; d2 is matched far from its place;
-  // d3 once in place.
+  // d3 once in place. Positions are refined to the mean of the sightings:
+  // x 50, 52, 50 and y 50, 49, 50 for d1.
   trainer.addView({feature(52, 49, 0, d1), feature(100, 80, 1, d2)}, identity, identity);
   trainer.addView({feature(50, 50, 0, d1), feature(10, 90, 0, d3)}, identity, identity);
-  records = trainer.select(10);
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].x, -49);  // x refined to the mean of its sightings 50, 52, 50
-  EXPECT_EQ(records[0].y, 0);    // y: 50, 49, 50
-  EXPECT_EQ(records[0].hits, 2);
-  EXPECT_EQ(records[1].x, -90);
-  EXPECT_EQ(records[1].hits, 1);
+  EXPECT_EQ(selected(), (std::vector<std::array<int, 4>>{{-49, 0, 0, 2}, {-90, -40, 0, 1}}));
   EXPECT_EQ(trainer.select(1).size(), 1u);
   EXPECT_EQ(trainer.recall(), 0.0);  // never 17 correct matches
 }

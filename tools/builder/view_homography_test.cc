@@ -38,10 +38,6 @@ TEST(TargetToFrameHomography, FrontalViewMagnifiesByTheWidthShare) {
   const Homography hm = targetToFrameHomography(pose, 400, 300, camera);
   // 25 % of a 640-pixel frame for a 400-pixel target.
   EXPECT_NEAR(localMagnification(hm, 200, 150), 0.4, 1e-9);
-  double u, v;
-  ASSERT_TRUE(applyHomography(hm, 200, 150, &u, &v));  // target centre at the principal point
-  EXPECT_NEAR(u, 320, 1e-9);
-  EXPECT_NEAR(v, 240, 1e-9);
   Homography singular;
   EXPECT_FALSE(invertHomography(Homography{}, &singular));
 }

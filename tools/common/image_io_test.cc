@@ -16,15 +16,6 @@ std::string tempPath(const std::string& name) {
   return std::string(VORNIK_BINARY_DIR) + "/toolkit_test_" + name;
 }
 
-std::string dataPath(const std::string& name) { return std::string(VORNIK_DATA_DIR) + "/" + name; }
-
-Image patternImage(int w, int h, int channels) {
-  Image image(w, h, channels);
-  for (size_t i = 0; i < image.pixels.size(); ++i)
-    image.pixels[i] = static_cast<uint8_t>((i * 37) ^ (i >> 5));
-  return image;
-}
-
 // Pure red written in red-green-blue order by libjpeg directly, so the
 // channel order of the reader is checked against an outside encoder.
 std::vector<uint8_t> redJpegFromLibjpeg() {
@@ -67,8 +58,7 @@ TEST(ImageIo, ColourOrderIsBlueGreenRed) {
 
   // PNG written as RGB by libpng itself.
   uint8_t rgb[2 * 1 * 3] = {255, 0, 0, 0, 0, 255};
-  png_image png;
-  std::memset(&png, 0, sizeof(png));
+  png_image png{};
   png.version = PNG_IMAGE_VERSION;
   png.width = 2;
   png.height = 1;
@@ -82,79 +72,53 @@ TEST(ImageIo, ColourOrderIsBlueGreenRed) {
   std::remove(path.c_str());
 }
 
-TEST(ImageIo, PngRoundTripIsLossless) {
-  for (int channels : {1, 3}) {
-    const Image original = patternImage(37, 23, channels);
-    const std::string path = tempPath("roundtrip.png");
-    std::string error;
-    ASSERT_TRUE(writeImage(path, original, 90, &error)) << error;
-    Image back;
-    ASSERT_TRUE(readImage(path, &back, &error)) << error;
-    EXPECT_EQ(back.width, 37);
-    EXPECT_EQ(back.height, 23);
-    EXPECT_EQ(back.channels, channels);
-    EXPECT_EQ(back.pixels, original.pixels);
-    std::remove(path.c_str());
-  }
-}
-
-TEST(ImageIo, JpegRoundTripStaysClose) {
-  Image smooth(64, 48, 3);
-  for (int y = 0; y < 48; ++y)
+TEST(ImageIo, WrittenImagesReadBack) {
+  // Grey PNG losslessly (colour PNGs: see the --png frames of vornik-synth),
+  // colour JPEG closely.
+  Image grey(37, 23, 1), smooth(64, 48, 3);
+  for (size_t i = 0; i < grey.pixels.size(); ++i)
+    grey.pixels[i] = static_cast<uint8_t>((i * 37) ^ (i >> 5));
+  for (int y = 0; y < 48; ++y) {
     for (int x = 0; x < 64; ++x) {
       uint8_t* p = smooth.row(y) + 3 * x;
       p[0] = static_cast<uint8_t>(3 * x);
       p[1] = static_cast<uint8_t>(4 * y);
       p[2] = static_cast<uint8_t>(200 - 2 * x);
     }
-  const std::string path = tempPath("roundtrip.jpg");
+  }
+  const std::string png = tempPath("roundtrip.png"), jpg = tempPath("roundtrip.jpg");
   std::string error;
-  ASSERT_TRUE(writeJpeg(path, smooth, 95, &error)) << error;
   Image back;
-  ASSERT_TRUE(readImage(path, &back, &error)) << error;
+  ASSERT_TRUE(writeImage(png, grey, 90, &error)) << error;
+  ASSERT_TRUE(readImage(png, &back, &error)) << error;
+  EXPECT_EQ(back.width, 37);
+  EXPECT_EQ(back.channels, 1);
+  EXPECT_EQ(back.pixels, grey.pixels);
+  ASSERT_TRUE(writeJpeg(jpg, smooth, 95, &error)) << error;
+  ASSERT_TRUE(readImage(jpg, &back, &error)) << error;
   ASSERT_EQ(back.pixels.size(), smooth.pixels.size());
   double total = 0;
   for (size_t i = 0; i < back.pixels.size(); ++i)
     total += std::abs(back.pixels[i] - smooth.pixels[i]);
   EXPECT_LT(total / back.pixels.size(), 2.0);
-  std::remove(path.c_str());
-  EXPECT_FALSE(writeJpeg(path, smooth, 0, &error));
-  EXPECT_FALSE(writeJpeg(path, Image(), 90, &error));
+  std::remove(png.c_str());
+  std::remove(jpg.c_str());
+  EXPECT_FALSE(writeJpeg(jpg, smooth, 0, &error));
+  EXPECT_FALSE(writeJpeg(jpg, Image(), 90, &error));
 }
 
-TEST(ImageIo, ReadsTheRepositoryPhotos) {
+TEST(ImageIo, BrokenStreamsFailWithAReason) {
+  // Missing files and files that are no image at all: see the programs' tests.
   Image image;
   std::string error;
-  ASSERT_TRUE(readImage(dataPath("sample_target.jpg"), &image, &error)) << error;
-  EXPECT_EQ(image.width, 512);
-  EXPECT_EQ(image.height, 512);
-  EXPECT_EQ(image.channels, 3);
-  ASSERT_TRUE(readImage(dataPath("photos/text.jpg"), &image, &error)) << error;
-  EXPECT_EQ(image.width, 448);
-  EXPECT_EQ(image.height, 172);
-  EXPECT_EQ(image.channels, 1);
-}
-
-TEST(ImageIo, BadFilesFailWithAReason) {
-  Image image;
-  std::string error;
-  EXPECT_FALSE(readImage(tempPath("no-such-file.jpg"), &image, &error));
-  EXPECT_NE(error.find("no-such-file.jpg"), std::string::npos);
-
   const std::string path = tempPath("bad.jpg");
   const char garbage[] = "\xFF\xD8\xFF\xE0 this is not really a JPEG stream at all";
   std::ofstream(path, std::ios::binary).write(garbage, sizeof(garbage));
   EXPECT_FALSE(readImage(path, &image, &error));
   EXPECT_NE(error.find("bad.jpg"), std::string::npos);
-
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << "plain text";
-  EXPECT_FALSE(readImage(path, &image, &error));
-
-  const char brokenPng[] = "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0";
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(brokenPng, sizeof(brokenPng));
-  EXPECT_FALSE(readImage(path, &image, &error));
   std::remove(path.c_str());
-
+  const uint8_t brokenPng[] = "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0";
+  EXPECT_FALSE(decodePng(brokenPng, sizeof(brokenPng), &image, &error));
   EXPECT_FALSE(decodeJpeg(nullptr, 0, &image, &error));
   EXPECT_FALSE(decodePng(nullptr, 0, &image, &error));
 }

@@ -21,46 +21,35 @@ void toResultPose(const PoseMatrix& pose, int targetWidth, float out[16]) {
 
 TEST(PlayMetricsTest, ProjectedCornersMatchTheToolkitGroundTruth) {
   struct Case {
-    int targetWidth, targetHeight, frameWidth, frameHeight;
+    int targetWidth, targetHeight;
+    CameraModel camera;
     ViewParams view;
   };
   const Case cases[] = {
-      {640, 427, 640, 480, {0, 0, 0, 0.5, 0, 0}},
-      {641, 399, 640, 480, {35, 20, 10, 0.6, 0.05, -0.03}},
-      {300, 500, 321, 241, {50, 200, -30, 0.4, -0.1, 0.1}},
-      {512, 512, 1280, 720, {20, 90, 180, 0.9, 0, 0}},
+      {640, 427, {640, 480}, {0, 0, 0, 0.5, 0, 0}},
+      {641, 399, {640, 480}, {35, 20, 10, 0.6, 0.05, -0.03}},
+      {300, 500, {321, 241}, {50, 200, -30, 0.4, -0.1, 0.1}},
+      {512, 512, {1280, 720}, {20, 90, 180, 0.9, 0, 0}},
   };
   for (const Case& c : cases) {
-    CameraModel camera;
-    camera.width = c.frameWidth;
-    camera.height = c.frameHeight;
-    const PoseMatrix pose = poseFromView(c.view, camera);
-    const FrameTruth truth = computeFrameTruth(pose, c.targetWidth, c.targetHeight, camera);
+    const PoseMatrix pose = poseFromView(c.view, c.camera);
+    const FrameTruth truth = computeFrameTruth(pose, c.targetWidth, c.targetHeight, c.camera);
     float resultPose[16];
     toResultPose(pose, c.targetWidth, resultPose);
     std::array<double, 8> corners{};
-    ASSERT_TRUE(projectTargetCorners(resultPose, c.targetWidth, c.targetHeight, c.frameWidth,
-                                     c.frameHeight, &corners));
-    for (int i = 0; i < 8; ++i) {
-      // Float pose elements: a few thousandths of a pixel.
-      EXPECT_NEAR(corners[i], truth.corners[i], 0.01) << "corner value " << i;
-    }
-    EXPECT_LT(cornerError(corners, truth.corners), 0.01);
+    ASSERT_TRUE(projectTargetCorners(resultPose, c.targetWidth, c.targetHeight, c.camera.width,
+                                     c.camera.height, &corners));
+    // Float pose elements: a few thousandths of a pixel.
+    for (int i = 0; i < 8; ++i) EXPECT_NEAR(corners[i], truth.corners[i], 0.01) << i;
   }
-}
-
-TEST(PlayMetricsTest, PointsBehindTheCameraAreRefused) {
-  float pose[16] = {1, 0, 0, 0, 0, -1, 0, 0, 0, 0, -1, 0, 0, 0, -100, 1};
+  const float behind[16] = {1, 0, 0, 0, 0, -1, 0, 0, 0, 0, -1, 0, 0, 0, -100, 1};
   std::array<double, 8> corners{};
-  EXPECT_FALSE(projectTargetCorners(pose, 100, 100, 640, 480, &corners));
+  EXPECT_FALSE(projectTargetCorners(behind, 100, 100, 640, 480, &corners));
 }
 
 TEST(PlayMetricsTest, CornerErrorIsTheLargestCornerDistance) {
-  const std::array<double, 8> a = {0, 0, 10, 0, 10, 10, 0, 10};
-  std::array<double, 8> b = a;
-  b[2] += 3;
-  b[3] += 4;  // corner 1 moved by 5
-  b[6] += 1;  // corner 3 moved by 1
+  // Corner 1 moved by 5, corner 3 by 1.
+  const std::array<double, 8> a = {0, 0, 10, 0, 10, 10, 0, 10}, b = {0, 0, 13, 4, 10, 10, 1, 10};
   EXPECT_DOUBLE_EQ(cornerError(a, b), 5.0);
   EXPECT_DOUBLE_EQ(cornerError(a, a), 0.0);
 }
@@ -98,19 +87,6 @@ TEST(PlayMetricsTest, SummaryCountsShareMeanAndReacquisition) {
   EXPECT_EQ(summarise({frame(true, true, 1), frame(true, true, 1)}).reacquireFrames, -1);
 }
 
-TEST(PlayMetricsTest, StaticJitterIsTheMeanCornerDeviation) {
-  std::vector<FrameEvaluation> frames(3, frame(true, true, 0.5));
-  // One coordinate of eight alternates by +-1 around its mean; the others
-  // are steady: deviation sqrt(2/3) on one coordinate, averaged over eight.
-  frames[0].corners[3] = 10;
-  frames[1].corners[3] = 11;
-  frames[2].corners[3] = 12;
-  frames.push_back(frame(true, false, 0));  // no pose: not counted
-  const EvaluationSummary s = summarise(frames);
-  EXPECT_TRUE(s.staticView);
-  EXPECT_NEAR(s.jitterPx, std::sqrt(2.0 / 3.0) / 8.0, 1e-12);
-}
-
 TEST(OverlayTest, DrawingStaysInsideTheImage) {
   Image image(40, 30, 3);
   drawLine(&image, -1e9, -5, 1e9, 20, Bgr{1, 2, 3}, 3);
@@ -122,16 +98,6 @@ TEST(OverlayTest, DrawingStaysInsideTheImage) {
     colored += image.pixels[i] == 1 && image.pixels[i + 1] == 2 && image.pixels[i + 2] == 3;
   }
   EXPECT_GT(colored, 40);
-}
-
-TEST(OverlayTest, GlyphsArePlacedOnTheirCells) {
-  Image image(20, 12, 3);
-  drawText(&image, 1, 1, "I", Bgr{0, 0, 255}, 1);
-  // "I" is a centred stem: column 2 of its 5 lit on every middle row.
-  for (int row = 1; row <= 5; ++row) {
-    EXPECT_EQ(image.row(1 + row)[3 * (1 + 2) + 2], 255) << row;
-    EXPECT_EQ(image.row(1 + row)[3 * (1 + 0) + 2], 0) << row;
-  }
 }
 
 }  // namespace
