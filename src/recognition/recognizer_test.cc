@@ -11,7 +11,6 @@
 
 #include "database/group_file_writer.h"
 #include "features/descriptor_key.h"
-#include "features/gradient_descriptor.h"
 #include "manager/profiler.h"
 
 namespace vornik {
@@ -19,21 +18,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Cells of the six extremes that make up a key.
+// Cells of the six extremes that make up a key, varied with i (0 .. 15).
 struct KeyCells {
-  int m0, n0, m2, n2, m1, m3;
+  explicit KeyCells(int i)
+      : m0(i % 16),
+        n0((i + 1) % 16),
+        m2((i + 2) % 16),
+        n2((i + 5) % 16),
+        m1((i + 7) % 16),
+        m3((i + 3) % 16) {}
   int32_t key() const { return m0 << 20 | n0 << 16 | m2 << 12 | n2 << 8 | m1 << 4 | m3; }
+  int m0, n0, m2, n2, m1, m3;
 };
 
 // Stored descriptor bytes whose key names exactly these cells.
 std::array<uint8_t, kDescriptorBytes> storedBytes(const KeyCells& c) {
   std::array<uint8_t, kDescriptorBytes> d{};
-  for (int k = 0; k < 16; ++k) {
-    d[4 * k + 0] = 100;
-    d[4 * k + 1] = 50;
-    d[4 * k + 2] = 100;
-    d[4 * k + 3] = 50;
-  }
+  for (int m = 0; m < kDescriptorBytes; ++m) d[m] = m % 2 ? 50 : 100;
   d[4 * c.m0 + 0] = 200;
   d[4 * c.n0 + 0] = 10;
   d[4 * c.m2 + 2] = 200;
@@ -48,10 +49,7 @@ HessianGradientFeaturePtr cameraFeature(const KeyCells& c, uint8_t polarity) {
   auto f = std::make_shared<HessianGradientFeature>();
   f->polarity = polarity;
   f->scale = 1.0f;
-  for (int k = 0; k < 16; ++k) {
-    f->descriptorValues[4 * k + 1] = 300.0f;
-    f->descriptorValues[4 * k + 3] = 300.0f;
-  }
+  for (int m = 0; m < kDescriptorBytes; ++m) f->descriptorValues[m] = m % 2 ? 300.0f : 0.0f;
   f->descriptorValues[4 * c.m0 + 0] = 900.0f;
   f->descriptorValues[4 * c.n0 + 0] = -900.0f;
   f->descriptorValues[4 * c.m2 + 2] = 700.0f;
@@ -61,179 +59,120 @@ HessianGradientFeaturePtr cameraFeature(const KeyCells& c, uint8_t polarity) {
   return f;
 }
 
-// Distinct keys: cells vary with i (0 .. 15).
-KeyCells cellsFor(int i) {
-  return KeyCells{i % 16, (i + 1) % 16, (i + 2) % 16, (i + 5) % 16, (i + 7) % 16, (i + 3) % 16};
-}
-
-struct StoredFeature {
-  KeyCells cells;
+struct Keyed {
+  int cells;  // KeyCells index
+  int count;
   uint8_t polarity;
 };
+struct Target {
+  std::string name;
+  std::vector<Keyed> stored;  // count is ignored: one feature each
+};
 
-class RecognizerVotes : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(VORNIK_BINARY_DIR) / "recognition_test_tmp" / info->name();
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-
-  void addTarget(const std::string& name, const std::vector<StoredFeature>& stored) {
+// Writes the targets as one group file in `dir` and loads it.
+std::shared_ptr<ArdbMngr> loadTargets(const fs::path& dir, const std::vector<Target>& targets) {
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  GroupFileWriter writer;
+  for (const Target& t : targets) {
     std::vector<HessianGradientFeaturePtr> features;
-    int x = 20;
-    for (const StoredFeature& s : stored) {
+    for (const Keyed& s : t.stored) {
       auto f = std::make_shared<HessianGradientFeature>();
       f->polarity = s.polarity;
-      f->x = x++;
+      f->x = 20 + static_cast<int>(features.size());
       f->y = 30;
-      f->descriptor = storedBytes(s.cells);
+      f->descriptor = storedBytes(KeyCells(s.cells));
       features.push_back(f);
     }
     std::vector<uint8_t> entry;
-    ASSERT_TRUE(encodeDescriptorEntry(1.0f, features, entry));
-    ASSERT_TRUE(writer_.addEntry(name + ".dat", entry));
+    EXPECT_TRUE(encodeDescriptorEntry(1.0f, features, entry));
+    EXPECT_TRUE(writer.addEntry(t.name + ".dat", entry));
   }
+  EXPECT_TRUE(writer.writeFile((dir / "votes.db").string()));
+  auto database = std::make_shared<ArdbMngr>();
+  database->setArdbAssetDirPath(dir.string());
+  ::testing::internal::CaptureStdout();
+  database->loadTrackerData((dir / "app").string(), {"votes.db"});
+  ::testing::internal::GetCapturedStdout();
+  return database;
+}
 
-  // Loads the targets added so far as one group file.
-  std::shared_ptr<ArdbMngr> load() {
-    EXPECT_TRUE(writer_.writeFile((dir_ / "votes.db").string()));
-    auto database = std::make_shared<ArdbMngr>();
-    database->setArdbAssetDirPath(dir_.string());
-    ::testing::internal::CaptureStdout();
-    database->loadTrackerData((dir_ / "app").string(), {"votes.db"});
-    ::testing::internal::GetCapturedStdout();
-    return database;
+fs::path testDir(int index) {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  return fs::path(VORNIK_BINARY_DIR) / "recognition_test_tmp" /
+         (std::string(info->name()) + std::to_string(index));
+}
+
+TEST(RecognizerVotes, MoreThanFourVotesPerTableWinAndTiesGoToTheByteWiseFirstName) {
+  struct Shown {
+    std::vector<Keyed> features;  // alternately on levels 0 and 1
+    int32_t status;
+    const char* winner;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Target> targets;
+    std::vector<Shown> frames;
+  };
+  const Case cases[] = {
+      {"four votes are not enough, five are",
+       {{"alpha", {{0, 1, 1}, {1, 1, 1}, {2, 1, 1}, {3, 1, 1}, {4, 1, 1}, {5, 1, 1}}}},
+       {{{{0, 1, 1}, {1, 1, 1}, {2, 1, 1}, {3, 1, 1}, {9, 3, 1}}, kNotRecognized, nullptr},
+        {{{0, 1, 1}, {1, 1, 1}, {2, 1, 1}, {3, 1, 1}, {4, 1, 1}}, kRecognized, "alpha"}}},
+      // alpha stores key 0 three times; the table lists it once.
+      {"a frame feature votes once for each target listed under its key",
+       {{"alpha", {{0, 1, 1}, {0, 1, 1}, {0, 1, 1}}}, {"beta", {{0, 1, 1}, {1, 1, 1}}}},
+       {{{{0, 3, 1}, {1, 1, 1}}, kNotRecognized, nullptr},  // alpha 3, beta 4
+        {{{0, 4, 1}, {1, 1, 1}}, kRecognized, "beta"}}},    // alpha 4, beta 5
+      {"polarity chooses the table",
+       {{"dark", {{0, 1, 1}}}, {"light", {{0, 1, 0}}}},
+       {{{{0, 5, 1}, {0, 4, 0}}, kRecognized, "dark"},
+        {{{0, 4, 1}, {0, 6, 0}}, kRecognized, "light"}}},
+      // Byte-wise: "Zeta" < "alpha" < "z" < "\xC3\xA9t\xC3\xA9" (0xC3 above every ASCII byte).
+      {"equal votes go to the byte-wise first name",
+       {{"z", {{0, 1, 1}}},
+        {"\xC3\xA9t\xC3\xA9", {{0, 1, 1}}},
+        {"alpha", {{1, 1, 1}}},
+        {"Zeta", {{1, 1, 1}}}},
+       {{{{0, 7, 1}}, kRecognized, "z"},
+        {{{1, 7, 1}, {0, 7, 1}}, kRecognized, "Zeta"},
+        {{{1, 7, 1}, {0, 8, 1}}, kRecognized, "z"}}},  // one more vote beats the order
+      {"a target without features", {{"nothing", {}}}, {{{{0, 50, 1}}, kNotRecognized, nullptr}}},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Recognizer recognizer;
+    recognizer.init(loadTargets(testDir(index++), c.targets));
+    for (const Shown& frame : c.frames) {
+      HessianGradientFeatureMngr features(3);
+      int n = 0;
+      for (const Keyed& k : frame.features) {
+        for (int i = 0; i < k.count; ++i)
+          features.addFeature(n++ % 2, cameraFeature(KeyCells(k.cells), k.polarity));
+      }
+      std::string winner = "untouched";
+      EXPECT_EQ(recognizer.matchFeatures(features, winner), frame.status);
+      EXPECT_EQ(winner, frame.winner ? frame.winner : "untouched");
+      // Matching keyed every feature, on both levels.
+      n = 0;
+      for (const Keyed& k : frame.features) {
+        for (int i = 0; i < k.count; ++i, ++n) {
+          EXPECT_EQ(features.levelFeatures(n % 2)[n / 2]->descriptorKey, KeyCells(k.cells).key());
+        }
+      }
+    }
   }
-
-  // Frame features repeating `cells` `count` times.
-  static void addCamera(HessianGradientFeatureMngr* mngr, const KeyCells& cells, int count,
-                        uint8_t polarity = 1, int level = 0) {
-    for (int i = 0; i < count; ++i) mngr->addFeature(level, cameraFeature(cells, polarity));
-  }
-
-  fs::path dir_;
-  GroupFileWriter writer_;
-};
-
-TEST(RecognizerKeys, TestDescriptorsGiveTheirIntendedKeysOnBothSides) {
-  for (int i = 0; i < 16; ++i) {
-    const KeyCells c = cellsFor(i);
-    EXPECT_EQ(descriptorKey(storedBytes(c).data()), c.key());
-    HessianGradientFeaturePtr f = cameraFeature(c, 1);
-    GradientDescriptor::quantizeDescriptor(f.get());
-    EXPECT_EQ(descriptorKey(f->descriptor.data()), c.key());
-  }
 }
 
-TEST_F(RecognizerVotes, FourVotesAreNotEnoughFiveAre) {
-  std::vector<StoredFeature> stored;
-  for (int i = 0; i < 6; ++i) stored.push_back({cellsFor(i), 1});
-  addTarget("alpha", stored);
+TEST(Recognizer, EmptyTablesEmptyFramesAndBadInputAreNotRecognised) {
   Recognizer recognizer;
-  recognizer.init(load());
-
-  HessianGradientFeatureMngr four(3);
-  for (int i = 0; i < 4; ++i) addCamera(&four, cellsFor(i), 1, 1, i % 2);
-  addCamera(&four, cellsFor(9), 3);  // keys nobody stored
-  std::string winner = "untouched";
-  EXPECT_EQ(recognizer.matchFeatures(four, winner), kNotRecognized);
-  EXPECT_EQ(winner, "untouched");
-
-  HessianGradientFeatureMngr five(3);
-  for (int i = 0; i < 5; ++i) addCamera(&five, cellsFor(i), 1, 1, i % 2);
-  EXPECT_EQ(recognizer.matchFeatures(five, winner), kRecognized);
-  EXPECT_EQ(winner, "alpha");
-  // Matching keyed every feature.
-  EXPECT_EQ(five.levelFeatures(1)[0]->descriptorKey, cellsFor(1).key());
-}
-
-TEST_F(RecognizerVotes, EveryFrameFeatureVotesOnceForEachTargetListedUnderItsKey) {
-  // alpha stores the key three times; the table lists it once.
-  addTarget("alpha", {{cellsFor(0), 1}, {cellsFor(0), 1}, {cellsFor(0), 1}});
-  addTarget("beta", {{cellsFor(0), 1}, {cellsFor(1), 1}});
-  Recognizer recognizer;
-  recognizer.init(load());
-
-  std::string winner;
-  HessianGradientFeatureMngr three(2);
-  addCamera(&three, cellsFor(0), 3);
-  addCamera(&three, cellsFor(1), 1);
-  // alpha 3, beta 4: neither more than 4.
-  EXPECT_EQ(recognizer.matchFeatures(three, winner), kNotRecognized);
-
-  HessianGradientFeatureMngr more(2);
-  addCamera(&more, cellsFor(0), 4);
-  addCamera(&more, cellsFor(1), 1);
-  // alpha 4, beta 5.
-  EXPECT_EQ(recognizer.matchFeatures(more, winner), kRecognized);
-  EXPECT_EQ(winner, "beta");
-}
-
-TEST_F(RecognizerVotes, PolarityChoosesTheTable) {
-  addTarget("dark", {{cellsFor(0), 1}});
-  addTarget("light", {{cellsFor(0), 0}});
-  Recognizer recognizer;
-  recognizer.init(load());
-
-  std::string winner;
-  HessianGradientFeatureMngr positive(2);
-  addCamera(&positive, cellsFor(0), 5, 1);
-  addCamera(&positive, cellsFor(0), 4, 0);
-  EXPECT_EQ(recognizer.matchFeatures(positive, winner), kRecognized);
-  EXPECT_EQ(winner, "dark");
-
-  HessianGradientFeatureMngr negative(2);
-  addCamera(&negative, cellsFor(0), 4, 1);
-  addCamera(&negative, cellsFor(0), 6, 0);
-  EXPECT_EQ(recognizer.matchFeatures(negative, winner), kRecognized);
-  EXPECT_EQ(winner, "light");
-}
-
-TEST_F(RecognizerVotes, EqualVotesGoToTheByteWiseFirstName) {
-  // Byte-wise: "Zeta" < "alpha" < "z" < "\xC3\xA9t\xC3\xA9" (0xC3 above every ASCII byte).
-  addTarget("z", {{cellsFor(0), 1}});
-  addTarget("\xC3\xA9t\xC3\xA9", {{cellsFor(0), 1}});
-  addTarget("alpha", {{cellsFor(1), 1}});
-  addTarget("Zeta", {{cellsFor(1), 1}});
-  Recognizer recognizer;
-  recognizer.init(load());
-
-  std::string winner;
-  HessianGradientFeatureMngr sevenEach(2);
-  addCamera(&sevenEach, cellsFor(0), 7);
-  EXPECT_EQ(recognizer.matchFeatures(sevenEach, winner), kRecognized);
-  EXPECT_EQ(winner, "z");
-
-  HessianGradientFeatureMngr four(2);
-  addCamera(&four, cellsFor(1), 7);
-  addCamera(&four, cellsFor(0), 7);
-  EXPECT_EQ(recognizer.matchFeatures(four, winner), kRecognized);
-  EXPECT_EQ(winner, "Zeta");
-
-  // One more vote beats the order.
-  HessianGradientFeatureMngr ahead(2);
-  addCamera(&ahead, cellsFor(1), 7);
-  addCamera(&ahead, cellsFor(0), 8);
-  EXPECT_EQ(recognizer.matchFeatures(ahead, winner), kRecognized);
-  EXPECT_EQ(winner, "z");
-}
-
-TEST_F(RecognizerVotes, EmptyTablesAndEmptyFramesGiveTen) {
-  addTarget("nothing", {});
-  Recognizer recognizer;
-  auto database = load();
+  auto database = loadTargets(testDir(0), {{"nothing", {}}});
   recognizer.init(database);
   ASSERT_EQ(database->getNegativeTable()->keyCount() + database->getPositiveTable()->keyCount(),
             0u);
-
   std::string winner = "kept";
-  HessianGradientFeatureMngr many(2);
-  addCamera(&many, cellsFor(0), 50);
-  EXPECT_EQ(recognizer.matchFeatures(many, winner), kNotRecognized);
-  HessianGradientFeatureMngr none(0);
-  EXPECT_EQ(recognizer.matchFeatures(none, winner), kNotRecognized);
+  EXPECT_EQ(recognizer.matchFeatures(HessianGradientFeatureMngr(0), winner), kNotRecognized);
   EXPECT_EQ(winner, "kept");
 
   // A busy synthetic frame: plenty of corners, no votes.
@@ -241,6 +180,9 @@ TEST_F(RecognizerVotes, EmptyTablesAndEmptyFramesGiveTen) {
   for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>((i * 7919u) >> 3);
   std::string result = "earlier";
   EXPECT_EQ(recognizer.recognize(640, 480, 0, frame.data(), result, ""), kNotRecognized);
+  EXPECT_EQ(recognizer.recognize(640, 480, 0, nullptr, result, ""), kNotRecognized);
+  EXPECT_EQ(recognizer.recognize(0, 480, 0, frame.data(), result, ""), kNotRecognized);
+  EXPECT_EQ(recognizer.recognize(4, -1, 1, frame.data(), result, ""), kNotRecognized);
   EXPECT_EQ(result, "earlier");
 }
 
@@ -254,20 +196,8 @@ TEST(Recognizer, WithoutDatabaseAnswersFiveAndTouchesNothing) {
   EXPECT_EQ(timerRecords().count(kTimerRecognitionOptTotal), 0u);
   EXPECT_EQ(timerRecords().count(kTimerRecognitionOptPyramid), 0u);
   std::string winner = "none";
-  HessianGradientFeatureMngr features(2);
-  EXPECT_EQ(recognizer.matchFeatures(features, winner), kNotRecognized);
+  EXPECT_EQ(recognizer.matchFeatures(HessianGradientFeatureMngr(2), winner), kNotRecognized);
   EXPECT_EQ(winner, "none");
-}
-
-TEST(Recognizer, NullPixelsAndEmptySizesAreNotRecognised) {
-  Recognizer recognizer;
-  recognizer.init(std::make_shared<ArdbMngr>());
-  std::string result = "before";
-  std::vector<uint8_t> frame(16, 0);
-  EXPECT_EQ(recognizer.recognize(640, 480, 0, nullptr, result, ""), kNotRecognized);
-  EXPECT_EQ(recognizer.recognize(0, 480, 0, frame.data(), result, ""), kNotRecognized);
-  EXPECT_EQ(recognizer.recognize(4, -1, 1, frame.data(), result, ""), kNotRecognized);
-  EXPECT_EQ(result, "before");
 }
 
 }  // namespace
