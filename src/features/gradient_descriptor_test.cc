@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -50,10 +51,15 @@ void slowGradient(const Image& im, int u, int v, int* gx, int* gy) {
   *gy = sy;
 }
 
+int atan2Bin(int gx, int gy) {
+  const double angle = std::atan2(static_cast<double>(gy), static_cast<double>(gx));
+  return static_cast<int>(((kPiF - angle) / kTwoPiF) * 36);
+}
+
 // Samples in row order, as the descriptor adds them to the histogram: the
 // sums must agree to the last bit, since an exact tie decides the bin.
-int slowOrientation(const Image& im, int x, int y, double* histogram) {
-  std::fill(histogram, histogram + 36, 0.0);
+int slowOrientation(const Image& im, int x, int y, std::array<double, 36>* histogram) {
+  histogram->fill(0.0);
   for (int dy = -5; dy <= 5; ++dy) {
     for (int dx = -5; dx <= 5; ++dx) {
       const int r2 = dx * dx + dy * dy;
@@ -63,20 +69,19 @@ int slowOrientation(const Image& im, int x, int y, double* histogram) {
       const float weight = kOrientationWeightBySquaredDistance[r2];
       const double magnitude =
           std::sqrt(static_cast<double>(gx) * gx + static_cast<double>(gy) * gy);
-      const double angle = std::atan2(static_cast<double>(gy), static_cast<double>(gx));
-      const int bin = static_cast<int>(((kPiF - angle) / kTwoPiF) * 36);
-      histogram[bin] += weight * magnitude;
+      (*histogram)[atan2Bin(gx, gy)] += weight * magnitude;
     }
   }
   int best = 0;
   for (int b = 1; b < 36; ++b)
-    if (histogram[b] > histogram[best]) best = b;
+    if ((*histogram)[b] > (*histogram)[best]) best = b;
   return best;
 }
 
 int nearestInt(double v) { return v > 0 ? static_cast<int>(v + 0.5) : static_cast<int>(v - 0.5); }
 
-void slowValues(const Image& im, int x, int y, int bin, float* values) {
+std::array<float, 64> slowValues(const Image& im, int x, int y, int bin) {
+  std::array<float, 64> values;
   const double co = kBinCosSin[bin][0], si = kBinCosSin[bin][1];
   const int origins[4] = {-10, -5, 0, 5};
   for (int r = 0; r < 4; ++r) {
@@ -96,50 +101,36 @@ void slowValues(const Image& im, int x, int y, int bin, float* values) {
           sbb += std::fabs(b);
         }
       }
-      float* cell = values + 4 * (4 * r + c);
-      cell[0] = static_cast<float>(sa);
-      cell[1] = static_cast<float>(saa);
-      cell[2] = static_cast<float>(sb);
-      cell[3] = static_cast<float>(sbb);
+      int m = 4 * (4 * r + c);
+      for (double v : {sa, saa, sb, sbb}) values[m++] = static_cast<float>(v);
     }
   }
+  return values;
 }
 
-Image ramp(int w, int h, int ax, int ay) {
-  Image im{w, h, std::vector<uint8_t>(w * h)};
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      im.p[y * w + x] = static_cast<uint8_t>(100 + ax * (x - w / 2) + ay * (y - h / 2));
+template <typename F>
+Image patch(F value) {
+  Image im{40, 40, std::vector<uint8_t>(1600)};
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 40; ++x) im.p[y * 40 + x] = static_cast<uint8_t>(value(x - 20, y - 20));
   return im;
 }
 
-TEST(GradientOrientationTest, PureDirectionsGiveTheirBins) {
+TEST(GradientOrientationTest, PureDirectionsTiesAndFlatPatches) {
   GradientDescriptor descriptor;
-  struct Case {
-    int ax, ay, bin;
-    // Straight up lands just below bin 27: the single-precision pi constants
-    // put -pi/2 at 26.9999997 bins.
-  } cases[] = {{-3, 0, 0}, {3, 0, 18}, {0, 3, 9}, {0, -3, 26}};
-  for (const Case& c : cases) {
-    Image im = ramp(40, 40, c.ax, c.ay);
-    EXPECT_EQ(descriptor.orientationBin(40, 40, im.p.data(), 20, 20), c.bin) << c.ax << "," << c.ay;
+  // Straight up lands just below bin 27: the single-precision pi constants
+  // put -pi/2 at 26.9999997 bins.
+  const int cases[][3] = {{-3, 0, 0}, {3, 0, 18}, {0, 3, 9}, {0, -3, 26}, {0, 0, 0}};
+  for (const auto& c : cases) {
+    const Image im = patch([&](int x, int y) { return 100 + c[0] * x + c[1] * y; });
+    EXPECT_EQ(descriptor.orientationBin(40, 40, im.p.data(), 20, 20), c[2]) << c[0] << "," << c[1];
   }
-}
-
-TEST(GradientOrientationTest, EqualBinsResolveToTheLowest) {
   // A vertical ridge: mirrored samples have equal and opposite gx, so bins 0
-  // and 18 collect exactly the same weight.
-  Image im{40, 40, std::vector<uint8_t>(1600)};
-  for (int y = 0; y < 40; ++y)
-    for (int x = 0; x < 40; ++x)
-      im.p[y * 40 + x] = static_cast<uint8_t>(200 - 6 * std::abs(x - 20));
-  GradientDescriptor descriptor;
-  EXPECT_EQ(descriptor.orientationBin(40, 40, im.p.data(), 20, 20), 0);
+  // and 18 collect exactly the same weight and the lower one wins.
+  const Image ridge = patch([](int x, int) { return 200 - 6 * std::abs(x); });
+  EXPECT_EQ(descriptor.orientationBin(40, 40, ridge.p.data(), 20, 20), 0);
   EXPECT_GT(descriptor.histogram()[18], 0.0);
   EXPECT_EQ(descriptor.histogram()[0], descriptor.histogram()[18]);
-  // A flat patch: every bin 0.
-  Image flat{40, 40, std::vector<uint8_t>(1600, 90)};
-  EXPECT_EQ(descriptor.orientationBin(40, 40, flat.p.data(), 20, 20), 0);
 }
 
 TEST(GradientDescriptorTest, LevelAndPerFeaturePathsMatchDirectFormula) {
@@ -160,34 +151,35 @@ TEST(GradientDescriptorTest, LevelAndPerFeaturePathsMatchDirectFormula) {
   std::mt19937 rng(5);
   for (const Image& im : images) {
     HessianGradientFeatureMngr features(2);
-    std::vector<std::pair<int, int>> points = {
-        {0, 0},         {3, 50},  {im.w - 1, im.h - 1},  {im.w - 10, 20}, {40, im.h - 2},
-        {im.w - 3, 40}, {16, 16}, {im.w - 17, im.h - 17}};
-    for (int n = 0; n < 60; ++n) {
-      points.push_back(
-          {16 + static_cast<int>(rng() % (im.w - 32)), 16 + static_cast<int>(rng() % (im.h - 32))});
-    }
-    for (const auto& pt : points) {
+    auto add = [&](int x, int y) {
       auto f = std::make_shared<HessianGradientFeature>();
-      f->x = pt.first;
-      f->y = pt.second;
+      f->x = x;
+      f->y = y;
       features.addFeature(1, f);
-    }
+    };
+    for (const auto& pt : {std::pair<int, int>{0, 0},
+                           {3, 50},
+                           {im.w - 1, im.h - 1},
+                           {im.w - 10, 20},
+                           {40, im.h - 2},
+                           {im.w - 3, 40},
+                           {16, 16},
+                           {im.w - 17, im.h - 17}})
+      add(pt.first, pt.second);
+    for (int n = 0; n < 60; ++n)
+      add(16 + static_cast<int>(rng() % (im.w - 32)), 16 + static_cast<int>(rng() % (im.h - 32)));
     descriptor.describeLevel(im.w, im.h, im.p.data(), 1, &features);
-    double histogram[36];
-    float expected[64];
+    std::array<double, 36> histogram;
     for (const auto& f : features.featuresOfLevel(1)) {
-      const int bin = slowOrientation(im, f->x, f->y, histogram);
-      ASSERT_EQ(f->orientationBin, bin) << f->x << "," << f->y;
-      slowValues(im, f->x, f->y, bin, expected);
-      for (int m = 0; m < 64; ++m) ASSERT_EQ(f->descriptorValues[m], expected[m]) << m;
-
+      SCOPED_TRACE(testing::Message() << f->x << "," << f->y);
+      const int bin = slowOrientation(im, f->x, f->y, &histogram);
+      ASSERT_EQ(f->orientationBin, bin);
+      ASSERT_EQ(f->descriptorValues, slowValues(im, f->x, f->y, bin));
       ASSERT_EQ(descriptor.orientationBin(im.w, im.h, im.p.data(), f->x, f->y), bin);
-      for (int b = 0; b < 36; ++b) ASSERT_EQ(descriptor.histogram()[b], histogram[b]) << b;
-      float values[64];
-      descriptor.computeValues(im.w, im.h, im.p.data(), f->x, f->y, (bin + 7) % 36, values);
-      slowValues(im, f->x, f->y, (bin + 7) % 36, expected);
-      for (int m = 0; m < 64; ++m) ASSERT_EQ(values[m], expected[m]) << m;
+      ASSERT_EQ(descriptor.histogram(), histogram);
+      std::array<float, 64> values;
+      descriptor.computeValues(im.w, im.h, im.p.data(), f->x, f->y, (bin + 7) % 36, values.data());
+      ASSERT_EQ(values, slowValues(im, f->x, f->y, (bin + 7) % 36));
     }
   }
 }
@@ -206,20 +198,18 @@ TEST(QuantizeDescriptorTest, ScaledBytesByHand) {
   const Case absoluteCases[16] = {{128, 255}, {0, 0},   {64, 127}, {32, 63},  {96, 191},  {1, 1},
                                   {127, 253}, {16, 31}, {48, 95},  {80, 159}, {112, 223}, {8, 15},
                                   {24, 47},   {40, 79}, {56, 111}, {72, 143}};
+  // Components 0 and 2 signed, 1 and 3 absolute, each in another order.
+  const int shift[4] = {0, 0, 5, 9};
   HessianGradientFeature f;
-  for (int k = 0; k < 16; ++k) {
-    f.descriptorValues[4 * k + 0] = signedCases[k].value;
-    f.descriptorValues[4 * k + 1] = absoluteCases[k].value;
-    f.descriptorValues[4 * k + 2] = signedCases[(k + 5) % 16].value;
-    f.descriptorValues[4 * k + 3] = absoluteCases[(k + 9) % 16].value;
+  std::array<uint8_t, 64> expected;
+  for (int m = 0; m < 64; ++m) {
+    const Case* table = m % 2 ? absoluteCases : signedCases;
+    const Case& c = table[(m / 4 + shift[m % 4]) % 16];
+    f.descriptorValues[m] = c.value;
+    expected[m] = static_cast<uint8_t>(c.byte);
   }
   GradientDescriptor::quantizeDescriptor(&f);
-  for (int k = 0; k < 16; ++k) {
-    EXPECT_EQ(f.descriptor[4 * k + 0], signedCases[k].byte) << k;
-    EXPECT_EQ(f.descriptor[4 * k + 1], absoluteCases[k].byte) << k;
-    EXPECT_EQ(f.descriptor[4 * k + 2], signedCases[(k + 5) % 16].byte) << k;
-    EXPECT_EQ(f.descriptor[4 * k + 3], absoluteCases[(k + 9) % 16].byte) << k;
-  }
+  EXPECT_EQ(f.descriptor, expected);
 }
 
 TEST(QuantizeDescriptorTest, TieSeparationKeepsTheFloatMaximum) {
@@ -241,13 +231,8 @@ TEST(QuantizeDescriptorTest, TieSeparationKeepsTheFloatMaximum) {
   EXPECT_EQ(f.descriptor[4 * 1 + 2], 127);
   EXPECT_EQ(f.descriptor[4 * 2 + 2], 128);
   EXPECT_EQ(f.descriptor[4 * 15 + 1], 255);
-  const int32_t key = descriptorKey(f.descriptor.data());
-  EXPECT_EQ(key >> 20, 9);         // M0 names the float maximum
-  EXPECT_EQ((key >> 16) & 15, 0);  // N0
-  EXPECT_EQ((key >> 12) & 15, 0);  // M2
-  EXPECT_EQ((key >> 8) & 15, 1);   // N2
-  EXPECT_EQ((key >> 4) & 15, 15);  // M1
-  EXPECT_EQ(key & 15, 15);         // M3
+  // M0 9 names the float maximum; N0 0, M2 0, N2 1, M1 15, M3 15.
+  EXPECT_EQ(descriptorKey(f.descriptor.data()), 0x9001FF);
 }
 
 TEST(QuantizeDescriptorTest, NoGradientGivesMidAndZeroBytes) {
@@ -305,26 +290,6 @@ TEST(GradientDescriptorTest, WholePixelShiftKeepsDescriptorsAndKeys) {
     EXPECT_EQ(it->second->descriptorKey, entry.second->descriptorKey);
   }
   EXPECT_GE(matched, 100);
-}
-
-TEST(GradientDescriptorTest, UniformImageGivesNoFeatures) {
-  std::vector<uint8_t> flat(640 * 480, 133);
-  Frame frame;
-  frame.buildPyramid(std::make_unique<GrayImage>(640, 480, flat.data(), false));
-  HessianGradientFeatureMngr features(frame.levelCount());
-  ASSERT_TRUE(detectRecognitionCorners(frame, &features));
-  EXPECT_EQ(features.featureCount(), 0u);
-}
-
-}  // namespace
-}  // namespace vornik
-
-namespace vornik {
-namespace {
-
-int atan2Bin(int gx, int gy) {
-  const double angle = std::atan2(static_cast<double>(gy), static_cast<double>(gx));
-  return static_cast<int>(((kPiF - angle) / kTwoPiF) * 36);
 }
 
 TEST(GradientOrientationTest, BinOfEveryGradientMatchesAtan2) {

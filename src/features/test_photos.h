@@ -3,11 +3,15 @@
 // can run on real images without the library's own loader.
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdint>
-#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
+
+#include "features/gray_image.h"
 
 namespace vornik {
 namespace testing_photos {
@@ -30,17 +34,11 @@ inline void onJpegError(j_common_ptr info) {
 
 // Decodes data/photos/<name> (or any path); an empty Photo on failure.
 inline Photo loadPhoto(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                                   std::istreambuf_iterator<char>());
+  if (bytes.empty()) return Photo{};
   Photo photo;
-  std::vector<uint8_t> bytes;
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return photo;
-  uint8_t chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof(chunk), file)) > 0) {
-    bytes.insert(bytes.end(), chunk, chunk + got);
-  }
-  std::fclose(file);
-  if (bytes.empty()) return photo;
   jpeg_decompress_struct info;
   JpegErrorExit error;
   info.err = jpeg_std_error(&error.manager);
@@ -52,28 +50,19 @@ inline Photo loadPhoto(const std::string& path) {
   jpeg_create_decompress(&info);
   jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
   jpeg_read_header(&info, TRUE);
-  info.out_color_space = JCS_RGB;
+  info.out_color_space = JCS_EXT_BGR;
   jpeg_start_decompress(&info);
-  const int32_t w = static_cast<int32_t>(info.output_width);
-  const int32_t h = static_cast<int32_t>(info.output_height);
-  std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+  photo.width = static_cast<int32_t>(info.output_width);
+  photo.height = static_cast<int32_t>(info.output_height);
+  photo.bgr.resize(static_cast<size_t>(photo.width) * photo.height * 3);
   while (info.output_scanline < info.output_height) {
-    JSAMPROW row = &rgb[static_cast<size_t>(info.output_scanline) * w * 3];
+    JSAMPROW row = &photo.bgr[static_cast<size_t>(info.output_scanline) * photo.width * 3];
     jpeg_read_scanlines(&info, &row, 1);
   }
   jpeg_finish_decompress(&info);
   jpeg_destroy_decompress(&info);
-  photo.width = w;
-  photo.height = h;
-  photo.bgr.resize(rgb.size());
-  photo.gray.resize(static_cast<size_t>(w) * h);
-  for (size_t i = 0; i < photo.gray.size(); ++i) {
-    const uint8_t r = rgb[3 * i], g = rgb[3 * i + 1], b = rgb[3 * i + 2];
-    photo.bgr[3 * i] = b;
-    photo.bgr[3 * i + 1] = g;
-    photo.bgr[3 * i + 2] = r;
-    photo.gray[i] = static_cast<uint8_t>((29u * b + 150u * g + 77u * r) >> 8);
-  }
+  photo.gray.resize(static_cast<size_t>(photo.width) * photo.height);
+  convertToGray(photo.bgr.data(), photo.gray.size(), photo.gray.data());
   return photo;
 }
 
@@ -88,9 +77,8 @@ inline std::vector<uint8_t> grayCrop(const Photo& photo, int32_t x0, int32_t y0,
   std::vector<uint8_t> out(static_cast<size_t>(width) * height);
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
-      int32_t sx = x0 + x, sy = y0 + y;
-      sx = sx < 0 ? 0 : (sx >= photo.width ? photo.width - 1 : sx);
-      sy = sy < 0 ? 0 : (sy >= photo.height ? photo.height - 1 : sy);
+      const int32_t sx = std::min(std::max(x0 + x, 0), photo.width - 1);
+      const int32_t sy = std::min(std::max(y0 + y, 0), photo.height - 1);
       out[static_cast<size_t>(y) * width + x] =
           photo.gray[static_cast<size_t>(sy) * photo.width + sx];
     }
