@@ -98,7 +98,7 @@ ViewParams view(double tilt, double widthFraction, double rotation = 0.0) {
 
 const std::string kExpectedText = "{[{\"id\":\"poster01\"}]}";
 
-TEST(RecognizerPipeline, RecognisesRenderedViewsOfTheSampleTargetAndTimesFiveStages) {
+TEST(RecognizerPipeline, RecognisesRenderedViewsInColourAndGreyAndTimesFiveStages) {
   Recognizer recognizer;
   ASSERT_EQ(recognizer.init(loadSample("app_views")), 0);
   clearTimers();
@@ -117,13 +117,22 @@ TEST(RecognizerPipeline, RecognisesRenderedViewsOfTheSampleTargetAndTimesFiveSta
       EXPECT_EQ(status, kNotRecognized);
       EXPECT_EQ(result, "old");
     }
+    // Any format code other than 0 means one grey byte per pixel: the grey
+    // picture gives the same answer.
+    const Image grey = toGray(frame);
+    std::string fromGrey = "old";
+    EXPECT_EQ(recognizer.recognize(grey.width, grey.height, 7, grey.pixels.data(), fromGrey, ""),
+              status);
+    EXPECT_EQ(fromGrey, result);
   }
   EXPECT_GE(recognised, 4);
   for (TimerId id :
        {kTimerRecognitionOptTotal, kTimerRecognitionOptPyramid, kTimerRecognitionOptDetection,
         kTimerRecognitionOptDescription, kTimerRecognitionOptMatching}) {
     ASSERT_EQ(timerRecords().count(id), 1u) << id;
-    EXPECT_EQ(timerRecords().at(id).count, 6) << id;
+    // Twelve frames: one block of ten and two samples.
+    EXPECT_EQ(timerRecords().at(id).averages.size(), 1u) << id;
+    EXPECT_EQ(timerRecords().at(id).count, 2) << id;
   }
   EXPECT_EQ(timerRecords().count(kTimerRecognitionTotal), 0u);
 
@@ -138,25 +147,6 @@ TEST(RecognizerPipeline, RecognisesRenderedViewsOfTheSampleTargetAndTimesFiveSta
   EXPECT_EQ(result, kExpectedText);
 }
 
-TEST(RecognizerPipeline, GreyAndColourInputOfOnePictureAgree) {
-  Recognizer recognizer;
-  recognizer.init(loadSample("app_grey"));
-  for (const ViewParams& v : {view(0, 0.6), view(30, 0.5, 45), view(20, 0.25)}) {
-    const Image colour = render(v);
-    const Image grey = toGray(colour);
-    ASSERT_EQ(grey.channels, 1);
-    std::string fromColour = "none";
-    std::string fromGrey = "none";
-    const int32_t a =
-        recognizer.recognize(colour.width, colour.height, 0, colour.pixels.data(), fromColour, "");
-    // Any format code other than 0 means one grey byte per pixel.
-    const int32_t b =
-        recognizer.recognize(grey.width, grey.height, 7, grey.pixels.data(), fromGrey, "");
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(fromColour, fromGrey);
-  }
-}
-
 // The real engines, with a count of finished frame steps and what the
 // recognizer and the tracker were asked.
 class ObservedEngines : public DefaultTrackingEngines {
@@ -169,7 +159,6 @@ class ObservedEngines : public DefaultTrackingEngines {
         DefaultTrackingEngines::recognize(width, height, pixelFormat, pixels, result, hint);
     std::lock_guard<std::mutex> lock(mutex);
     statuses.push_back(status);
-    lastResult = result;
     return status;
   }
   int32_t track(const uint8_t* pixels, Trackable& trackable, std::string hint,
@@ -190,7 +179,6 @@ class ObservedEngines : public DefaultTrackingEngines {
   std::condition_variable changed;
   int steps = 0;
   std::vector<int32_t> statuses;
-  std::string lastResult;
   // The recognition text of every track call (the Acquiring and Tracking stages).
   std::vector<std::string> trackedWith;
 };
@@ -248,7 +236,6 @@ TEST(RecognizerPipeline, ManagerMovesFromRecognitionToAcquiringOnRenderedFrames)
   ::testing::internal::GetCapturedStdout();
   ASSERT_TRUE(recognised);
   EXPECT_EQ(observed->statuses.front(), kNotRecognized);
-  EXPECT_EQ(observed->lastResult, kExpectedText);
   EXPECT_EQ(observed->trackedWith, std::vector<std::string>{kExpectedText});
 }
 
