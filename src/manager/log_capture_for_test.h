@@ -13,8 +13,7 @@ namespace vornik {
 class LogCapture {
  public:
   explicit LogCapture(bool traces = false) : traces_(traces) {
-    std::lock_guard<std::mutex> lock(mutex());
-    lines().clear();
+    clear();
     setLogSink(&append);
     if (traces_) setTraceSink(&append);
   }
@@ -26,39 +25,26 @@ class LogCapture {
   LogCapture& operator=(const LogCapture&) = delete;
 
   std::vector<std::string> snapshot() const {
-    std::lock_guard<std::mutex> lock(mutex());
-    return lines();
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
   }
   int count(const std::string& line) const {
-    std::lock_guard<std::mutex> lock(mutex());
-    return static_cast<int>(std::count(lines().begin(), lines().end(), line));
-  }
-  bool containsPrefix(const std::string& prefix) const {
-    std::lock_guard<std::mutex> lock(mutex());
-    for (const std::string& line : lines()) {
-      if (line.compare(0, prefix.size(), prefix) == 0) return true;
-    }
-    return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(std::count(lines_.begin(), lines_.end(), line));
   }
   void clear() {
-    std::lock_guard<std::mutex> lock(mutex());
-    lines().clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.clear();
   }
 
  private:
-  static std::mutex& mutex() {
-    static std::mutex m;
-    return m;
-  }
-  static std::vector<std::string>& lines() {
-    static std::vector<std::string> l;
-    return l;
-  }
   static void append(const char* line) {
-    std::lock_guard<std::mutex> lock(mutex());
-    lines().push_back(line);
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(line);
   }
 
+  static inline std::mutex mutex_;
+  static inline std::vector<std::string> lines_;
   bool traces_;
 };
 

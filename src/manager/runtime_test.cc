@@ -1,5 +1,4 @@
 // Log, profiler, trackables and results.
-#include <cstdio>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -28,18 +27,6 @@ TEST(Log, FormatsAndCutsOverLongMessagesAtTheBuffer) {
   EXPECT_EQ(lines[1], "<" + std::string(kLogBufferSize - 2, 'x'));
 }
 
-TEST(Log, PublicCallbackRoutesAndNullRestores) {
-  LogCapture capture;
-  static std::string received;
-  received.clear();
-  setLogCallback([](const char* line) { received += line; });
-  logMessage("one\n");
-  setLogCallback(nullptr);
-  logMessage("to stderr\n");
-  EXPECT_EQ(received, "one\n");
-  EXPECT_TRUE(capture.snapshot().empty());
-}
-
 TEST(Log, TracesAreDiscardedUnlessASinkIsSet) {
   LogCapture log;
   traceMessage("hidden %d\n", 1);
@@ -59,11 +46,11 @@ TEST(ThrottledLog, FirstLineAtOnceThenOnePerIntervalWithTheCount) {
   throttle.logAt(9000, "no line end");
   throttle.logAt(9001, "no line end");
   throttle.logAt(20000, "quiet again\n");
-  EXPECT_EQ(log.snapshot(), (std::vector<std::string>{
-                                "bad frame\n",
-                                "bad frame (and 33 more like it since the last report)\n",
-                                "no line end (and 1 more like it since the last report)",
-                                "quiet again (and 1 more like it since the last report)\n"}));
+  EXPECT_EQ(log.snapshot(),
+            (std::vector<std::string>{"bad frame\n",
+                                      "bad frame (and 33 more like it since the last report)\n",
+                                      "no line end (and 1 more like it since the last report)",
+                                      "quiet again (and 1 more like it since the last report)\n"}));
 }
 
 TEST(Profiler, TimerNamesFollowTheFixedTable) {
@@ -75,26 +62,33 @@ TEST(Profiler, TimerNamesFollowTheFixedTable) {
   EXPECT_EQ(timerName(-1), nullptr);
 }
 
-TEST(Profiler, BlocksOfTenSamplesBecomeOneAverage) {
+TEST(Profiler, TenSamplesMakeABlockReportedOnlyRightAfterItCompleted) {
   clearTimers();
-  for (int i = 0; i < 9; ++i) {
-    startTimer(kTimerTracking);
-    stopTimer(kTimerTracking);
-  }
-  const TimerRecord& record = timerRecords().at(kTimerTracking);
+  LogCapture traces(true);
+  const auto sample = [] {
+    startTimer(kTimerTotal);
+    stopTimer(kTimerTotal);
+  };
+  printTimer(kTimerTotal);  // never started
+  for (int i = 0; i < 9; ++i) sample();
+  printTimer(kTimerTotal);  // no block yet
+  const TimerRecord& record = timerRecords().at(kTimerTotal);
   EXPECT_EQ(record.count, 9);
   EXPECT_TRUE(record.averages.empty());
+  EXPECT_TRUE(traces.snapshot().empty());
 
-  startTimer(kTimerTracking);
-  stopTimer(kTimerTracking);
-  ASSERT_EQ(record.averages.size(), 1u);
+  sample();
   EXPECT_EQ(record.count, 0);
   EXPECT_EQ(record.accumulated, 0.0f);
-
-  startTimer(kTimerTracking);
-  stopTimer(kTimerTracking);
+  EXPECT_EQ(record.averages.size(), 1u);
+  printTimer(kTimerTotal);
+  sample();
+  printTimer(kTimerTotal);  // the eleventh sample: nothing
   EXPECT_EQ(record.count, 1);
   EXPECT_EQ(record.averages.size(), 1u);
+  const std::vector<std::string> lines = traces.snapshot();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex("TOTAL : [0-9]+\\.[0-9]{6}ms\n"))) << lines[0];
 
   // A stop without a start leaves the table alone.
   stopTimer(kTimerFinePosing);
@@ -103,94 +97,43 @@ TEST(Profiler, BlocksOfTenSamplesBecomeOneAverage) {
   EXPECT_TRUE(timerRecords().empty());
 }
 
-TEST(Profiler, PrintTimerReportsOnlyRightAfterABlockCompleted) {
-  clearTimers();
-  LogCapture traces(true);
-  printTimer(kTimerTotal);  // never started
-  for (int i = 0; i < 9; ++i) {
-    startTimer(kTimerTotal);
-    stopTimer(kTimerTotal);
-  }
-  printTimer(kTimerTotal);  // no block yet
-  EXPECT_TRUE(traces.snapshot().empty());
-
-  startTimer(kTimerTotal);
-  stopTimer(kTimerTotal);
-  printTimer(kTimerTotal);
-  const std::vector<std::string> lines = traces.snapshot();
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_TRUE(std::regex_match(lines[0], std::regex("TOTAL : [0-9]+\\.[0-9]{6}ms\n"))) << lines[0];
-
-  startTimer(kTimerTotal);
-  stopTimer(kTimerTotal);
-  printTimer(kTimerTotal);  // eleventh sample: nothing
-  EXPECT_EQ(traces.snapshot().size(), 1u);
-  clearTimers();
-}
-
-Trackable makeTrackable(const std::string& id, float base) {
-  Trackable t;
-  for (int i = 0; i < 16; ++i) t.pose()[i] = base + static_cast<float>(i);
-  t.setId(id);
-  t.setName("name-" + id);
-  t.setWidth(base * 2.0f);
-  t.setHeight(base * 3.0f);
-  t.setDistance(base * 4.0f);
-  return t;
-}
-
-void expectSameTrackable(const ITrackable& a, const ITrackable& b) {
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(a.getPose()[i], b.getPose()[i]) << i;
-  EXPECT_EQ(a.getId(), b.getId());
-  EXPECT_EQ(a.getName(), b.getName());
-  EXPECT_EQ(a.getWidth(), b.getWidth());
-  EXPECT_EQ(a.getHeight(), b.getHeight());
-  EXPECT_EQ(a.getDistance(), b.getDistance());
-}
-
-TEST(Trackable, DefaultIsEmptyAndCopiesAreIndependent) {
+TEST(TrackingResult, DefaultTrackableAndOwnedCopiesInOrderWithBoundsChecks) {
   const Trackable blank;
   for (int i = 0; i < 16; ++i) EXPECT_EQ(blank.getPose()[i], 0.0f);
   EXPECT_EQ(blank.getId(), "");
   EXPECT_EQ(blank.getName(), "__null");
+  EXPECT_EQ(blank.getWidth(), 0.0f);
+  EXPECT_EQ(blank.getHeight(), 0.0f);
+  EXPECT_EQ(blank.getDistance(), 0.0f);
 
-  Trackable source = makeTrackable("cover", 1.5f);
-  Trackable copy;
-  copy.copyFrom(source);
-  expectSameTrackable(copy, source);
-  EXPECT_NE(copy.getPose(), source.getPose());
-  source.pose()[3] = -9.0f;
-  source.setId("other");
-  EXPECT_EQ(copy.getPose()[3], 4.5f);
-  EXPECT_EQ(copy.getId(), "cover");
-
-  Trackable assigned = makeTrackable("x", 0.0f);
-  assigned = copy;
-  expectSameTrackable(assigned, copy);
-  assigned = assigned;
-  expectSameTrackable(assigned, copy);
-}
-
-TEST(TrackingResult, OwnsCopiesInOrderAndChecksBounds) {
   TrackingResult result;
-  EXPECT_THROW(result.getTrackable(0), std::out_of_range);
   result.clear();
   EXPECT_EQ(result.getCount(), 0);
-
-  Trackable first = makeTrackable("first", 1.0f);
+  EXPECT_THROW(result.getTrackable(0), std::out_of_range);
+  Trackable first;
+  for (int i = 0; i < 16; ++i) first.pose()[i] = 0.5f + i;
+  first.setId("first");
+  first.setName("First");
+  first.setWidth(2.0f);
+  first.setHeight(3.0f);
+  first.setDistance(4.0f);
   result.add(first);
-  result.add(makeTrackable("second", 2.0f));
+  result.add(blank);
   first.setName("changed");
-  first.pose()[0] = 100.0f;
+  first.pose()[15] = 100.0f;
   ASSERT_EQ(result.getCount(), 2);
-  expectSameTrackable(result.getTrackable(0), makeTrackable("first", 1.0f));
-  EXPECT_EQ(result.getTrackable(1).getId(), "second");
+  const ITrackable& stored = result.getTrackable(0);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(stored.getPose()[i], 0.5f + i) << i;
+  EXPECT_EQ(stored.getId(), "first");
+  EXPECT_EQ(stored.getName(), "First");
+  EXPECT_EQ(stored.getWidth(), 2.0f);
+  EXPECT_EQ(stored.getHeight(), 3.0f);
+  EXPECT_EQ(stored.getDistance(), 4.0f);
+  EXPECT_EQ(result.getTrackable(1).getName(), "__null");
   EXPECT_THROW(result.getTrackable(2), std::out_of_range);
   EXPECT_THROW(result.getTrackable(-1), std::out_of_range);
-
   result.clear();
   EXPECT_EQ(result.getCount(), 0);
-  EXPECT_THROW(result.getTrackable(0), std::out_of_range);
 }
 
 }  // namespace
