@@ -25,10 +25,6 @@ namespace fs = std::filesystem;
 void quietLog(const char*) {}
 
 TEST(LiveTracking, RecordedViewIsRecognisedAndPosedNearTheTruth) {
-#if !VORNIK_ENGINES_READY
-  GTEST_SKIP() << "the recognizer and the tracker are still placeholders in this tree; "
-                  "this test runs once both engines are in";
-#endif
   const fs::path dir = fs::temp_directory_path() / ("vornik_live_" + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir / "cache");
@@ -76,15 +72,29 @@ TEST(LiveTracking, RecordedViewIsRecognisedAndPosedNearTheTruth) {
   char id[34] = {};
   float pose[16] = {};
   float size[2] = {};
-  if (count > 0) getTrackableInfo(0, id, pose, size);
+  int preview[2] = {};
+  std::vector<uint8_t> shown(view.frame.pixels.size());
+  if (count > 0) {
+    getTrackableInfo(0, id, pose, size);
+    getCameraPreviewSize(preview);
+    getVideoFrame(shown.data());
+  }
   vornik::stopTracker();
   vornik::stopCamera();
+  int stopped[2] = {-1, -1};
+  getCameraPreviewSize(stopped);
   vornik::setCameraSource("0");
   vornik::setLogCallback(nullptr);
   fs::remove_all(dir);
 
   ASSERT_EQ(count, 1);
   EXPECT_STREQ(id, "poster");
+  // The plug-in next to the library served the recording to the renderer too.
+  EXPECT_EQ(preview[0], view.frame.width);
+  EXPECT_EQ(preview[1], view.frame.height);
+  EXPECT_TRUE(shown == view.frame.pixels);
+  EXPECT_EQ(stopped[0], 0);
+  EXPECT_EQ(stopped[1], 0);
   ASSERT_GT(size[0], 0.0f);
   // Column-major pose with the translation in target pixels; the truth is
   // row-major in target widths.

@@ -5,9 +5,9 @@
 // test wait for the capture thread without sleeping.
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "camera/capture_plugin_api.h"
@@ -32,21 +32,15 @@ int64_t g_queries = 0;
 extern "C" {
 
 VORNIK_CAPTURE_EXPORT void* vornikCaptureOpen(const char* source) {
-  int count = 0;
-  int width = 0;
-  int height = 0;
-  int channels = 3;
-  if (source == nullptr) return nullptr;
-  const int fields = std::sscanf(source, "frames:%d:%dx%dx%d", &count, &width, &height, &channels);
-  if (fields < 3 || count < 0 || width <= 0 || height <= 0 || channels <= 0) return nullptr;
-  FakeCapture* capture = new (std::nothrow) FakeCapture;
-  if (capture == nullptr) return nullptr;
-  capture->remaining = count;
-  capture->width = width;
-  capture->height = height;
-  capture->channels = channels;
-  capture->pixels.resize(static_cast<size_t>(width) * height * channels);
-  return capture;
+  FakeCapture c;
+  const int fields = source == nullptr ? 0
+                                       : std::sscanf(source, "frames:%d:%dx%dx%d", &c.remaining,
+                                                     &c.width, &c.height, &c.channels);
+  if (fields < 3 || c.remaining < 0 || c.width <= 0 || c.height <= 0 || c.channels <= 0) {
+    return nullptr;
+  }
+  c.pixels.resize(static_cast<size_t>(c.width) * c.height * c.channels);
+  return new (std::nothrow) FakeCapture(std::move(c));
 }
 
 VORNIK_CAPTURE_EXPORT int32_t vornikCaptureQueryFrame(void* handle, VornikCaptureFrame* frame) {
