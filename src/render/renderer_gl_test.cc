@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +38,10 @@ std::vector<uint8_t> blockFrame(int width, int height) {
   return frame;
 }
 
+void sendFrame(RendererGL& renderer, const std::vector<uint8_t>& frame, int width, int height) {
+  renderer.onPreviewFrame(frame.data(), static_cast<int32_t>(frame.size()), width, height, 0);
+}
+
 // Screen read back as rows from the top, 3 bytes blue-green-red per pixel.
 std::vector<uint8_t> readScreenTopDown(int width, int height) {
   std::vector<uint8_t> bottomUp(static_cast<size_t>(width) * height * 3);
@@ -52,62 +55,8 @@ std::vector<uint8_t> readScreenTopDown(int width, int height) {
   return topDown;
 }
 
-// Maps the centre of screen pixel (sx, sy from the top) to continuous frame
-// coordinates (u, v in texels from the top-left corner).
-using ScreenToFrame = std::function<void(double sx, double sy, double* u, double* v)>;
-
-// Checks every screen pixel whose frame position lies well inside a block;
-// returns the number of pixels checked.
-int expectBlocks(const std::vector<uint8_t>& screen, int screenWidth, int screenHeight,
-                 const std::vector<uint8_t>& frame, int frameWidth, int frameHeight,
-                 const ScreenToFrame& map) {
-  int checked = 0;
-  int failures = 0;
-  for (int sy = 0; sy < screenHeight; ++sy) {
-    for (int sx = 0; sx < screenWidth; ++sx) {
-      double u = 0.0;
-      double v = 0.0;
-      map(sx + 0.5, sy + 0.5, &u, &v);
-      if (u < 0.0 || v < 0.0 || u >= frameWidth || v >= frameHeight) {
-        ADD_FAILURE() << "screen (" << sx << ", " << sy << ") maps outside the frame";
-        return checked;
-      }
-      const double bu = std::fmod(u, kBlock);
-      const double bv = std::fmod(v, kBlock);
-      if (bu < 1.5 || bu > kBlock - 1.5 || bv < 1.5 || bv > kBlock - 1.5) continue;
-      const uint8_t* want =
-          &frame[(static_cast<size_t>(v) * frameWidth + static_cast<size_t>(u)) * 3];
-      const uint8_t* got = &screen[(static_cast<size_t>(sy) * screenWidth + sx) * 3];
-      ++checked;
-      for (int c = 0; c < 3; ++c) {
-        if (std::abs(want[c] - got[c]) > 1 && failures++ < 5) {
-          ADD_FAILURE() << "screen (" << sx << ", " << sy << ") channel " << c << ": got "
-                        << int(got[c]) << ", frame (" << u << ", " << v << ") has " << int(want[c]);
-        }
-      }
-    }
-  }
-  return checked;
-}
-
-TEST(RendererGLDraw, FirstRowAtTopInBlueGreenRedOrder) {
-  constexpr int kW = 128;
-  constexpr int kH = 96;
-  OffscreenGlContext context(kW, kH);
-  REQUIRE_GL(context);
-  RendererGL renderer;
-  const auto frame = blockFrame(kW, kH);
-  renderer.onPreviewFrame(frame.data(), static_cast<int32_t>(frame.size()), kW, kH, 0);
-  renderer.updateRendering(kW, kH);
-  renderer.renderVideoBackground();
-  ASSERT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-  const auto screen = readScreenTopDown(kW, kH);
-  // Same size and aspect: texel centres fall on pixel centres, every byte exact.
-  EXPECT_EQ(screen, frame);
-}
-
 GLint boundTexture() {
-  GLint bound = 0;
+  GLint bound = -1;
   glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
   return bound;
 }
@@ -124,6 +73,9 @@ TEST(RendererGLDraw, EveryResizeTurnAndFrameShapeCoversTheWholeScreen) {
     float fillX, fillY;
   };
   const Step steps[] = {
+      // Same size and aspect: texel centres fall on pixel centres, every
+      // byte exact, first row at the top.
+      {128, 96, false, 128, 96, 1.0f, 1.0f},
       {192, 108, false, 192, 144, 1.0f, 4.0f / 3.0f},  // top and bottom cut off
       {240, 120, false, 192, 144, 1.0f, 1.5f},         // wider window
       {240, 120, false, 192, 64, 1.5f, 1.0f},          // wider frames: the sides cut off
@@ -134,8 +86,7 @@ TEST(RendererGLDraw, EveryResizeTurnAndFrameShapeCoversTheWholeScreen) {
   REQUIRE_GL(context);
   RendererGL renderer;
   GLint previousTexture = 0;
-  int previousFrameWidth = 0;
-  int previousFrameHeight = 0;
+  const Step* previous = nullptr;
   for (const Step& step : steps) {
     SCOPED_TRACE(testing::Message() << "screen " << step.screenWidth << "x" << step.screenHeight
                                     << (step.portrait ? " portrait" : "") << ", frames "
@@ -148,15 +99,15 @@ TEST(RendererGLDraw, EveryResizeTurnAndFrameShapeCoversTheWholeScreen) {
     const auto frame = blockFrame(step.frameWidth, step.frameHeight);
     renderer.setPortrait(step.portrait);
     renderer.updateRendering(w, h);
-    renderer.onPreviewFrame(frame.data(), static_cast<int32_t>(frame.size()), step.frameWidth,
-                            step.frameHeight, 0);
+    sendFrame(renderer, frame, step.frameWidth, step.frameHeight);
     renderer.renderVideoBackground();
     ASSERT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     EXPECT_FLOAT_EQ(renderer.fillScaleX(), step.fillX);
     EXPECT_FLOAT_EQ(renderer.fillScaleY(), step.fillY);
 
     const GLint texture = boundTexture();
-    if (step.frameWidth != previousFrameWidth || step.frameHeight != previousFrameHeight) {
+    if (previous == nullptr || step.frameWidth != previous->frameWidth ||
+        step.frameHeight != previous->frameHeight) {
       EXPECT_NE(texture, previousTexture);
       if (previousTexture != 0) {
         EXPECT_EQ(glIsTexture(static_cast<GLuint>(previousTexture)), GL_FALSE);
@@ -165,29 +116,48 @@ TEST(RendererGLDraw, EveryResizeTurnAndFrameShapeCoversTheWholeScreen) {
       EXPECT_EQ(texture, previousTexture);
     }
     previousTexture = texture;
-    previousFrameWidth = step.frameWidth;
-    previousFrameHeight = step.frameHeight;
+    previous = &step;
 
     const auto screen = readScreenTopDown(w, h);
+    if (w == step.frameWidth && h == step.frameHeight) {
+      EXPECT_EQ(screen, frame);
+    }
     int uncovered = 0;
     for (size_t i = 0; i < screen.size(); i += 3) uncovered += std::abs(screen[i + 2] - 201) > 1;
     EXPECT_EQ(uncovered, 0);
-    // Pixels per texel: the frame, turned in portrait, covers the window.
+    // Every screen pixel whose frame position lies well inside a block shows
+    // that block. Pixels per texel: the frame, turned in portrait, covers the
+    // window.
     const double fw = step.frameWidth;
     const double fh = step.frameHeight;
     const double k = step.portrait ? std::max(w / fh, h / fw) : std::max(w / fw, h / fh);
-    const bool portrait = step.portrait;
-    const int checked = expectBlocks(screen, w, h, frame, step.frameWidth, step.frameHeight,
-                                     [&](double sx, double sy, double* u, double* v) {
-                                       if (portrait) {
-                                         // The frame's first row runs down the right edge.
-                                         *u = (sy - h / 2.0) / k + fw / 2.0;
-                                         *v = (w / 2.0 - sx) / k + fh / 2.0;
-                                       } else {
-                                         *u = (sx - w / 2.0) / k + fw / 2.0;
-                                         *v = (sy - h / 2.0) / k + fh / 2.0;
-                                       }
-                                     });
+    int checked = 0;
+    int failures = 0;
+    for (int sy = 0; sy < h; ++sy) {
+      for (int sx = 0; sx < w; ++sx) {
+        // Frame position, in texels from the top-left corner, of the pixel's
+        // centre; in portrait the frame's first row runs down the right edge.
+        const double u = step.portrait ? (sy + 0.5 - h / 2.0) / k + fw / 2.0
+                                       : (sx + 0.5 - w / 2.0) / k + fw / 2.0;
+        const double v = step.portrait ? (w / 2.0 - sx - 0.5) / k + fh / 2.0
+                                       : (sy + 0.5 - h / 2.0) / k + fh / 2.0;
+        ASSERT_TRUE(u >= 0.0 && v >= 0.0 && u < fw && v < fh) << sx << ", " << sy;
+        const double bu = std::fmod(u, kBlock);
+        const double bv = std::fmod(v, kBlock);
+        if (bu < 1.5 || bu > kBlock - 1.5 || bv < 1.5 || bv > kBlock - 1.5) continue;
+        const uint8_t* want =
+            &frame[(static_cast<size_t>(v) * step.frameWidth + static_cast<size_t>(u)) * 3];
+        const uint8_t* got = &screen[(static_cast<size_t>(sy) * w + sx) * 3];
+        ++checked;
+        for (int c = 0; c < 3; ++c) {
+          if (std::abs(want[c] - got[c]) > 1 && failures++ < 5) {
+            ADD_FAILURE() << "screen (" << sx << ", " << sy << ") channel " << c << ": got "
+                          << int(got[c]) << ", frame (" << u << ", " << v << ") has "
+                          << int(want[c]);
+          }
+        }
+      }
+    }
     EXPECT_GT(checked, w * h / 2);
   }
 }
@@ -203,7 +173,7 @@ TEST(RendererGLDraw, InitRenderingLeavesTheNewContextsTexturesAlone) {
   {
     OffscreenGlContext first(kW, kH);
     REQUIRE_GL(first);
-    renderer.onPreviewFrame(frame.data(), static_cast<int32_t>(frame.size()), kW, kH, 0);
+    sendFrame(renderer, frame, kW, kH);
     renderer.renderVideoBackground();
   }
   OffscreenGlContext second(kW, kH);
@@ -213,7 +183,7 @@ TEST(RendererGLDraw, InitRenderingLeavesTheNewContextsTexturesAlone) {
   glBindTexture(GL_TEXTURE_2D, hostTexture);
   glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 4, 4, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
   renderer.initRendering();
-  renderer.onPreviewFrame(frame.data(), static_cast<int32_t>(frame.size()), kW, kH, 0);
+  sendFrame(renderer, frame, kW, kH);
   renderer.renderVideoBackground();
   EXPECT_EQ(glIsTexture(hostTexture), GL_TRUE);
   EXPECT_NE(boundTexture(), static_cast<GLint>(hostTexture));
@@ -228,19 +198,14 @@ TEST(RendererGLDraw, NothingDrawnBeforeScreenSizeOrFirstFrame) {
   glClearColor(1.0f, 0.0f, 1.0f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT);
   const auto cleared = readScreenTopDown(kW, kH);
-  const auto frame = blockFrame(kW, kH);
-
   RendererGL noScreen;
-  noScreen.onPreviewFrame(frame.data(), static_cast<int32_t>(frame.size()), kW, kH, 0);
+  sendFrame(noScreen, blockFrame(kW, kH), kW, kH);
   noScreen.renderVideoBackground();
   RendererGL noFrame;
   noFrame.updateRendering(kW, kH);
   noFrame.renderVideoBackground();
-
   EXPECT_EQ(readScreenTopDown(kW, kH), cleared);
-  GLint bound = -1;
-  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-  EXPECT_EQ(bound, 0);
+  EXPECT_EQ(boundTexture(), 0);
   EXPECT_EQ(glIsEnabled(GL_TEXTURE_2D), GL_FALSE);
 }
 
@@ -261,7 +226,7 @@ TEST(RendererGLUpload, UpdateVideoBackgroundFillsHostTexture) {
 
   RendererGL renderer;
   renderer.updateVideoBackground(static_cast<int32_t>(hostTexture));  // no frame yet
-  renderer.onPreviewFrame(frame.data(), static_cast<int32_t>(frame.size()), kW, kH, 0);
+  sendFrame(renderer, frame, kW, kH);
   renderer.updateVideoBackground(static_cast<int32_t>(hostTexture));
   ASSERT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 
@@ -273,7 +238,7 @@ TEST(RendererGLUpload, UpdateVideoBackgroundFillsHostTexture) {
   glDeleteTextures(1, &hostTexture);
 }
 
-TEST(RendererGLFrame, GetVideoFrameWritesExactlyOneFrame) {
+TEST(RendererGLFrame, GetVideoFrameWritesExactlyOneFrameAndGreyFramesWiden) {
   constexpr int kW = 7;
   constexpr int kH = 5;
   RendererGL renderer;
@@ -283,23 +248,16 @@ TEST(RendererGLFrame, GetVideoFrameWritesExactlyOneFrame) {
 
   std::vector<uint8_t> frame(kW * kH * 3);
   for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i);
-  renderer.onPreviewFrame(frame.data(), static_cast<int32_t>(frame.size()), kW, kH, 0);
+  sendFrame(renderer, frame, kW, kH);
   renderer.getVideoFrame(out.data());
   EXPECT_TRUE(std::equal(frame.begin(), frame.end(), out.begin()));
   for (size_t i = frame.size(); i < out.size(); ++i) EXPECT_EQ(out[i], 0xAB) << i;
-  renderer.getVideoFrame(nullptr);
-}
 
-TEST(RendererGLFrame, GreyFramesWiden) {
-  constexpr int kW = 4;
-  constexpr int kH = 3;
-  RendererGL renderer;
   std::vector<uint8_t> grey(kW * kH);
   for (size_t i = 0; i < grey.size(); ++i) grey[i] = static_cast<uint8_t>(10 * i + 1);
   renderer.onPreviewFrame(grey.data(), static_cast<int32_t>(grey.size()), kW, kH, 1);
-  std::vector<uint8_t> out(kW * kH * 3);
   renderer.getVideoFrame(out.data());
-  for (size_t i = 0; i < out.size(); ++i) EXPECT_EQ(out[i], grey[i / 3]) << i;
+  for (size_t i = 0; i < frame.size(); ++i) EXPECT_EQ(out[i], grey[i / 3]) << i;
 }
 
 TEST(RendererGLFrame, RefusedFramesKeepThePreviousOneAndLogOnceASecond) {
@@ -326,7 +284,7 @@ TEST(RendererGLFrame, RefusedFramesKeepThePreviousOneAndLogOnceASecond) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     RendererGL renderer;
-    renderer.onPreviewFrame(first.data(), static_cast<int32_t>(first.size()), kW, kH, 0);
+    sendFrame(renderer, first, kW, kH);
     LogCapture log;
     for (int i = 0; i < 100; ++i) {
       renderer.onPreviewFrame(c.data, c.byteSize, c.width, c.height, c.pixelFormat);
