@@ -15,6 +15,8 @@ namespace {
 using testing_images::makeTexture;
 using testing_images::shiftImage;
 
+const float kIdentity[4] = {1, 0, 0, 1};
+
 // Template straight from the pixels of an 8 x 8 block of values.
 PatchTemplate templateFrom(const uint8_t values[64]) {
   PatchTemplate t;
@@ -35,39 +37,32 @@ void paste(GrayImage& image, const uint8_t values[64], int left, int top) {
 
 double directCorrelation(const PatchTemplate& t, const GrayImage& image, int left, int top) {
   double mi = 0, mt = 0;
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) {
-      mi += image.at(left + x, top + y);
-      mt += t.pixels[y * 8 + x];
-    }
+  for (int i = 0; i < 64; ++i) {
+    mi += image.at(left + i % 8, top + i / 8);
+    mt += t.pixels[i];
+  }
   mi /= 64;
   mt /= 64;
   double cov = 0, vi = 0, vt = 0;
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) {
-      const double a = image.at(left + x, top + y) - mi;
-      const double b = t.pixels[y * 8 + x] - mt;
-      cov += a * b;
-      vi += a * a;
-      vt += b * b;
-    }
+  for (int i = 0; i < 64; ++i) {
+    const double a = image.at(left + i % 8, top + i / 8) - mi, b = t.pixels[i] - mt;
+    cov += a * b;
+    vi += a * a;
+    vt += b * b;
+  }
   return cov / std::sqrt(vi * vt);
 }
 
-TEST(SpiralOffsets, RadiusThreeIsTheFiveByFiveSquareInSpiralOrder) {
+// Radius 3 is the 5 x 5 square in spiral order; every radius covers the disc
+// of that radius within ring r - 1 once, ring by ring.
+TEST(SpiralOffsets, PinnedOrderAndDiscCoverage) {
   const std::vector<std::pair<int, int>> expected = {
       {0, 0},   {-1, -1}, {0, -1}, {1, -1}, {1, 0},  {1, 1},  {0, 1},  {-1, 1}, {-1, 0},
       {-2, -2}, {-1, -2}, {0, -2}, {1, -2}, {2, -2}, {2, -1}, {2, 0},  {2, 1},  {2, 2},
       {1, 2},   {0, 2},   {-1, 2}, {-2, 2}, {-2, 1}, {-2, 0}, {-2, -1}};
-  const SpiralOffsets& offsets = spiralOffsets(3);
-  ASSERT_EQ(offsets.size(), expected.size());
-  for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(offsets[i].dx, expected[i].first) << i;
-    EXPECT_EQ(offsets[i].dy, expected[i].second) << i;
-  }
-}
-
-TEST(SpiralOffsets, LargerRadiiCoverTheDiscOnceRingByRing) {
+  std::vector<std::pair<int, int>> three;
+  for (const SpiralOffset& o : spiralOffsets(3)) three.push_back({o.dx, o.dy});
+  EXPECT_EQ(three, expected);
   for (int r : {1, 2, 8, 15}) {
     const SpiralOffsets offsets = computeSpiralOffsets(r);
     std::set<std::pair<int, int>> seen;
@@ -82,7 +77,7 @@ TEST(SpiralOffsets, LargerRadiiCoverTheDiscOnceRingByRing) {
     }
     size_t expected = 0;
     for (int y = -(r - 1); y <= r - 1; ++y)
-      for (int x = -(r - 1); x <= r - 1; ++x) expected += (x * x + y * y <= r * r) ? 1 : 0;
+      for (int x = -(r - 1); x <= r - 1; ++x) expected += x * x + y * y <= r * r;
     EXPECT_EQ(offsets.size(), expected) << r;
   }
 }
@@ -112,28 +107,26 @@ TEST(MakeTemplate, SamplesARampExactly) {
 
 TEST(MakeTemplate, CornersMustLieInsideTheSourceImage) {
   auto image = makeTexture(32, 24, 3);
-  const float identity[4] = {1, 0, 0, 1};
-  PatchTemplate t;
-  // Corners span centre - 4 .. centre + 3.
-  EXPECT_TRUE(makeTemplate(*image, 4.0f, 4.0f, identity, t));
-  EXPECT_TRUE(makeTemplate(*image, 28.0f, 20.0f, identity, t));  // corner exactly on (31, 23)
-  EXPECT_FALSE(makeTemplate(*image, 3.99f, 10.0f, identity, t));
-  EXPECT_FALSE(makeTemplate(*image, 28.01f, 10.0f, identity, t));
-  EXPECT_FALSE(makeTemplate(*image, 10.0f, 20.5f, identity, t));
   const float wide[4] = {3, 0, 0, 1};  // corners at centre -12 .. +9
-  EXPECT_FALSE(makeTemplate(*image, 10.0f, 10.0f, wide, t));
+  PatchTemplate t;
+  // Corners span centre - 4 .. centre + 3; (28, 20) puts one exactly on (31, 23).
+  EXPECT_TRUE(makeTemplate(*image, 4.0f, 4.0f, kIdentity, t));
+  EXPECT_TRUE(makeTemplate(*image, 28.0f, 20.0f, kIdentity, t));
   EXPECT_TRUE(makeTemplate(*image, 12.0f, 10.0f, wide, t));
-  EXPECT_FALSE(makeTemplate(*image, NAN, 10.0f, identity, t));
+  EXPECT_FALSE(makeTemplate(*image, 10.0f, 10.0f, wide, t));
+  EXPECT_FALSE(makeTemplate(*image, 3.99f, 10.0f, kIdentity, t));
+  EXPECT_FALSE(makeTemplate(*image, 28.01f, 10.0f, kIdentity, t));
+  EXPECT_FALSE(makeTemplate(*image, 10.0f, 20.5f, kIdentity, t));
+  EXPECT_FALSE(makeTemplate(*image, NAN, 10.0f, kIdentity, t));
 }
 
 TEST(CorrelationScore, AgreesWithTheTextbookFormula) {
   auto image = makeTexture(80, 60, 11, 3);
   Random random(5);
-  const float identity[4] = {1, 0, 0, 1};
+  PatchTemplate t;
   for (int i = 0; i < 50; ++i) {
-    PatchTemplate t;
     ASSERT_TRUE(
-        makeTemplate(*image, 4.0f + random.uniform(70), 4.0f + random.uniform(50), identity, t));
+        makeTemplate(*image, 4.0f + random.uniform(70), 4.0f + random.uniform(50), kIdentity, t));
     const int left = random.uniform(72), top = random.uniform(52);
     EXPECT_NEAR(correlationScore(t, *image, left, top), directCorrelation(t, *image, left, top),
                 1e-6);
@@ -141,42 +134,32 @@ TEST(CorrelationScore, AgreesWithTheTextbookFormula) {
   // A flat window carries no information.
   GrayImage flat(8, 8);
   for (int i = 0; i < 64; ++i) flat.pixels[i] = 90;
-  PatchTemplate t;
-  ASSERT_TRUE(makeTemplate(*image, 20.0f, 20.0f, identity, t));
   EXPECT_EQ(correlationScore(t, flat, 0, 0), 0.0f);
 }
 
 // Window = 3a*T + 9a*U + 3a*V + a*W (+ a*X) of independent bit patterns, so
-// the correlation with T is exactly 3 / 10 (or 3 / sqrt(101)).
-void bitPatterns(bool extra, uint8_t templ[64], uint8_t window[64]) {
-  const int a = 15;
-  for (int i = 0; i < 64; ++i) {
-    const int t = (i >> 5) & 1, u = i & 1, v = (i >> 1) & 1, w = (i >> 2) & 1, x = (i >> 3) & 1;
-    templ[i] = static_cast<uint8_t>(200 * t);
-    window[i] = static_cast<uint8_t>(a * (3 * t + 9 * u + 3 * v + w + (extra ? x : 0)));
-  }
-}
-
+// the correlation with T is exactly 3 / 10 (or 3 / sqrt(101)): found at 0.3,
+// not below.
 TEST(FindPatchCoarse, ScoreOfExactlyPointThreeIsFoundBelowIsNot) {
-  uint8_t templ[64], window[64];
-  bitPatterns(false, templ, window);
-  GrayImage image(8, 8);
-  paste(image, window, 0, 0);
-  PatchTemplate t = templateFrom(templ);
-  ASSERT_EQ(correlationScore(t, image, 0, 0), 0.3f);
-  float fx = -1, fy = -1;
-  EXPECT_TRUE(findPatchCoarse(t, image, 4, 4, spiralOffsets(3), &fx, &fy));
-  EXPECT_EQ(t.score, 0.3f);
-  EXPECT_EQ(fx, 4.0f);
-  EXPECT_EQ(fy, 4.0f);
-
-  bitPatterns(true, templ, window);
-  paste(image, window, 0, 0);
-  t = templateFrom(templ);
-  ASSERT_LT(correlationScore(t, image, 0, 0), 0.3f);
-  ASSERT_GT(correlationScore(t, image, 0, 0), 0.29f);
-  EXPECT_FALSE(findPatchCoarse(t, image, 4, 4, spiralOffsets(3), &fx, &fy));
-  EXPECT_EQ(t.score, 0.0f);
+  for (int extra : {0, 1}) {
+    uint8_t templ[64], window[64];
+    for (int i = 0; i < 64; ++i) {
+      const int t = (i >> 5) & 1, u = i & 1, v = (i >> 1) & 1, w = (i >> 2) & 1, x = (i >> 3) & 1;
+      templ[i] = static_cast<uint8_t>(200 * t);
+      window[i] = static_cast<uint8_t>(15 * (3 * t + 9 * u + 3 * v + w + extra * x));
+    }
+    GrayImage image(8, 8);
+    paste(image, window, 0, 0);
+    PatchTemplate t = templateFrom(templ);
+    const float score = correlationScore(t, image, 0, 0);
+    ASSERT_EQ(score == 0.3f, extra == 0);
+    ASSERT_GT(score, 0.29f);
+    ASSERT_LE(score, 0.3f);
+    float fx = -1, fy = -1;
+    EXPECT_EQ(findPatchCoarse(t, image, 4, 4, spiralOffsets(3), &fx, &fy), extra == 0);
+    EXPECT_EQ(t.score, extra == 0 ? 0.3f : 0.0f);
+    EXPECT_TRUE(extra != 0 || (fx == 4.0f && fy == 4.0f)) << fx << "," << fy;
+  }
 }
 
 // Random 8 x 8 block, and the same block with noise of the given amplitude.
@@ -243,13 +226,12 @@ TEST(FindPatchCoarse, WindowsTouchingTheBorderAreScoredOnesBeyondAreSkipped) {
 
 TEST(Subpixel, RecoversAFractionalShiftAndABrightnessOffset) {
   auto image = makeTexture(96, 80, 19);
-  const float identity[4] = {1, 0, 0, 1};
+  const int x0 = 47, y0 = 38;
   for (const auto& shift :
        {std::make_pair(0.37f, -0.28f), std::make_pair(-0.45f, 0.2f), std::make_pair(0.0f, 0.49f)}) {
     auto moved = shiftImage(*image, shift.first, shift.second, 12);
     PatchTemplate t;
-    const int x0 = 47, y0 = 38;
-    ASSERT_TRUE(makeTemplate(*image, x0, y0, identity, t));
+    ASSERT_TRUE(makeTemplate(*image, x0, y0, kIdentity, t));
     float fx = 0, fy = 0;
     ASSERT_TRUE(findPatchCoarse(t, *moved, x0 + 1, y0 - 1, spiralOffsets(3), &fx, &fy));
     // The first window above 0.95 ends the search: within a pixel.
@@ -268,15 +250,14 @@ TEST(Subpixel, RecoversAFractionalShiftAndABrightnessOffset) {
 TEST(Subpixel, FlatTemplateHasBadRankAndBorderStartsFail) {
   GrayImage flat(20, 20);
   for (int i = 0; i < 400; ++i) flat.pixels[i] = 77;
-  const float identity[4] = {1, 0, 0, 1};
   PatchTemplate t;
-  ASSERT_TRUE(makeTemplate(flat, 10, 10, identity, t));
+  ASSERT_TRUE(makeTemplate(flat, 10, 10, kIdentity, t));
   ::testing::internal::CaptureStdout();
   EXPECT_FALSE(makeSubpixelTemplate(t));
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "BAD RANK IN MAKESUBPIXELTEMPLATE!!!!\n");
 
   auto image = makeTexture(40, 40, 2);
-  ASSERT_TRUE(makeTemplate(*image, 20, 20, identity, t));
+  ASSERT_TRUE(makeTemplate(*image, 20, 20, kIdentity, t));
   ASSERT_TRUE(makeSubpixelTemplate(t));
   for (const auto& start : {std::make_pair(4.9f, 20.0f), std::make_pair(20.0f, 4.0f),
                             std::make_pair(35.0f, 20.0f), std::make_pair(20.0f, 35.5f)}) {
@@ -290,21 +271,19 @@ TEST(Subpixel, FlatTemplateHasBadRankAndBorderStartsFail) {
 // [0.0025, 0.01) is accepted, one of 0.01 or more is not.
 TEST(Subpixel, LastStepBetweenTheTwoThresholdsIsStillAccepted) {
   auto image = makeTexture(60, 60, 8);
-  const float identity[4] = {1, 0, 0, 1};
   PatchTemplate t;
-  ASSERT_TRUE(makeTemplate(*image, 30, 30, identity, t));
+  ASSERT_TRUE(makeTemplate(*image, 30, 30, kIdentity, t));
   ASSERT_TRUE(makeSubpixelTemplate(t));
   int accepted = 0, rejected = 0;
   for (float offset = 0.02f; offset < 0.6f; offset += 0.01f) {
     t.subpixelX = 30.0f + offset;
     t.subpixelY = 30.0f;
     const bool ok = iterateSubpixel(t, *image, 1);
-    const float dx = t.subpixelX - (30.0f + offset);
-    const float dy = t.subpixelY - 30.0f;
+    const float dx = t.subpixelX - (30.0f + offset), dy = t.subpixelY - 30.0f;
     const float step2 = dx * dx + dy * dy;
     EXPECT_EQ(ok, step2 < 0.01f) << offset;
-    if (step2 >= 0.0025f && step2 < 0.01f) ++accepted;
-    if (step2 >= 0.01f) ++rejected;
+    accepted += step2 >= 0.0025f && step2 < 0.01f;
+    rejected += step2 >= 0.01f;
   }
   EXPECT_GT(accepted, 0);
   EXPECT_GT(rejected, 0);

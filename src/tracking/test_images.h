@@ -39,32 +39,34 @@ inline float cornerDistance(const Mat44f& a, const Mat44f& b) {
   return worst;
 }
 
+// Bilinear value at (x, y), 0 <= x <= width - 1, 0 <= y <= height - 1.
+inline double bilinear(const GrayImage& image, double x, double y) {
+  const int32_t ix = std::min(static_cast<int32_t>(x), image.width - 2);
+  const int32_t iy = std::min(static_cast<int32_t>(y), image.height - 2);
+  const double fx = x - ix, fy = y - iy;
+  return image.at(ix, iy) * (1 - fx) * (1 - fy) + image.at(ix + 1, iy) * fx * (1 - fy) +
+         image.at(ix, iy + 1) * (1 - fx) * fy + image.at(ix + 1, iy + 1) * fx * fy;
+}
+
+inline uint8_t clampToByte(double v) {
+  return static_cast<uint8_t>(std::lround(std::min(255.0, std::max(0.0, v))));
+}
+
 // Smooth, structured grey texture (random lattice values upsampled
 // bilinearly, plus two sinusoids), so that both the correlation search and
 // the gradient-based refinement have something to lock on to.
 inline std::unique_ptr<GrayImage> makeTexture(int32_t width, int32_t height, uint32_t seed,
                                               int32_t cell = 6) {
   Random random(seed);
-  const int32_t gw = width / cell + 2;
-  const int32_t gh = height / cell + 2;
-  std::unique_ptr<float[]> grid(new float[static_cast<size_t>(gw) * gh]);
-  for (int32_t i = 0; i < gw * gh; ++i) grid[i] = static_cast<float>(random.uniform(256));
+  GrayImage grid(width / cell + 2, height / cell + 2);
+  for (int32_t i = 0; i < grid.width * grid.height; ++i)
+    grid.pixels[i] = static_cast<uint8_t>(random.uniform(256));
   auto image = std::make_unique<GrayImage>(width, height);
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
-      const float gx = static_cast<float>(x) / cell;
-      const float gy = static_cast<float>(y) / cell;
-      const int32_t ix = static_cast<int32_t>(gx);
-      const int32_t iy = static_cast<int32_t>(gy);
-      const float fx = gx - ix;
-      const float fy = gy - iy;
-      const float a = grid[iy * gw + ix] * (1 - fx) + grid[iy * gw + ix + 1] * fx;
-      const float b = grid[(iy + 1) * gw + ix] * (1 - fx) + grid[(iy + 1) * gw + ix + 1] * fx;
-      float v = a * (1 - fy) + b * fy;
-      v = 0.7f * v + 30.0f * std::sin(0.31f * x + 0.17f * y) +
-          20.0f * std::cos(0.11f * x - 0.23f * y) + 10.0f;
-      image->pixels[static_cast<size_t>(y) * width + x] =
-          static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+      image->pixels[static_cast<size_t>(y) * width + x] = clampToByte(
+          0.7 * bilinear(grid, static_cast<double>(x) / cell, static_cast<double>(y) / cell) +
+          30.0 * std::sin(0.31 * x + 0.17 * y) + 20.0 * std::cos(0.11 * x - 0.23 * y) + 10.0);
     }
   }
   return image;
@@ -77,20 +79,10 @@ inline std::unique_ptr<GrayImage> shiftImage(const GrayImage& source, float dx, 
   auto image = std::make_unique<GrayImage>(source.width, source.height);
   for (int32_t y = 0; y < source.height; ++y) {
     for (int32_t x = 0; x < source.width; ++x) {
-      float sx = x - dx;
-      float sy = y - dy;
-      sx = sx < 0 ? 0 : (sx > source.width - 1 ? source.width - 1 : sx);
-      sy = sy < 0 ? 0 : (sy > source.height - 1 ? source.height - 1 : sy);
-      const int32_t ix = static_cast<int32_t>(sx);
-      const int32_t iy = static_cast<int32_t>(sy);
-      const int32_t ix1 = ix + 1 < source.width ? ix + 1 : ix;
-      const int32_t iy1 = iy + 1 < source.height ? iy + 1 : iy;
-      const float fx = sx - ix;
-      const float fy = sy - iy;
-      const float v = source.at(ix, iy) * (1 - fx) * (1 - fy) + source.at(ix1, iy) * fx * (1 - fy) +
-                      source.at(ix, iy1) * (1 - fx) * fy + source.at(ix1, iy1) * fx * fy + offset;
+      const double sx = std::min(source.width - 1.0, std::max(0.0, static_cast<double>(x - dx)));
+      const double sy = std::min(source.height - 1.0, std::max(0.0, static_cast<double>(y - dy)));
       image->pixels[static_cast<size_t>(y) * source.width + x] =
-          static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : std::lround(v)));
+          clampToByte(bilinear(source, sx, sy) + offset);
     }
   }
   return image;
@@ -137,14 +129,8 @@ inline std::unique_ptr<GrayImage> renderPlane(const GrayImage& target, const Mat
         const double Y = (inv[3] * pu + inv[4] * pv + inv[5]) / w;
         const double x = X * tw + (target.width >> 1);
         const double y = (target.height >> 1) - Y * tw;
-        if (!(x >= 0 && y >= 0 && x < target.width - 1 && y < target.height - 1)) {
-          acc += background;
-          continue;
-        }
-        const int ix = static_cast<int>(x), iy = static_cast<int>(y);
-        const double fx = x - ix, fy = y - iy;
-        acc += target.at(ix, iy) * (1 - fx) * (1 - fy) + target.at(ix + 1, iy) * fx * (1 - fy) +
-               target.at(ix, iy + 1) * (1 - fx) * fy + target.at(ix + 1, iy + 1) * fx * fy;
+        const bool inside = x >= 0 && y >= 0 && x < target.width - 1 && y < target.height - 1;
+        acc += inside ? bilinear(target, x, y) : background;
       }
       image->pixels[static_cast<size_t>(v) * width + u] = static_cast<uint8_t>(acc / 4 + 0.5);
     }
