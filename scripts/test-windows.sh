@@ -200,8 +200,10 @@ check_exports() {
   for name in $(api_names include/vornik/vornik_c.h); do
     grep -qx "$name" <<<"$exported" || { echo "  flat $name is not exported (undecorated)"; failed=1; }
   done
+  # -n: the i686 c++filt otherwise strips one leading underscore, as if the
+  # names were still object-file symbols, and leaves "_ZN..." undecoded.
   local demangled
-  demangled=$(grep '^_Z' <<<"$exported" | "$triple-c++filt")
+  demangled=$(grep '^_Z' <<<"$exported" | "$triple-c++filt" -n)
   for name in $(api_names include/vornik/vornik.h); do
     grep -q "^vornik::$name(" <<<"$demangled" || { echo "  vornik::$name is not exported"; failed=1; }
   done
@@ -210,7 +212,7 @@ check_exports() {
   while read -r name; do
     [ -n "$name" ] || continue
     local plain=$name
-    [[ $name == _Z* ]] && plain=$("$triple-c++filt" "$name" | sed -n 's/^vornik::\([A-Za-z0-9_]*\)(.*/\1/p')
+    [[ $name == _Z* ]] && plain=$("$triple-c++filt" -n "$name" | sed -n 's/^vornik::\([A-Za-z0-9_]*\)(.*/\1/p')
     grep -qx "$plain" <<<"$allowed" || { echo "  $name is exported but not in the headers"; failed=1; }
   done <<<"$exported"
   for name in $(sed -n 's/^\s*DLL Name: //p' <<<"$dump"); do
