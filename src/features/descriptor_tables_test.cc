@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -54,9 +55,9 @@ TEST(DescriptorTablesTest, PinnedValuesAgreeWithLibm) {
 // What the tracking thread computes, on a fixed texture: a Hessian descriptor
 // at both wavelet scales and a gradient orientation and descriptor.
 struct Described {
-  uint8_t hessian[2][64];
+  std::array<std::array<uint8_t, 64>, 2> hessian;
   int32_t bin;
-  float gradient[64];
+  std::array<float, 64> gradient;
   bool emptyListsEmpty;
 };
 
@@ -78,12 +79,12 @@ void describeTexture(Described* out) {
     feature.y = kSide / 2;
     feature.scale = scales[i];
     describeFeature(integral, &feature, &work);
-    std::copy(feature.descriptor.get(), feature.descriptor.get() + 64, out->hessian[i]);
+    std::copy(feature.descriptor.get(), feature.descriptor.get() + 64, out->hessian[i].begin());
   }
   GradientDescriptor descriptor;
   out->bin = descriptor.orientationBin(kSide, kSide, pixels.data(), kSide / 2, kSide / 2);
   descriptor.computeValues(kSide, kSide, pixels.data(), kSide / 2, kSide / 2, out->bin,
-                           out->gradient);
+                           out->gradient.data());
   out->emptyListsEmpty = FeatureMngr(1, nullptr).featuresOfLayer(-1).empty() &&
                          HessianGradientFeatureMngr(1).levelFeatures(-1).empty();
 }
@@ -93,11 +94,9 @@ Described describedBeforeExit;
 void describeAgainAtExit() {
   Described again;
   describeTexture(&again);
-  const bool same = std::equal(&again.hessian[0][0], &again.hessian[0][0] + 128,
-                               &describedBeforeExit.hessian[0][0]) &&
+  const bool same = again.hessian == describedBeforeExit.hessian &&
                     again.bin == describedBeforeExit.bin &&
-                    std::equal(again.gradient, again.gradient + 64, describedBeforeExit.gradient) &&
-                    again.emptyListsEmpty;
+                    again.gradient == describedBeforeExit.gradient && again.emptyListsEmpty;
   if (!same) std::_Exit(3);
 }
 
