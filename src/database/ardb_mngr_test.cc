@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 
 #include "database/database_test_util.h"
@@ -14,14 +13,16 @@
 namespace vornik {
 namespace {
 
-using testutil::LogCapture;
-
 bool startsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-std::string validHeader(const std::string& path) {
-  return ArdbMngr::headerTemplate() + path + "\"}";
+// loadTrackerData with its timing line on stdout captured; returns that output.
+std::string load(ArdbMngr& mngr, const std::string& appDir,
+                 const std::vector<std::string>& groups) {
+  ::testing::internal::CaptureStdout();
+  mngr.loadTrackerData(appDir, groups);
+  return ::testing::internal::GetCapturedStdout();
 }
 
 TEST(ArdbMngrHeader, InitializeChecksServerAndTypeAndStoresPath) {
@@ -33,7 +34,7 @@ TEST(ArdbMngrHeader, InitializeChecksServerAndTypeAndStoresPath) {
     int32_t code;
     std::string path;
   } cases[] = {
-      {validHeader("/tmp/cache"), 0, "/tmp/cache/"},
+      {ArdbMngr::headerTemplate() + "/tmp/cache\"}", 0, "/tmp/cache/"},
       {"{\"server\":\"remote\",\"type\":\"" + type + rest, 1, "/tmp/cache/"},
       {"{\"server\":\"localhost\",\"type\":\"other" + rest, 2, "/tmp/cache/"},
       // Extra spaces around ":" are tolerated by the scan.
@@ -49,7 +50,7 @@ TEST(ArdbMngrHeader, InitializeChecksServerAndTypeAndStoresPath) {
   ArdbMngr mngr;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.header);
-    int32_t code = mngr.initialize(c.header);
+    const int32_t code = mngr.initialize(c.header);
     if (c.code < 0) {
       EXPECT_NE(code, 0);
     } else {
@@ -67,28 +68,17 @@ TEST(ArdbMngrCache, CacheNameRule) {
   EXPECT_EQ(ArdbMngr::cacheName({}), "IdxTable");
 }
 
-TEST(ArdbMngrCache, MakeDirectoriesCreatesMissingParents) {
-  std::string dir = testutil::freshTestDir();
-  makeDirectories(dir + "/a/b/c");
-  EXPECT_TRUE(directoryExists(dir + "/a/b/c"));
-  makeDirectories(dir + "/a/b/c");  // existing: fine
-  EXPECT_TRUE(directoryExists(dir + "/a/b/c"));
-  EXPECT_FALSE(directoryExists(dir + "/a/b/c/d"));
-}
-
 TEST(ArdbMngrLoad, NoGroupsCreatesCacheButWritesNoTables) {
-  std::string dir = testutil::freshTestDir();
+  const std::string dir = testutil::freshTestDir();
   ArdbMngr mngr;
   mngr.setArdbAssetDirPath(dir);
   LogCapture log;
-  ::testing::internal::CaptureStdout();
-  mngr.loadTrackerData(dir + "/app", {});
-  std::string printed = ::testing::internal::GetCapturedStdout();
+  const std::string printed = load(mngr, dir + "/app", {});
   EXPECT_TRUE(directoryExists(dir + "/app/IdxTable"));
   EXPECT_FALSE(std::filesystem::exists(dir + "/app/IdxTable/negative.tbl"));
   EXPECT_FALSE(std::filesystem::exists(dir + "/app/IdxTable/positive.tbl"));
   EXPECT_EQ(mngr.path(), dir + "/app/IdxTable/");
-  const std::vector<std::string>& lines = log.captured();
+  const std::vector<std::string> lines = log.snapshot();
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "ardbCacheCreatePath : " + dir + "/app/IdxTable");
   EXPECT_TRUE(startsWith(lines[1], "\n Read mapping table time : ")) << lines[1];
@@ -96,12 +86,11 @@ TEST(ArdbMngrLoad, NoGroupsCreatesCacheButWritesNoTables) {
   EXPECT_EQ(lines[3], "loadTrackerData Completed");
   EXPECT_TRUE(startsWith(printed, "Make mapping table time:")) << printed;
   EXPECT_EQ(printed.back(), '\n');
-  ASSERT_NE(mngr.getNegativeTable(), nullptr);
-  ASSERT_NE(mngr.getPositiveTable(), nullptr);
   EXPECT_EQ(mngr.getNegativeTable()->keyCount(), 0u);
+  EXPECT_EQ(mngr.getPositiveTable()->keyCount(), 0u);
 }
 
-// A small synthetic database built with the group-file writer.
+// A small synthetic target written with the entry encoders.
 struct Target {
   std::string name;
   float headerValue;
@@ -112,9 +101,8 @@ struct Target {
 };
 
 Target makeTarget(const std::string& name, int seed, int count) {
-  Target t;
-  t.name = name;
-  t.headerValue = 0.5f + static_cast<float>(seed);
+  Target t{name, 0.5f + static_cast<float>(seed),       {}, {},
+           {},   "{\"TrackableName\":\"" + name + "\"}"};
   uint32_t state = static_cast<uint32_t>(seed) * 2654435761u + 1u;
   auto next = [&state]() {
     state = state * 1664525u + 1013904223u;
@@ -140,7 +128,6 @@ Target makeTarget(const std::string& name, int seed, int count) {
   std::vector<uint8_t> grey(16 * 8);
   for (size_t i = 0; i < grey.size(); ++i) grey[i] = static_cast<uint8_t>(seed * 40 + i);
   EXPECT_TRUE(encodeJpeg(grey.data(), 16, 8, 1, 90, t.jpeg));
-  t.json = "{\"TrackableName\":\"" + name + " display\"}";
   return t;
 }
 
@@ -153,6 +140,20 @@ void addTarget(GroupFileWriter& writer, const Target& t) {
   ASSERT_TRUE(writer.addEntry(t.name + ".trk", trk));
   ASSERT_TRUE(writer.addEntry(t.name + ".jpg", t.jpeg));
   ASSERT_TRUE(writer.addEntry(t.name + ".json", t.json));
+}
+
+// The negative and positive tables built the slow way from the first `count`
+// descriptors of each target.
+std::vector<std::vector<uint8_t>> referenceTables(
+    const std::vector<std::pair<const Target*, size_t>>& owners) {
+  MappingTable tables[2];
+  for (const auto& [target, count] : owners) {
+    for (size_t i = 0; i < count; ++i) {
+      const HessianGradientFeaturePtr& f = target->descriptors[i];
+      tables[f->polarity ? 1 : 0].add(descriptorKey(f->descriptor.data()), target->name);
+    }
+  }
+  return {tables[0].serialize(), tables[1].serialize()};
 }
 
 class ArdbMngrDatabase : public ::testing::Test {
@@ -178,51 +179,42 @@ class ArdbMngrDatabase : public ::testing::Test {
 
 TEST_F(ArdbMngrDatabase, LoadIndexesEveryStoredFeatureAndSavesBothTables) {
   LogCapture log;
-  ::testing::internal::CaptureStdout();
-  mngr_.loadTrackerData(dir_ + "/app", {"one.db", "two.DB"});
-  ::testing::internal::GetCapturedStdout();
-  ASSERT_EQ(log.captured().size(), 5u);
-  EXPECT_TRUE(startsWith(log.captured()[3], "\n Save mapping table time : "));
+  load(mngr_, dir_ + "/app", {"one.db", "two.DB"});
+  ASSERT_EQ(log.snapshot().size(), 5u);
+  EXPECT_TRUE(startsWith(log.snapshot()[3], "\n Save mapping table time : "));
   EXPECT_EQ(mngr_.path(), dir_ + "/app/IdxTable_one/");
-
-  // Reference tables built the slow way from the features themselves.
-  MappingTable negative;
-  MappingTable positive;
-  for (const Target& t : targets_) {
-    for (const HessianGradientFeaturePtr& f : t.descriptors) {
-      (f->polarity ? positive : negative).add(descriptorKey(f->descriptor.data()), t.name);
-    }
-  }
-  EXPECT_EQ(mngr_.getNegativeTable()->serialize(), negative.serialize());
-  EXPECT_EQ(mngr_.getPositiveTable()->serialize(), positive.serialize());
-  EXPECT_EQ(testutil::readBytes(mngr_.path() + "negative.tbl"), negative.serialize());
-  EXPECT_EQ(testutil::readBytes(mngr_.path() + "positive.tbl"), positive.serialize());
-  EXPECT_GT(negative.keyCount(), 10u);
-
+  const auto expected =
+      referenceTables({{&targets_[0], 40}, {&targets_[1], 55}, {&targets_[2], 30}});
+  EXPECT_EQ(mngr_.getNegativeTable()->serialize(), expected[0]);
+  EXPECT_EQ(mngr_.getPositiveTable()->serialize(), expected[1]);
+  EXPECT_EQ(testutil::readBytes(mngr_.path() + "negative.tbl"), expected[0]);
+  EXPECT_EQ(testutil::readBytes(mngr_.path() + "positive.tbl"), expected[1]);
+  EXPECT_GT(mngr_.getNegativeTable()->keyCount(), 10u);
   ASSERT_EQ(mngr_.headerValues().size(), 3u);
   EXPECT_EQ(mngr_.headerValues().at("beta"), 2.5f);
   EXPECT_EQ(mngr_.fileInfos().size(), 13u);
   EXPECT_EQ(mngr_.groupFileOf().at("gamma"), dir_ + "/two.DB");
 }
 
-TEST_F(ArdbMngrDatabase, ReloadReplacesTablesAndKeepsOldHoldersValid) {
-  ::testing::internal::CaptureStdout();
-  mngr_.loadTrackerData(dir_ + "/app", {"one.db", "two.DB"});
+TEST_F(ArdbMngrDatabase, ReloadSkipsAMissingGroupAndKeepsOldHoldersValid) {
+  load(mngr_, dir_ + "/app", {"one.db", "two.DB"});
   MappingTablePtr oldPositive = mngr_.getPositiveTable();
-  std::vector<uint8_t> oldBytes = oldPositive->serialize();
-  mngr_.loadTrackerData(dir_ + "/app", {"two.DB"});
-  ::testing::internal::GetCapturedStdout();
+  const std::vector<uint8_t> oldBytes = oldPositive->serialize();
+  LogCapture log;
+  load(mngr_, dir_ + "/app", {"absent.db", "two.DB"});
+  EXPECT_EQ(log.count("absent.db is not valid group file!!\n"), 1);
   EXPECT_EQ(oldPositive->serialize(), oldBytes);
   EXPECT_LT(mngr_.getPositiveTable()->pairCount(), oldPositive->pairCount());
-  // The cache name no longer carries "one"; the old values stay.
-  EXPECT_EQ(mngr_.path(), dir_ + "/app/IdxTable/");
+  EXPECT_EQ(mngr_.path(), dir_ + "/app/IdxTable_absent/");
+  // alpha keeps its header value and still counts as a descriptor target, but
+  // no group file is known for it any more.
   EXPECT_EQ(mngr_.headerValues().count("alpha"), 1u);
-  // alpha still counts as a descriptor target, but no group file is known for it.
   std::vector<FeaturePtr> features;
   int32_t width = 0;
   int32_t height = 0;
   EXPECT_EQ(mngr_.loadTargetFeatures(features, width, height, "alpha"), 6);
   EXPECT_EQ(mngr_.loadTargetFeatures(features, width, height, "gamma"), 0);
+  EXPECT_EQ(mngr_.loadGroupFile("absent.db"), 6);
 }
 
 TEST_F(ArdbMngrDatabase, PerTargetLookups) {
@@ -239,8 +231,7 @@ TEST_F(ArdbMngrDatabase, PerTargetLookups) {
   int32_t width = 0;
   int32_t height = 0;
   ASSERT_EQ(mngr_.loadTargetFeatures(features, width, height, "beta"), 0);
-  EXPECT_EQ(width, 320);
-  EXPECT_EQ(height, 200);
+  EXPECT_EQ(std::vector<int32_t>({width, height}), std::vector<int32_t>({320, 200}));
   ASSERT_EQ(features.size(), 55u);
   EXPECT_EQ(features[7]->x, targets_[1].tracking[7]->x);
   EXPECT_EQ(features[7]->y, targets_[1].tracking[7]->y);
@@ -248,15 +239,11 @@ TEST_F(ArdbMngrDatabase, PerTargetLookups) {
   uint8_t* pixels = nullptr;
   int32_t grey = -1;
   ASSERT_EQ(mngr_.loadTargetImage(pixels, width, height, grey, "gamma"), 0);
-  ASSERT_NE(pixels, nullptr);
+  std::unique_ptr<uint8_t[]> owned(pixels);
   EXPECT_EQ(std::vector<int32_t>({width, height, grey}), std::vector<int32_t>({16, 8, 1}));
-  delete[] pixels;
-
   char* info = nullptr;
   ASSERT_EQ(mngr_.loadTargetInfo(info, "alpha"), 0);
-  ASSERT_NE(info, nullptr);
-  EXPECT_STREQ(info, targets_[0].json.c_str());
-  delete[] info;
+  EXPECT_EQ(std::string(std::unique_ptr<char[]>(info).get()), targets_[0].json);
 
   // Unknown targets; "lonely" has an image entry, but no descriptor entry names its group.
   float header = 0.0f;
@@ -269,17 +256,6 @@ TEST_F(ArdbMngrDatabase, PerTargetLookups) {
   EXPECT_EQ(mngr_.loadTargetImage(pixels, width, height, grey, "lonely"), 6);
   EXPECT_EQ(pixels, nullptr);
   EXPECT_EQ(info, nullptr);
-}
-
-TEST_F(ArdbMngrDatabase, MissingGroupIsLoggedAndOthersStillLoad) {
-  LogCapture log;
-  ::testing::internal::CaptureStdout();
-  mngr_.loadTrackerData(dir_ + "/app", {"absent.db", "two.DB"});
-  ::testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(log.contains("absent.db is not valid group file!!\n"));
-  EXPECT_EQ(mngr_.loadGroupFile("absent.db"), 6);
-  EXPECT_EQ(mngr_.headerValues().count("gamma"), 1u);
-  EXPECT_EQ(mngr_.path(), dir_ + "/app/IdxTable_absent/");
 }
 
 TEST(ArdbMngrFaults, CutEntryKeepsItsCompleteRecordsAndReadsAs7) {
@@ -312,14 +288,17 @@ TEST(ArdbMngrFaults, CutEntryKeepsItsCompleteRecordsAndReadsAs7) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.extension + " cut at " + std::to_string(c.cut) +
                  (c.byFileEnd ? " by file end" : ""));
-    std::vector<uint8_t> whole = c.extension == ".dat"   ? dat
+    const bool descriptorCut = c.extension == ".dat";
+    std::vector<uint8_t> whole = descriptorCut           ? dat
                                  : c.extension == ".trk" ? trk
                                  : c.extension == ".jpg"
                                      ? t.jpeg
                                      : std::vector<uint8_t>(t.json.begin(), t.json.end());
     GroupFileWriter writer;
     addTarget(writer, good);
-    if (c.extension != ".dat") ASSERT_TRUE(writer.addEntry("t.dat", dat));
+    if (!descriptorCut) {
+      ASSERT_TRUE(writer.addEntry("t.dat", dat));
+    }
     if (c.byFileEnd) {
       ASSERT_TRUE(writer.addEntry("t" + c.extension, whole));
     } else {
@@ -335,24 +314,13 @@ TEST(ArdbMngrFaults, CutEntryKeepsItsCompleteRecordsAndReadsAs7) {
     ArdbMngr mngr;
     mngr.setArdbAssetDirPath(dir);
     LogCapture log;
-    ::testing::internal::CaptureStdout();
-    mngr.loadTrackerData(dir, {"g.db"});
-    ::testing::internal::GetCapturedStdout();
-    const bool descriptorCut = c.extension == ".dat";
-    EXPECT_EQ(log.contains("Fail to read descriptor: t.dat\n"), descriptorCut);
+    load(mngr, dir, {"g.db"});
+    EXPECT_EQ(log.count("Fail to read descriptor: t.dat\n"), descriptorCut ? 1 : 0);
     EXPECT_EQ(mngr.headerValues().count("t"), descriptorCut ? 0u : 1u);
     EXPECT_EQ(mngr.headerValues().count("good"), 1u);
-    MappingTable negative;
-    MappingTable positive;
-    for (const Target* owner : {&good, &t}) {
-      size_t n = owner == &t && descriptorCut ? c.kept : owner->descriptors.size();
-      for (size_t i = 0; i < n; ++i) {
-        const HessianGradientFeaturePtr& f = owner->descriptors[i];
-        (f->polarity ? positive : negative).add(descriptorKey(f->descriptor.data()), owner->name);
-      }
-    }
-    EXPECT_EQ(mngr.getNegativeTable()->serialize(), negative.serialize());
-    EXPECT_EQ(mngr.getPositiveTable()->serialize(), positive.serialize());
+    const auto expected = referenceTables({{&good, 2}, {&t, descriptorCut ? c.kept : 3}});
+    EXPECT_EQ(mngr.getNegativeTable()->serialize(), expected[0]);
+    EXPECT_EQ(mngr.getPositiveTable()->serialize(), expected[1]);
 
     // The records read back re-encode to the stored bytes of the complete records.
     std::vector<HessianGradientFeaturePtr> descriptors;
@@ -364,7 +332,7 @@ TEST(ArdbMngrFaults, CutEntryKeepsItsCompleteRecordsAndReadsAs7) {
     int32_t grey = 0;
     uint8_t* pixels = nullptr;
     char* info = nullptr;
-    if (c.extension == ".dat") {
+    if (descriptorCut) {
       EXPECT_EQ(mngr.readDescriptor(descriptors, header, "t"), 7);
       EXPECT_EQ(header, c.cut >= 4 ? 1.5f : 0.0f);
       ASSERT_EQ(descriptors.size(), c.kept);
@@ -387,7 +355,7 @@ TEST(ArdbMngrFaults, CutEntryKeepsItsCompleteRecordsAndReadsAs7) {
 }
 
 TEST(ArdbMngrFaults, DuplicateTargetIsReportedAndReadFromTheFileItOpens) {
-  std::string dir = testutil::freshTestDir();
+  const std::string dir = testutil::freshTestDir();
   GroupFileWriter first;
   ASSERT_TRUE(first.addEntry("pad.bin", std::vector<uint8_t>(500, 0xAB)));
   ASSERT_TRUE(first.addEntry("dup.dat", std::vector<uint8_t>{0, 0, 0x80, 0x3F}));
@@ -403,32 +371,28 @@ TEST(ArdbMngrFaults, DuplicateTargetIsReportedAndReadFromTheFileItOpens) {
   mngr.setArdbAssetDirPath(dir);
   LogCapture log;
   mngr.loadGroupFiles({"first.db", "second.db"});
-  ASSERT_EQ(log.captured().size(), 2u);
-  const std::string& warning = log.captured()[0];
-  EXPECT_NE(warning.find("dup"), std::string::npos);
-  EXPECT_NE(warning.find(dir + "/first.db"), std::string::npos);
-  EXPECT_NE(warning.find(dir + "/second.db"), std::string::npos);
-  EXPECT_NE(log.captured()[1].find("pad"), std::string::npos);
+  const std::vector<std::string> lines = log.snapshot();
+  ASSERT_EQ(lines.size(), 2u);
+  for (const std::string& part : {std::string("dup"), dir + "/first.db", dir + "/second.db"}) {
+    EXPECT_NE(lines[0].find(part), std::string::npos) << part;
+  }
+  EXPECT_NE(lines[1].find("pad"), std::string::npos);
 
   char* info = nullptr;
   ASSERT_EQ(mngr.loadTargetInfo(info, "dup"), 0);
-  EXPECT_STREQ(info, "{\"TrackableName\":\"second\"}");
-  delete[] info;
+  EXPECT_EQ(std::string(std::unique_ptr<char[]>(info).get()), "{\"TrackableName\":\"second\"}");
   std::vector<HessianGradientFeaturePtr> out;
   float header = 0.0f;
   ASSERT_EQ(mngr.readDescriptor(out, header, "dup"), 0);
   EXPECT_EQ(header, 2.0f);
-
   // "pad" has no descriptor entry anywhere, so no group file is known for it.
   uint8_t* pixels = nullptr;
-  int32_t w = 0;
-  int32_t h = 0;
-  int32_t g = 0;
-  EXPECT_EQ(mngr.loadTargetImage(pixels, w, h, g, "pad"), 6);
+  int32_t size[3] = {};
+  EXPECT_EQ(mngr.loadTargetImage(pixels, size[0], size[1], size[2], "pad"), 6);
 }
 
 TEST(ArdbMngrFaults, InformationBufferIsAlwaysTerminated) {
-  std::string dir = testutil::freshTestDir();
+  const std::string dir = testutil::freshTestDir();
   GroupFileWriter writer;
   ASSERT_TRUE(writer.addEntry("t.dat", std::vector<uint8_t>{0, 0, 0, 0}));
   ASSERT_TRUE(writer.addEntry("t.json", std::string("{\"a\":1}")));
@@ -440,15 +404,13 @@ TEST(ArdbMngrFaults, InformationBufferIsAlwaysTerminated) {
   ArdbMngr mngr;
   mngr.setArdbAssetDirPath(dir);
   ASSERT_EQ(mngr.loadGroupFile("g.db"), 0);
-  char* info = nullptr;
-  ASSERT_EQ(mngr.loadTargetInfo(info, "t"), 0);
-  EXPECT_EQ(std::string(info), "{\"a\":1}");
-  delete[] info;
-  info = nullptr;
-  ASSERT_EQ(mngr.loadTargetInfo(info, "e"), 0);
-  ASSERT_NE(info, nullptr);
-  EXPECT_EQ(info[0], '\0');
-  delete[] info;
+  for (const auto& [target, text] :
+       {std::pair<std::string, std::string>{"t", "{\"a\":1}"}, {"e", ""}}) {
+    char* info = nullptr;
+    ASSERT_EQ(mngr.loadTargetInfo(info, target), 0);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(std::string(std::unique_ptr<char[]>(info).get()), text);
+  }
 }
 
 }  // namespace

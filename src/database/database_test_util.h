@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "manager/log.h"
+#include "manager/log_capture_for_test.h"
 
 namespace vornik {
 namespace testutil {
@@ -24,45 +25,15 @@ inline std::string freshTestDir() {
 }
 
 inline void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(file, nullptr) << path;
-  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << path;
 }
 
 inline std::vector<uint8_t> readBytes(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return bytes;
-  int c;
-  while ((c = std::fgetc(file)) != EOF) bytes.push_back(static_cast<uint8_t>(c));
-  std::fclose(file);
-  return bytes;
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
-// Collects every logMessage line while alive.
-class LogCapture {
- public:
-  LogCapture() {
-    lines().clear();
-    setLogCallback(&LogCapture::record);
-  }
-  ~LogCapture() { setLogCallback(nullptr); }
-  const std::vector<std::string>& captured() const { return lines(); }
-  bool contains(const std::string& line) const {
-    for (const std::string& l : lines()) {
-      if (l == line) return true;
-    }
-    return false;
-  }
-
- private:
-  static std::vector<std::string>& lines() {
-    static std::vector<std::string> storage;
-    return storage;
-  }
-  static void record(const char* line) { lines().push_back(line); }
-};
 
 }  // namespace testutil
 }  // namespace vornik

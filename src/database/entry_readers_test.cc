@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 #include "database/group_file_writer.h"
 #include "features/descriptor_key.h"
@@ -30,6 +31,11 @@ void appendRecord(std::vector<uint8_t>& entry, uint8_t flag, uint8_t p0, uint8_t
   entry.insert(entry.end(), descriptor.begin(), descriptor.end());
 }
 
+// Level (or layer), polarity, scale, x, y.
+using Fields = std::tuple<int32_t, int32_t, float, int32_t, int32_t>;
+Fields fields(const HessianGradientFeature& f) { return {f.level, f.polarity, f.scale, f.x, f.y}; }
+Fields fields(const Feature& f) { return {f.layer, f.polarity, f.scale, f.x, f.y}; }
+
 TEST(DescriptorEntry, DecodesFlagPositionScaleAndKey) {
   std::vector<uint8_t> entry = descriptorHeader(2.5f);
   appendRecord(entry, 0x27, 0x12, 0x34, 0x56, descriptorBytes(1));
@@ -39,20 +45,12 @@ TEST(DescriptorEntry, DecodesFlagPositionScaleAndKey) {
   ASSERT_EQ(parseDescriptorEntry(entry.data(), entry.size(), "poster", out, header), 0);
   EXPECT_EQ(header, 2.5f);
   ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0]->level, 19);
-  EXPECT_EQ(out[0]->polarity, 1);
-  EXPECT_EQ(out[0]->scale, 0x1.bdb8cep+3f);
-  EXPECT_EQ(out[0]->x, 291);
-  EXPECT_EQ(out[0]->y, 1110);
+  EXPECT_EQ(fields(*out[0]), Fields(19, 1, 0x1.bdb8cep+3f, 291, 1110));
+  EXPECT_EQ(fields(*out[1]), Fields(0, 0, 1.0f, 4095, 4095));
   EXPECT_EQ(out[0]->name, "poster");
-  std::vector<uint8_t> d1 = descriptorBytes(1);
+  const std::vector<uint8_t> d1 = descriptorBytes(1);
   EXPECT_EQ(std::memcmp(out[0]->descriptor.data(), d1.data(), 64), 0);
   EXPECT_EQ(out[0]->descriptorKey, descriptorKey(d1.data()));
-  EXPECT_EQ(out[1]->level, 0);
-  EXPECT_EQ(out[1]->polarity, 0);
-  EXPECT_EQ(out[1]->scale, 1.0f);
-  EXPECT_EQ(out[1]->x, 4095);
-  EXPECT_EQ(out[1]->y, 4095);
   // The writer gives back the hand-built bytes.
   std::vector<uint8_t> again;
   ASSERT_TRUE(encodeDescriptorEntry(header, out, again));
@@ -109,19 +107,14 @@ TEST(TrackingEntry, DecodesSizeSignedPositionsAndDescriptor) {
   int32_t width = 0;
   int32_t height = 0;
   ASSERT_EQ(parseTrackingEntry(entry.data(), entry.size(), out, width, height), 0);
-  EXPECT_EQ(width, 640);
-  EXPECT_EQ(height, 480);
+  EXPECT_EQ(std::vector<int32_t>({width, height}), std::vector<int32_t>({640, 480}));
   ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0]->x, -2);
-  EXPECT_EQ(out[0]->y, 300);
-  EXPECT_EQ(out[0]->layer, 2);
-  EXPECT_EQ(out[0]->polarity, 1);
+  // Layer and polarity; the tracking entry stores no scale or orientation.
+  EXPECT_EQ(fields(*out[0]), Fields(2, 1, 0.0f, -2, 300));
+  EXPECT_EQ(fields(*out[1]), Fields(0, 0, 0.0f, -32768, 32767));
+  EXPECT_EQ(out[1]->orientation, 0.0f);
   ASSERT_NE(out[0]->descriptor, nullptr);
   EXPECT_EQ(std::memcmp(out[0]->descriptor.get(), d.data(), 64), 0);
-  EXPECT_EQ(out[1]->x, -32768);
-  EXPECT_EQ(out[1]->y, 32767);
-  EXPECT_EQ(out[1]->scale, 0.0f);
-  EXPECT_EQ(out[1]->orientation, 0.0f);
   std::vector<uint8_t> again;
   ASSERT_TRUE(encodeTrackingEntry(width, height, out, again));
   EXPECT_EQ(again, entry);

@@ -8,87 +8,57 @@
 namespace vornik {
 namespace {
 
-struct ReadResult {
-  int32_t code;
-  std::vector<FileInfoPtr> entries;
-  std::string printed;
-};
-
-ReadResult readGroup(const std::vector<uint8_t>& bytes) {
-  std::string dir = testutil::freshTestDir();
-  testutil::writeBytes(dir + "/g.db", bytes);
-  ArdbMngr mngr;
-  mngr.setArdbAssetDirPath(dir);
-  ::testing::internal::CaptureStdout();
-  ReadResult result;
-  result.code = mngr.loadGroupFile("g.db");
-  result.printed = ::testing::internal::GetCapturedStdout();
-  result.entries = mngr.fileInfos();
-  return result;
-}
-
-TEST(GroupFileReader, StructureDecidesTheResult) {
+// Each entry read as "name@offset+size".
+TEST(GroupFileReader, StructureDecidesTheResultAndTheEntriesKept) {
   const struct {
     std::vector<uint8_t> bytes;
     int32_t code;
-    size_t entries;
+    std::vector<std::string> entries;
     const char* printed;
   } cases[] = {
-      {{}, 0, 0, ""},
-      {{0x80}, 0, 0, ""},  // a record left open at the end
-      {{0x80, 0x80}, 7, 0, ""},
-      {{0xC0}, 7, 0, ""},
-      {{0x01, 0x01, 'a'}, 7, 0, ""},
-      {{0x02, 0, 0, 0, 0}, 7, 0, ""},
-      {{0x80, 0xC0, 0xC0}, 7, 0, ""},
-      {{0x80, 0x03}, 7, 0, "Unknown field id\n"},
-      {{0x80, 0x01, 0x01, 'a', 0x02, 0, 0, 0, 1, 'x', 0xC0, 0xFF}, 7, 1, "Unknown field id\n"},
-      {{0x80, 0x01}, 7, 0, ""},
-      {{0x80, 0x01, 3, 'a', 'b'}, 7, 0, ""},
-      {{0x80, 0x01, 1, 'a', 0x02, 0, 0}, 7, 0, ""},  // size cut short
+      {{}, 0, {}, ""},
+      {{0x80}, 0, {}, ""},  // a record left open at the end
+      {{0x80, 0x80}, 7, {}, ""},
+      {{0xC0}, 7, {}, ""},
+      {{0x01, 0x01, 'a'}, 7, {}, ""},
+      {{0x02, 0, 0, 0, 0}, 7, {}, ""},
+      {{0x80, 0xC0, 0xC0}, 7, {}, ""},
+      {{0x80, 0x03}, 7, {}, "Unknown field id\n"},
+      {{0x80, 0x01, 0x01, 'a', 0x02, 0, 0, 0, 1, 'x', 0xC0, 0xFF},
+       7,
+       {"a@9+1"},
+       "Unknown field id\n"},
+      {{0x80, 0x01}, 7, {}, ""},
+      {{0x80, 0x01, 3, 'a', 'b'}, 7, {}, ""},
+      {{0x80, 0x01, 1, 'a', 0x02, 0, 0}, 7, {}, ""},  // size cut short
+      // Data before any name field has an empty name.
+      {{0x80, 0x02, 0, 0, 0, 1, 'q', 0xC0}, 0, {"@6+1"}, ""},
+      // A size running past the end is recorded and ends the directory.
+      {{0x80, 0x01, 1, 'a', 0x02, 0x7F, 0xFF, 0xFF, 0xFF, 'x'}, 0, {"a@9+2147483647"}, ""},
+      // Record 1: two data fields; record 2 has no name field and reuses "a.dat";
+      // the entries before a later fault stay.
+      {{0x80, 0x01, 5, 'a', '.', 'd',  'a',  't',  0x02, 0, 0, 0, 2,    'x',  'y', 0x02,
+        0,    0,    0, 1,   'z', 0xC0, 0x80, 0x02, 0,    0, 0, 0, 0xC0, 0x80, 0x80},
+       7,
+       {"a.dat@13+2", "a.dat@20+1", "a.dat@28+0"},
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.bytes));
-    ReadResult result = readGroup(c.bytes);
-    EXPECT_EQ(result.code, c.code);
-    EXPECT_EQ(result.entries.size(), c.entries);
-    EXPECT_EQ(result.printed, c.printed);
+    const std::string dir = testutil::freshTestDir();
+    testutil::writeBytes(dir + "/g.db", c.bytes);
+    ArdbMngr mngr;
+    mngr.setArdbAssetDirPath(dir);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(mngr.loadGroupFile("g.db"), c.code);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.printed);
+    std::vector<std::string> entries;
+    for (const FileInfoPtr& info : mngr.fileInfos()) {
+      entries.push_back(info->entryName() + "@" + std::to_string(info->entryOffset()) + "+" +
+                        std::to_string(info->entrySize()));
+    }
+    EXPECT_EQ(entries, c.entries);
   }
-}
-
-TEST(GroupFileReader, RecordsOffsetsSizesAndNames) {
-  // Record 1: name "a.dat", two data fields; record 2 has no name field and
-  // reuses "a.dat"; the entries before a later fault stay.
-  std::vector<uint8_t> bytes = {0x80, 0x01, 5,   'a', '.',  'd', 'a',  't',  0x02, 0,   0,
-                                0,    2,    'x', 'y', 0x02, 0,   0,    0,    1,    'z', 0xC0,
-                                0x80, 0x02, 0,   0,   0,    0,   0xC0, 0x80, 0x80};
-  ReadResult result = readGroup(bytes);
-  EXPECT_EQ(result.code, 7);
-  ASSERT_EQ(result.entries.size(), 3u);
-  EXPECT_EQ(result.entries[0]->getEntryName(), "a.dat");
-  EXPECT_EQ(result.entries[0]->entryOffset(), 13u);
-  EXPECT_EQ(result.entries[0]->entrySize(), 2u);
-  EXPECT_EQ(result.entries[1]->getEntryName(), "a.dat");
-  EXPECT_EQ(result.entries[1]->entryOffset(), 20u);
-  EXPECT_EQ(result.entries[1]->entrySize(), 1u);
-  EXPECT_EQ(result.entries[2]->getEntryName(), "a.dat");
-  EXPECT_EQ(result.entries[2]->entryOffset(), 28u);
-  EXPECT_EQ(result.entries[2]->entrySize(), 0u);
-}
-
-TEST(GroupFileReader, DataBeforeAnyNameHasEmptyName) {
-  ReadResult result = readGroup({0x80, 0x02, 0, 0, 0, 1, 'q', 0xC0});
-  EXPECT_EQ(result.code, 0);
-  ASSERT_EQ(result.entries.size(), 1u);
-  EXPECT_EQ(result.entries[0]->getEntryName(), "");
-}
-
-TEST(GroupFileReader, SizeRunningPastTheEndIsRecordedAndEndsTheDirectory) {
-  ReadResult result = readGroup({0x80, 0x01, 1, 'a', 0x02, 0x7F, 0xFF, 0xFF, 0xFF, 'x'});
-  EXPECT_EQ(result.code, 0);
-  ASSERT_EQ(result.entries.size(), 1u);
-  EXPECT_EQ(result.entries[0]->entryOffset(), 9u);
-  EXPECT_EQ(result.entries[0]->entrySize(), 0x7FFFFFFFu);
 }
 
 }  // namespace

@@ -7,31 +7,30 @@
 namespace vornik {
 namespace {
 
-TEST(MappingTable, SavesTheDocumentedBytes) {
+TEST(MappingTable, KeepsDistinctNamesInFirstAddedOrderAndSavesKeysAscending) {
   MappingTable table;
-  table.add(0x000102, "abc");
-  std::string dir = testutil::freshTestDir();
-  ASSERT_EQ(table.save(dir + "/t.tbl"), 0);
-  EXPECT_EQ(testutil::readBytes(dir + "/t.tbl"),
-            (std::vector<uint8_t>{0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x03, 'a', 'b', 'c'}));
-}
-
-TEST(MappingTable, KeepsDistinctNamesInFirstAddedOrderAndKeysAscending) {
-  MappingTable table;
+  const std::string dir = testutil::freshTestDir();
+  ASSERT_EQ(table.save(dir + "/empty.tbl"), 0);
+  EXPECT_TRUE(std::filesystem::exists(dir + "/empty.tbl"));
+  EXPECT_TRUE(testutil::readBytes(dir + "/empty.tbl").empty());
   table.add(5, "a");
   table.add(0xFFFFFF, "z");
-  table.add(5, "b");
+  table.add(5, "bc");
   table.add(5, "a");
-  table.add(1, "b");
-  NameListPtr five = table.find(5);
-  EXPECT_EQ(*five, (NameList{"a", "b"}));
+  table.add(0x000102, "bc");
+  EXPECT_EQ(*table.find(5), (NameList{"a", "bc"}));
+  // An absent key gives an empty list and inserts nothing.
+  EXPECT_TRUE(table.find(7)->empty());
   EXPECT_EQ(table.keyCount(), 3u);
   EXPECT_EQ(table.pairCount(), 4u);
-  std::vector<uint8_t> expected = {0, 0,    0,    1,    0, 0, 0, 1, 'b',  //
-                                   0, 0,    0,    5,    0, 0, 0, 1, 'a',  //
-                                   0, 0,    0,    5,    0, 0, 0, 1, 'b',  //
-                                   0, 0xFF, 0xFF, 0xFF, 0, 0, 0, 1, 'z'};
+  const std::vector<uint8_t> expected = {0, 0,    0,    5,    0, 0, 0, 1, 'a',       //
+                                         0, 0,    0,    5,    0, 0, 0, 2, 'b', 'c',  //
+                                         0, 0,    1,    2,    0, 0, 0, 2, 'b', 'c',  //
+                                         0, 0xFF, 0xFF, 0xFF, 0, 0, 0, 1, 'z'};
   EXPECT_EQ(table.serialize(), expected);
+  ASSERT_EQ(table.save(dir + "/t.tbl"), 0);
+  EXPECT_EQ(testutil::readBytes(dir + "/t.tbl"), expected);
+  EXPECT_EQ(table.save(dir + "/missing/t.tbl"), 6);
 }
 
 TEST(MappingTable, BulkAddMatchesOneByOneAdds) {
@@ -43,48 +42,27 @@ TEST(MappingTable, BulkAddMatchesOneByOneAdds) {
     // Few keys, so lists get several names in a scrambled first-seen order.
     pairs.emplace_back(static_cast<int32_t>((state >> 20) % 300) * 0x10101, (state >> 10) % 4);
   }
-  MappingTable oneByOne;
-  for (const auto& pair : pairs) oneByOne.add(pair.first, names[pair.second]);
-  MappingTable bulk;
-  std::vector<std::pair<int32_t, uint32_t>> copy = pairs;
-  bulk.addAll(copy, names);
-  EXPECT_EQ(bulk.serialize(), oneByOne.serialize());
-  EXPECT_EQ(bulk.keyCount(), oneByOne.keyCount());
-  for (const auto& pair : pairs) EXPECT_EQ(*bulk.find(pair.first), *oneByOne.find(pair.first));
-
-  // Keys outside 24 bits take the comparison sort; the result is the same.
-  MappingTable wide;
-  MappingTable wideOneByOne;
-  std::vector<std::pair<int32_t, uint32_t>> widePairs = {
+  // Keys outside 24 bits take the comparison sort.
+  const std::vector<std::pair<int32_t, uint32_t>> widePairs = {
       {-3, 1}, {1 << 30, 0}, {-3, 0}, {2, 2}, {-3, 1}};
-  for (const auto& pair : widePairs) wideOneByOne.add(pair.first, names[pair.second]);
-  wide.addAll(widePairs, names);
-  EXPECT_EQ(wide.serialize(), wideOneByOne.serialize());
+  for (const auto& input : {pairs, widePairs}) {
+    MappingTable oneByOne;
+    for (const auto& pair : input) oneByOne.add(pair.first, names[pair.second]);
+    MappingTable bulk;
+    std::vector<std::pair<int32_t, uint32_t>> copy = input;
+    bulk.addAll(copy, names);
+    EXPECT_EQ(bulk.serialize(), oneByOne.serialize());
+    EXPECT_EQ(bulk.keyCount(), oneByOne.keyCount());
+    for (const auto& pair : input) EXPECT_EQ(*bulk.find(pair.first), *oneByOne.find(pair.first));
 
-  // Later adds and a second bulk add extend the shared lists correctly.
-  bulk.add(pairs[0].first, "late");
-  oneByOne.add(pairs[0].first, "late");
-  std::vector<std::pair<int32_t, uint32_t>> more = {{5, 0}, {pairs[1].first, 3}, {5, 1}};
-  for (const auto& pair : more) oneByOne.add(pair.first, names[pair.second]);
-  bulk.addAll(more, names);
-  EXPECT_EQ(bulk.serialize(), oneByOne.serialize());
-}
-
-TEST(MappingTable, AbsentKeyGivesEmptyListAndInsertsNothing) {
-  MappingTable table;
-  EXPECT_TRUE(table.find(7)->empty());
-  EXPECT_EQ(table.keyCount(), 0u);
-  std::string dir = testutil::freshTestDir();
-  ASSERT_EQ(table.save(dir + "/empty.tbl"), 0);
-  EXPECT_TRUE(testutil::readBytes(dir + "/empty.tbl").empty());
-  EXPECT_TRUE(std::filesystem::exists(dir + "/empty.tbl"));
-}
-
-TEST(MappingTable, SaveIntoMissingDirectoryFails) {
-  MappingTable table;
-  table.add(1, "a");
-  std::string dir = testutil::freshTestDir();
-  EXPECT_EQ(table.save(dir + "/missing/t.tbl"), 6);
+    // Later adds and a second bulk add extend the shared lists correctly.
+    bulk.add(input[0].first, "late");
+    oneByOne.add(input[0].first, "late");
+    std::vector<std::pair<int32_t, uint32_t>> more = {{5, 0}, {input[1].first, 3}, {5, 1}};
+    for (const auto& pair : more) oneByOne.add(pair.first, names[pair.second]);
+    bulk.addAll(more, names);
+    EXPECT_EQ(bulk.serialize(), oneByOne.serialize());
+  }
 }
 
 }  // namespace
