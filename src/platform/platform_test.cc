@@ -17,18 +17,14 @@
 namespace vornik {
 namespace {
 
-TEST(ModulePath, DirectoryCutsAtTheLastSeparatorOfEitherKind) {
+TEST(ModulePath, DirectoryCutsAtTheLastSeparatorAndNamesTheRunningTestProgram) {
   EXPECT_EQ(moduleDirectory("/usr/lib/libvornik.so"), "/usr/lib");
   EXPECT_EQ(moduleDirectory("C:\\Program Files\\Vornik.dll"), "C:\\Program Files");
   EXPECT_EQ(moduleDirectory("C:\\mixed/dir\\Vornik.dll"), "C:\\mixed/dir");
   EXPECT_EQ(moduleDirectory("Vornik.dll"), "Vornik.dll");
   EXPECT_EQ(moduleDirectory(""), "");
-}
-
-TEST(ModulePath, NamesTheRunningTestProgram) {
   // Linked statically, the module is the test executable itself.
   const std::string path = modulePath();
-  ASSERT_FALSE(path.empty());
   EXPECT_NE(path.find("platform_tests"), std::string::npos) << path;
   EXPECT_TRUE(isDirectory(moduleDirectory(path)));
 }
@@ -43,13 +39,11 @@ TEST(DynamicLibrary, ResolvesASymbolOfTheMathLibraryAndReportsFailures) {
 #endif
   DynamicLibrary library;
   ASSERT_TRUE(library.open(mathLibrary)) << library.error();
-  using CosFunction = double (*)(double);
-  auto cosine = reinterpret_cast<CosFunction>(library.symbol("cos"));
+  auto cosine = reinterpret_cast<double (*)(double)>(library.symbol("cos"));
   ASSERT_NE(cosine, nullptr);
-  EXPECT_DOUBLE_EQ(cosine(0.0), 1.0);
+  EXPECT_EQ(cosine(0.0), 1.0);
   EXPECT_EQ(library.symbol("no_such_symbol_in_libm"), nullptr);
   EXPECT_FALSE(library.error().empty());
-
   DynamicLibrary missing;
   EXPECT_FALSE(missing.open(missingLibrary));
   EXPECT_FALSE(missing.isOpen());
@@ -58,60 +52,45 @@ TEST(DynamicLibrary, ResolvesASymbolOfTheMathLibraryAndReportsFailures) {
 }
 
 TEST(Threads, RunAndJoinOrReportAnInjectedFailure) {
-  int value = 0;
-  ThreadHandle handle;
   auto routine = [](void* argument) -> void* {
-    *static_cast<int*>(argument) = 7;
+    ++*static_cast<int*>(argument);
     return nullptr;
   };
-  ASSERT_EQ(createThread(&handle, routine, &value), 0);
-  joinThread(handle);
-  EXPECT_EQ(value, 7);
-
+  int runs = 0;
+  ThreadHandle handle;
   failNextThreadCreations(2);
-  value = 0;
-  EXPECT_NE(createThread(&handle, routine, &value), 0);
-  EXPECT_NE(createThread(&handle, routine, &value), 0);
-  ASSERT_EQ(createThread(&handle, routine, &value), 0);
-  joinThread(handle);
-  EXPECT_EQ(value, 7);
-  EXPECT_NE(createThread(nullptr, routine, &value), 0);
+  EXPECT_NE(createThread(&handle, routine, &runs), 0);
+  EXPECT_NE(createThread(&handle, routine, &runs), 0);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(createThread(&handle, routine, &runs), 0);
+    joinThread(handle);
+  }
+  EXPECT_EQ(runs, 2);
+  EXPECT_NE(createThread(nullptr, routine, &runs), 0);
 }
 
-TEST(FileSystem, CreatesOnceAndTellsDirectoriesFromFiles) {
-  const std::string root = std::string(VORNIK_BINARY_DIR) + "/platform_test_dir";
-  std::filesystem::remove_all(root);
+TEST(FileSystem, CreatesOnceTakesUtf8NamesAndTellsDirectoriesFromFiles) {
+  const std::string root =
+      std::string(VORNIK_BINARY_DIR) + "/platform_test_\xc3\xa9t\xc3\xa9_\xe6\x97\xa5";
+  std::filesystem::remove_all(std::filesystem::u8path(root));
   EXPECT_FALSE(isDirectory(root));
-  EXPECT_TRUE(createDirectory(root));
+  ASSERT_TRUE(createDirectory(root));
   EXPECT_TRUE(createDirectory(root));  // already there: still fine
-  EXPECT_TRUE(isDirectory(root));
-
+  EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::u8path(root)));
   const std::string file = root + "/file";
   std::FILE* out = std::fopen(file.c_str(), "w");
   ASSERT_NE(out, nullptr);
   std::fclose(out);
-  EXPECT_FALSE(isDirectory(file));
   EXPECT_FALSE(createDirectory(file));
   EXPECT_FALSE(createDirectory(root + "/missing/child"));
-  EXPECT_FALSE(isDirectory(""));
-  std::filesystem::remove_all(root);
-}
-
-TEST(FileSystem, TakesUtf8NamesTrailingSeparatorsAndNoWildcards) {
-  const std::string root =
-      std::string(VORNIK_BINARY_DIR) + "/platform_test_\xc3\xa9t\xc3\xa9_\xe6\x97\xa5";
-  std::filesystem::remove_all(std::filesystem::u8path(root));
-  ASSERT_TRUE(createDirectory(root));
-  EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::u8path(root)));
-  struct Case {
+  const struct {
     std::string path;
     bool directory;
+  } cases[] = {
+      {root, true},         {root + "/", true},   {root + "//", true},        {file, false},
+      {root + "/*", false}, {root + "/?", false}, {root + "/missing", false}, {"", false},
   };
-  const Case cases[] = {
-      {root, true},         {root + "/", true},   {root + "//", true},
-      {root + "/*", false}, {root + "/?", false}, {root + "/missing", false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(isDirectory(c.path), c.directory) << c.path;
+  for (const auto& c : cases) EXPECT_EQ(isDirectory(c.path), c.directory) << c.path;
   std::filesystem::remove_all(std::filesystem::u8path(root));
 }
 
