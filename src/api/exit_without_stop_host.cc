@@ -1,7 +1,6 @@
-// A host that starts the camera and the tracker and returns from main
-// without stopping them. The library must stop its threads at exit before
-// anything they use is destroyed; under the address sanitizer any use of a
-// destroyed object fails the run.
+// A host that returns from main with the camera and the tracker running: the
+// library must stop its threads at exit before anything they use is destroyed
+// (under the address sanitizer a use of a destroyed object fails the run).
 //   exit_without_stop_host <assetDir> <group> <appDataDir> <frame pattern>
 #include <chrono>
 #include <cstdio>
@@ -12,9 +11,8 @@
 
 namespace {
 
-// Registered first, so it runs after every exit handler of the library. The
-// pause gives threads that were left running time to touch what the exit
-// handlers destroyed.
+// Registered first, so it runs after every exit handler of the library; the
+// pause gives threads left running time to touch what those handlers destroyed.
 void afterTheLibrarysExitHandlers() {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   int size[2] = {-1, -1};
