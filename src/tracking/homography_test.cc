@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "tracking/se3.h"
 
@@ -24,13 +25,6 @@ void apply(const Matrix& h, double x, double y, double* u, double* v) {
   const double z = h(2, 0) * x + h(2, 1) * y + h(2, 2);
   *u = (h(0, 0) * x + h(0, 1) * y + h(0, 2)) / z;
   *v = (h(1, 0) * x + h(1, 1) * y + h(1, 2)) / z;
-}
-
-FeaturePtr at(int32_t x, int32_t y) {
-  auto f = std::make_shared<Feature>();
-  f->x = x;
-  f->y = y;
-  return f;
 }
 
 // Normalised pairs straight from double positions (no integer rounding).
@@ -87,7 +81,11 @@ double transferDifference(const Matrix& a, const Matrix& b) {
 }
 
 TEST(HomographyTest, NormalizePairsPinned) {
-  const std::vector<FeaturePtr> pairs = {at(0, 0), at(10, 5), at(2, 4), at(30, 5)};
+  std::vector<FeaturePtr> pairs;
+  for (const auto& xy : {std::make_pair(0, 0), {10, 5}, {2, 4}, {30, 5}}) {
+    pairs.push_back(std::make_shared<Feature>());
+    std::tie(pairs.back()->x, pairs.back()->y) = xy;
+  }
   NormalizationParams p;
   const auto out = normalizePairs(pairs, kS, &p);
   ASSERT_EQ(out.size(), 2u);
@@ -105,27 +103,6 @@ TEST(HomographyTest, NormalizePairsPinned) {
   EXPECT_TRUE(normalizePairs({}, kS, &p).empty());
 }
 
-TEST(HomographyTest, DltRecoversKnownHomographyFrom4And50ExactPairs) {
-  const Matrix h0 = knownHomography();
-  for (int n : {4, 50}) {
-    Random rng(n);
-    NormalizationParams params;
-    const auto pairs = exactPairs(h0, n, 0, rng, &params);
-    std::vector<int32_t> all;
-    for (int i = 0; i < n; ++i) all.push_back(i);
-    const MatrixPtr h = fitHomographyDlt(pairs, all);
-    ASSERT_TRUE(h);
-    // The null vector is unit length (not rescaled).
-    double norm2 = 0.0;
-    for (int i = 0; i < 9; ++i) norm2 += (*h)(i / 3, i % 3) * (*h)(i / 3, i % 3);
-    EXPECT_NEAR(norm2, 1.0, 1e-12);
-    const MatrixPtr hp = denormalizeHomography(*h, params, kS);
-    ASSERT_TRUE(hp);
-    EXPECT_LT(transferDifference(*hp, h0), 1e-8) << n;
-    EXPECT_EQ(countInliers(*h, pairs, 1e-12, nullptr, nullptr), n);
-  }
-}
-
 TEST(HomographyTest, InlierTestIsStrictAtThreshold) {
   // 0.06^2 + 0.08^2 is exactly the double 0.01.
   const std::vector<NormalizedPair> pairs = {{0.06, 0.08, 0.0, 0.0}, {0.06, 0.0799, 0.0, 0.0}};
@@ -136,44 +113,34 @@ TEST(HomographyTest, InlierTestIsStrictAtThreshold) {
   EXPECT_DOUBLE_EQ(sum, 0.06 * 0.06 + 0.0799 * 0.0799);
 }
 
-TEST(HomographyTest, RansacRecoversHomographyWith40PercentOutliers) {
-  // With 30 samples of 4 and 60 % inliers a run misses every clean sample
-  // with probability (1 - 0.126)^30, about 2 %; count over many seeds.
-  const Matrix h0 = knownHomography();
-  int found = 0;
-  constexpr int kRuns = 100;
-  for (uint32_t seed = 1; seed <= kRuns; ++seed) {
-    Random data(1000 + seed);
-    NormalizationParams params;
-    const auto pairs = exactPairs(h0, 60, 40, data, &params);
-    Random rng(seed);
-    const MatrixPtr h =
-        ransacHomography(pairs, kRansacSampleSize, kRansacMinInliers, kRansacThreshold, rng);
-    if (!h) continue;
-    ++found;
-    EXPECT_EQ(countInliers(*h, pairs, kRansacThreshold, nullptr, nullptr), 60);
-    EXPECT_LT(transferDifference(*denormalizeHomography(*h, params, kS), h0), 1e-6) << seed;
-  }
-  EXPECT_GE(found, kRuns * 95 / 100);
-}
-
-// Consistent pairs among outliers: 17 final inliers are enough, 16 are not,
-// and 45 of 100 never reach half of the pairs however many they are; fewer
-// pairs than a sample (or none) give nothing.
+// Consistent pairs among outliers. With 60 of 100 a run of 30 samples of 4
+// misses every clean sample with probability (1 - 0.126)^30, about 2 %; 17
+// final inliers are enough, 16 are not, and 45 of 100 never reach half of the
+// pairs; fewer pairs than a sample (or none) give nothing. Every homography
+// found (a DLT of samples of 4, then of all inliers) keeps exactly the
+// consistent pairs and transfers like the true one.
 TEST(HomographyTest, RansacNeedsSeventeenFinalInliersAndHalfOfThePairs) {
   struct Case {
-    int inliers;
-    int outliers;
-    bool found;
+    int inliers, outliers, minFound;
   };
-  for (const Case& c : {Case{17, 3, true}, Case{16, 4, false}, Case{45, 55, false},
-                        Case{3, 0, false}, Case{0, 0, false}}) {
-    Random data(5);
-    NormalizationParams params;
-    const auto pairs = exactPairs(knownHomography(), c.inliers, c.outliers, data, &params);
-    Random rng(9);
-    EXPECT_EQ(ransacHomography(pairs, 4, 17, kRansacThreshold, rng) != nullptr, c.found)
-        << c.inliers << " of " << c.inliers + c.outliers;
+  const Matrix h0 = knownHomography();
+  for (const Case& c : {Case{60, 40, 47}, Case{17, 3, 50}, Case{16, 4, 0}, Case{45, 55, 0},
+                        Case{3, 0, 0}, Case{0, 0, 0}}) {
+    SCOPED_TRACE(::testing::Message() << c.inliers << " of " << c.inliers + c.outliers);
+    int found = 0;
+    for (uint32_t seed = 1; seed <= 50; ++seed) {
+      Random data(1000 + seed), rng(seed);
+      NormalizationParams params;
+      const auto pairs = exactPairs(h0, c.inliers, c.outliers, data, &params);
+      const MatrixPtr h =
+          ransacHomography(pairs, kRansacSampleSize, kRansacMinInliers, kRansacThreshold, rng);
+      if (!h) continue;
+      ++found;
+      EXPECT_EQ(countInliers(*h, pairs, kRansacThreshold, nullptr, nullptr), c.inliers);
+      EXPECT_LT(transferDifference(*denormalizeHomography(*h, params, kS), h0), 1e-8) << seed;
+    }
+    EXPECT_GE(found, c.minFound);
+    EXPECT_TRUE(c.minFound > 0 || found == 0) << found;
   }
 }
 

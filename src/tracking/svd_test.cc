@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "features/random.h"
@@ -74,22 +75,20 @@ void checkAgainstOracle(const MatrixX9& a, double tol) {
   }
 }
 
-TEST(SvdTest, RandomMatricesMatchOracle) {
+// Random matrices of several shapes and magnitudes; homography design rows
+// (0,0,0,-x,-y,-1,x v,y v,v) and (x,y,1,0,0,0,-x u,-y u,-u), four pairs of
+// which leave the ninth row zero; repeated and dependent columns; zero and
+// single-entry matrices.
+TEST(SvdTest, MatricesMatchOracle) {
   Random rng(101);
+  std::vector<std::pair<MatrixX9, double>> cases;
   for (int rows : {9, 10, 17, 40, 200}) {
     for (double magnitude : {1e-3, 1.0, 1e3}) {
-      SCOPED_TRACE(::testing::Message() << rows << " rows of " << magnitude);
       MatrixX9 a(rows, kN);
       for (int i = 0; i < rows * kN; ++i) a.data()[i] = uniformIn(rng, -magnitude, magnitude);
-      checkAgainstOracle(a, 1e-10);
+      cases.emplace_back(a, 1e-10);
     }
   }
-}
-
-// Homography design rows (0,0,0,-x,-y,-1,x v,y v,v) and (x,y,1,0,0,0,-x u,-y u,-u);
-// four pairs leave the ninth row zero, so the null vector is the answer.
-TEST(SvdTest, DesignMatrixShapesMatchOracle) {
-  Random rng(5);
   for (int pairs : {4, 17, 50}) {
     MatrixX9 a = MatrixX9::Zero(std::max(2 * pairs, kN), kN);
     for (int k = 0; k < pairs; ++k) {
@@ -98,22 +97,20 @@ TEST(SvdTest, DesignMatrixShapesMatchOracle) {
       a.row(2 * k) << 0, 0, 0, -x, -y, -1, x * v, y * v, v;
       a.row(2 * k + 1) << x, y, 1, 0, 0, 0, -x * u, -y * u, -u;
     }
-    SCOPED_TRACE(pairs);
-    checkAgainstOracle(a, 1e-10);
+    cases.emplace_back(a, 1e-10);
   }
-}
-
-TEST(SvdTest, RankDeficientAndZeroMatrices) {
-  Random rng(17);
   MatrixX9 dup(12, kN);
   for (int i = 0; i < 12 * kN; ++i) dup.data()[i] = uniformIn(rng, -1, 1);
   dup.col(4) = dup.col(1);
   dup.col(7) = 2.0 * dup.col(0) - dup.col(3);
-  checkAgainstOracle(dup, 1e-10);
-  checkAgainstOracle(MatrixX9::Zero(9, kN), 1e-12);
-  MatrixX9 single = MatrixX9::Zero(9, kN);
-  single(3, 5) = -2.5;
-  checkAgainstOracle(single, 1e-12);
+  cases.emplace_back(dup, 1e-10);
+  cases.emplace_back(MatrixX9::Zero(9, kN), 1e-12);
+  cases.emplace_back(MatrixX9::Zero(9, kN), 1e-12);
+  cases.back().first(3, 5) = -2.5;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(::testing::Message() << "case " << i << ", " << cases[i].first.rows() << " rows");
+    checkAgainstOracle(cases[i].first, cases[i].second);
+  }
 }
 
 TEST(SvdTest, BadInputIsRefusedOrEndsWithinTheIterationLimit) {

@@ -48,15 +48,13 @@ inline double bilinear(const GrayImage& image, double x, double y) {
          image.at(ix, iy + 1) * (1 - fx) * fy + image.at(ix + 1, iy + 1) * fx * fy;
 }
 
-inline uint8_t clampToByte(double v) {
-  return static_cast<uint8_t>(std::lround(std::min(255.0, std::max(0.0, v))));
-}
-
 // Smooth, structured grey texture (random lattice values upsampled
 // bilinearly, plus two sinusoids), so that both the correlation search and
-// the gradient-based refinement have something to lock on to.
+// the gradient-based refinement have something to lock on to; moved by
+// (dx, dy) pixels and `offset` added to every grey value.
 inline std::unique_ptr<GrayImage> makeTexture(int32_t width, int32_t height, uint32_t seed,
-                                              int32_t cell = 6) {
+                                              int32_t cell = 6, double dx = 0, double dy = 0,
+                                              int32_t offset = 0) {
   Random random(seed);
   GrayImage grid(width / cell + 2, height / cell + 2);
   for (int32_t i = 0; i < grid.width * grid.height; ++i)
@@ -64,25 +62,12 @@ inline std::unique_ptr<GrayImage> makeTexture(int32_t width, int32_t height, uin
   auto image = std::make_unique<GrayImage>(width, height);
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
-      image->pixels[static_cast<size_t>(y) * width + x] = clampToByte(
-          0.7 * bilinear(grid, static_cast<double>(x) / cell, static_cast<double>(y) / cell) +
-          30.0 * std::sin(0.31 * x + 0.17 * y) + 20.0 * std::cos(0.11 * x - 0.23 * y) + 10.0);
-    }
-  }
-  return image;
-}
-
-// Copy of `source` moved by (dx, dy) pixels (bilinear, edges clamped), with
-// `offset` added to every grey value.
-inline std::unique_ptr<GrayImage> shiftImage(const GrayImage& source, float dx, float dy,
-                                             int32_t offset = 0) {
-  auto image = std::make_unique<GrayImage>(source.width, source.height);
-  for (int32_t y = 0; y < source.height; ++y) {
-    for (int32_t x = 0; x < source.width; ++x) {
-      const double sx = std::min(source.width - 1.0, std::max(0.0, static_cast<double>(x - dx)));
-      const double sy = std::min(source.height - 1.0, std::max(0.0, static_cast<double>(y - dy)));
-      image->pixels[static_cast<size_t>(y) * source.width + x] =
-          clampToByte(bilinear(source, sx, sy) + offset);
+      const double sx = x - dx, sy = y - dy;
+      const double v = 0.7 * bilinear(grid, std::max(0.0, sx / cell), std::max(0.0, sy / cell)) +
+                       30.0 * std::sin(0.31 * sx + 0.17 * sy) +
+                       20.0 * std::cos(0.11 * sx - 0.23 * sy) + 10.0 + offset;
+      image->pixels[static_cast<size_t>(y) * width + x] =
+          static_cast<uint8_t>(std::lround(std::min(255.0, std::max(0.0, v))));
     }
   }
   return image;

@@ -30,6 +30,7 @@ using testing_images::viewPose;
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 const std::string kRecognition = "{\"id\":\"astro\",\"score\":42}";
+const std::string kInfo = "{\"TrackableName\":\"Astronaut\"}";
 
 // Row-major pose back from the column-major result, translation unscaled.
 Mat44f resultPose(const Trackable& result, float targetWidth) {
@@ -60,8 +61,8 @@ class TrackerTest : public ::testing::Test {
     std::filesystem::remove_all(dir_, ignored);
   }
 
-  void writeDatabase(bool withImage, const std::string& json, float headerValue = 2.5f,
-                     const std::vector<uint8_t>* image = nullptr) {
+  void writeDatabase(const std::string& json = kInfo, float headerValue = 2.5f,
+                     bool withImage = true, const std::vector<uint8_t>* image = nullptr) {
     FeatureExtractor extractor(target_->width, target_->height, 1);
     auto found = extractor.extract(target_->pixels.get());
     ASSERT_TRUE(found);
@@ -137,15 +138,28 @@ TEST(MotionModel, ExtrapolatesSteadyMotionAndSettlesWhenItStops) {
   EXPECT_LT(cornerDistance(predictPose(velocity, pose), pose), 0.02f);
 }
 
-TEST_F(TrackerTest, InitRejectsUnknownPixelFormats) {
+// Unknown pixel formats are refused; without an init, a frame or an
+// identifier in the recognition text nothing is loaded or tracked.
+TEST_F(TrackerTest, BadPixelFormatOrRecognitionTextFailsWithoutTouchingState) {
+  writeDatabase();
   Tracker tracker;
-  EXPECT_EQ(tracker.init(kWidth, kHeight, 2, nullptr), kTrackBadPixelFormat);
-  EXPECT_EQ(tracker.init(kWidth, kHeight, -1, nullptr), kTrackBadPixelFormat);
-  EXPECT_EQ(tracker.init(kWidth, kHeight, 1, nullptr), kTrackOk);
+  std::vector<uint8_t> frame = render(viewPose({0, 0, 0}, {0, 0, 1.6f}));
+  Trackable result;
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(tracker.init(kWidth, kHeight, 2, database_), kTrackBadPixelFormat);
+  EXPECT_EQ(tracker.init(kWidth, kHeight, -1, database_), kTrackBadPixelFormat);
+  EXPECT_EQ(tracker.track(frame.data(), result, "", kRecognition), kTrackFailed);
+  ASSERT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
+  EXPECT_EQ(tracker.track(frame.data(), result, "", "{\"name\":\"astro\"}"), kTrackFailed);
+  EXPECT_EQ(tracker.track(frame.data(), result, "", "{\"id\":}"), kTrackFailed);
+  EXPECT_EQ(tracker.track(nullptr, result, "", kRecognition), kTrackFailed);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(tracker.keyframeTargetId(), "");
+  EXPECT_EQ(result.getId(), "");
 }
 
 TEST_F(TrackerTest, FillResultWritesColumnMajorPoseScaledTranslationNameAndDistance) {
-  writeDatabase(true, "{\"trackablename\":\"Astronaut\",\"other\":3}", 2.5f);
+  writeDatabase("{\"trackablename\":\"Astronaut\",\"other\":3}");
   Tracker tracker;
   ASSERT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
   // A blank frame loads the tracking data (target size) but finds no pose.
@@ -176,7 +190,7 @@ TEST_F(TrackerTest, FillResultWritesColumnMajorPoseScaledTranslationNameAndDista
   EXPECT_EQ(result.getDistance(), static_cast<float>(2.5f * 1.7));
 
   // The name is cached: a database that now says otherwise is not asked again.
-  writeDatabase(true, "{\"TrackableName\":\"Other\"}", 2.5f);
+  writeDatabase("{\"TrackableName\":\"Other\"}");
   Trackable second;
   tracker.fillResult(second, pose, "astro");
   EXPECT_EQ(second.getName(), "Astronaut");
@@ -188,30 +202,15 @@ TEST_F(TrackerTest, FillResultWritesColumnMajorPoseScaledTranslationNameAndDista
   EXPECT_EQ(unknown.getDistance(), -3.0f);
   EXPECT_EQ(unknown.getId(), "nobody");
   // Nor when the document does not parse (init forgets the cached name).
-  writeDatabase(true, "not json at all", 2.5f);
+  writeDatabase("not json at all");
   ASSERT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
   tracker.fillResult(unknown, pose, "astro");
   EXPECT_EQ(unknown.getName(), "__null");
   EXPECT_EQ(unknown.getDistance(), -3.0f);
 }
 
-TEST_F(TrackerTest, BadRecognitionTextFailsWithoutTouchingState) {
-  writeDatabase(true, "{\"TrackableName\":\"Astronaut\"}");
-  Tracker tracker;
-  ASSERT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
-  std::vector<uint8_t> frame = render(viewPose({0, 0, 0}, {0, 0, 1.6f}));
-  Trackable result;
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(tracker.track(frame.data(), result, "", "{\"name\":\"astro\"}"), kTrackFailed);
-  EXPECT_EQ(tracker.track(frame.data(), result, "", "{\"id\":}"), kTrackFailed);
-  EXPECT_EQ(tracker.track(nullptr, result, "", kRecognition), kTrackFailed);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(tracker.keyframeTargetId(), "");
-  EXPECT_EQ(result.getId(), "");
-}
-
 TEST_F(TrackerTest, MissingTargetImageClearsTheKeyframeIdentifier) {
-  writeDatabase(false, "{\"TrackableName\":\"Astronaut\"}");
+  writeDatabase(kInfo, 2.5f, false);
   Tracker tracker;
   ASSERT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
   std::vector<uint8_t> frame = render(viewPose({0.1f, 0, 0}, {0, 0, 1.6f}));
@@ -230,7 +229,7 @@ TEST_F(TrackerTest, MissingTargetImageClearsTheKeyframeIdentifier) {
 // The same camera frames as three blue-green-red bytes per pixel (format 0)
 // and as their exact grey conversion (format 1) give the same poses.
 TEST_F(TrackerTest, FollowsARenderedSequenceInColourAndGrey) {
-  writeDatabase(true, "{\"TrackableName\":\"Astronaut\"}", 2.0f);
+  writeDatabase(kInfo, 2.0f);
   const auto photo = testing_photos::loadPhoto(std::string(VORNIK_DATA_DIR) + "/sample_target.jpg");
   ASSERT_EQ(photo.bgr.size(), static_cast<size_t>(3 * 512 * 512));
   std::vector<std::unique_ptr<GrayImage>> channels;
@@ -284,7 +283,7 @@ TEST_F(TrackerTest, FineStageWithoutFoundPointsFailsAndChangesNothing) {
   const std::unique_ptr<GrayImage> grid = testing_images::patchGrid(*target_);
   std::vector<uint8_t> keyframeJpeg;
   ASSERT_TRUE(encodeJpeg(grid->pixels.get(), grid->width, grid->height, 1, 100, keyframeJpeg));
-  writeDatabase(true, "{\"TrackableName\":\"Astronaut\"}", 2.0f, &keyframeJpeg);
+  writeDatabase(kInfo, 2.0f, true, &keyframeJpeg);
   const Mat44f truth = viewPose({0.1f, -0.05f, 0.02f}, {0.01f, 0.0f, 1.6f});
   const std::vector<uint8_t> initial = render(truth);
   const std::vector<uint8_t> scattered =
