@@ -19,7 +19,7 @@ namespace {
 const std::string kPhoto = std::string(VORNIK_DATA_DIR) + "/photos/chelsea.jpg";
 
 // libjpeg's own compressor, for inputs our encoder does not make (CMYK,
-// stored RGB). Quality 100 keeps constant 8x8 blocks exact.
+// stored RGB); no subsampling there, and quality 100 keeps constant 8x8 blocks exact.
 std::vector<uint8_t> compress(const std::vector<uint8_t>& pixels, int width, int height,
                               int components, J_COLOR_SPACE space) {
   jpeg_compress_struct cinfo;
@@ -36,10 +36,6 @@ std::vector<uint8_t> compress(const std::vector<uint8_t>& pixels, int width, int
   jpeg_set_defaults(&cinfo);
   jpeg_set_colorspace(&cinfo, space);
   jpeg_set_quality(&cinfo, 100, TRUE);
-  for (int c = 0; c < cinfo.num_components; ++c) {
-    cinfo.comp_info[c].h_samp_factor = 1;
-    cinfo.comp_info[c].v_samp_factor = 1;
-  }
   jpeg_start_compress(&cinfo, TRUE);
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW row = const_cast<JSAMPROW>(pixels.data() + static_cast<size_t>(cinfo.next_scanline) *
