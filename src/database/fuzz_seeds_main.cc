@@ -36,37 +36,30 @@ std::vector<uint8_t> image(int width, int height, int channels, int quality) {
   return jpeg;
 }
 
-std::vector<uint8_t> descriptorEntry(int count) {
-  std::vector<HessianGradientFeaturePtr> features;
-  for (int i = 0; i < count; ++i) {
-    auto f = std::make_shared<HessianGradientFeature>();
-    f->level = static_cast<int32_t>(nextRandom() % 20);
-    f->polarity = static_cast<uint8_t>(nextRandom() & 1);
-    f->x = static_cast<int32_t>(nextRandom() % 4096);
-    f->y = static_cast<int32_t>(nextRandom() % 4096);
-    for (uint8_t& b : f->descriptor) b = static_cast<uint8_t>(nextRandom());
-    features.push_back(f);
-  }
-  std::vector<uint8_t> entry;
-  encodeDescriptorEntry(1.25f, features, entry);
-  return entry;
-}
-
-std::vector<uint8_t> trackingEntry(int count) {
+// A descriptor (.dat) or tracking (.trk) entry of `count` records.
+std::vector<uint8_t> entry(bool tracking, int count) {
+  std::vector<HessianGradientFeaturePtr> descriptors;
   std::vector<FeaturePtr> features;
   for (int i = 0; i < count; ++i) {
+    auto d = std::make_shared<HessianGradientFeature>();
     auto f = std::make_shared<Feature>();
-    f->x = static_cast<int32_t>(nextRandom() % 200) - 100;
-    f->y = static_cast<int32_t>(nextRandom() % 200) - 100;
-    f->layer = static_cast<int32_t>(nextRandom() % 8);
-    f->polarity = static_cast<uint8_t>(nextRandom() & 1);
+    d->level = f->layer = static_cast<int32_t>(nextRandom() % 8);
+    d->polarity = f->polarity = static_cast<uint8_t>(nextRandom() & 1);
+    d->x = f->x = static_cast<int32_t>(nextRandom() % 200);
+    d->y = f->y = static_cast<int32_t>(nextRandom() % 150);
     f->descriptor.reset(new uint8_t[64]);
-    for (int k = 0; k < 64; ++k) f->descriptor[k] = static_cast<uint8_t>(nextRandom());
+    for (int k = 0; k < 64; ++k)
+      d->descriptor[k] = f->descriptor[k] = static_cast<uint8_t>(nextRandom());
+    descriptors.push_back(d);
     features.push_back(f);
   }
-  std::vector<uint8_t> entry;
-  encodeTrackingEntry(200, 150, features, entry);
-  return entry;
+  std::vector<uint8_t> bytes;
+  if (tracking) {
+    encodeTrackingEntry(200, 150, features, bytes);
+  } else {
+    encodeDescriptorEntry(1.25f, descriptors, bytes);
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -82,11 +75,11 @@ int main(int argc, char** argv) {
 
   const std::string groups = out + "/group_file_fuzz";
   GroupFileWriter writer;
-  writer.addEntry("alpha.dat", descriptorEntry(3));
-  writer.addEntry("alpha.trk", trackingEntry(2));
+  writer.addEntry("alpha.dat", entry(false, 3));
+  writer.addEntry("alpha.trk", entry(true, 2));
   writer.addEntry("alpha.jpg", image(16, 8, 1, 80));
   writer.addEntry("alpha.json", std::string("{\"TrackableName\":\"Alpha\"}"));
-  writer.addEntry("beta.dat", descriptorEntry(1));
+  writer.addEntry("beta.dat", entry(false, 1));
   writer.addEntry("beta.jpg", image(8, 8, 3, 60));
   ok &= writeSeed(groups, "two_targets.db", writer.bytes());
   std::vector<uint8_t> cut = writer.bytes();
@@ -95,13 +88,12 @@ int main(int argc, char** argv) {
   ok &= writeSeed(groups, "empty.db", {});
   ok &= writeSeed(groups, "unknown_id.db", {0x80, 0x03});
 
-  const std::string entries = out + "/entry_fuzz";
-  std::vector<uint8_t> dat = descriptorEntry(2);
-  dat.insert(dat.begin(), 0);
-  ok &= writeSeed(entries, "descriptor", dat);
-  std::vector<uint8_t> trk = trackingEntry(2);
-  trk.insert(trk.begin(), 1);
-  ok &= writeSeed(entries, "tracking", trk);
+  // The first byte picks the parser: even the descriptor one, odd the tracking one.
+  for (int tracking : {0, 1}) {
+    std::vector<uint8_t> seed = entry(tracking == 1, 2);
+    seed.insert(seed.begin(), static_cast<uint8_t>(tracking));
+    ok &= writeSeed(out + "/entry_fuzz", tracking ? "tracking" : "descriptor", seed);
+  }
 
   const std::string jpegs = out + "/jpeg_region_fuzz";
   ok &= writeSeed(jpegs, "grey.jpg", image(16, 8, 1, 90));

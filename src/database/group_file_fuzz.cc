@@ -13,31 +13,24 @@
 
 namespace {
 
-std::string& workDir() {
-  static std::string dir;
-  return dir;
-}
-
-void removeWorkDir() {
-  const std::string& dir = workDir();
-  if (dir.empty()) return;
-  std::remove((dir + "/g.db").c_str());
-  rmdir(dir.c_str());
-}
+std::string g_dir;  // a fresh folder under /tmp, removed at exit
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char pattern[] = "/tmp/vornik_group_fuzz_XXXXXX";
   if (mkdtemp(pattern) == nullptr) std::abort();
-  workDir() = pattern;
-  std::atexit(removeWorkDir);
+  g_dir = pattern;
+  std::atexit([] {
+    std::remove((g_dir + "/g.db").c_str());
+    rmdir(g_dir.c_str());
+  });
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vornik;
-  const std::string& dir = workDir();
+  const std::string& dir = g_dir;
   std::FILE* file = std::fopen((dir + "/g.db").c_str(), "wb");
   if (file == nullptr) std::abort();
   if (size > 0) std::fwrite(data, 1, size, file);
