@@ -323,34 +323,30 @@ TEST(ArdbMngrFaults, CutEntryKeepsItsCompleteRecordsAndReadsAs7) {
     EXPECT_EQ(mngr.getPositiveTable()->serialize(), expected[1]);
 
     // The records read back re-encode to the stored bytes of the complete records.
-    std::vector<HessianGradientFeaturePtr> descriptors;
-    std::vector<FeaturePtr> features;
     std::vector<uint8_t> again;
-    float header = 0.0f;
-    int32_t width = -1;
-    int32_t height = -1;
-    int32_t grey = 0;
-    uint8_t* pixels = nullptr;
-    char* info = nullptr;
+    int32_t size[3] = {-1, -1, 0};
     if (descriptorCut) {
+      std::vector<HessianGradientFeaturePtr> descriptors;
+      float header = 0.0f;
       EXPECT_EQ(mngr.readDescriptor(descriptors, header, "t"), 7);
       EXPECT_EQ(header, c.cut >= 4 ? 1.5f : 0.0f);
-      ASSERT_EQ(descriptors.size(), c.kept);
       ASSERT_TRUE(encodeDescriptorEntry(1.5f, descriptors, again));
       EXPECT_EQ(again, std::vector<uint8_t>(dat.begin(), dat.begin() + 4 + 68 * c.kept));
     } else if (c.extension == ".trk") {
-      EXPECT_EQ(mngr.loadTargetFeatures(features, width, height, "t"), 7);
-      EXPECT_EQ(width, c.cut >= 3 ? 320 : -1);
-      ASSERT_EQ(features.size(), c.kept);
+      std::vector<FeaturePtr> features;
+      EXPECT_EQ(mngr.loadTargetFeatures(features, size[0], size[1], "t"), 7);
+      EXPECT_EQ(size[0], c.cut >= 3 ? 320 : -1);
       ASSERT_TRUE(encodeTrackingEntry(320, 200, features, again));
       EXPECT_EQ(again, std::vector<uint8_t>(trk.begin(), trk.begin() + 3 + 69 * c.kept));
     } else if (c.extension == ".jpg") {
-      EXPECT_EQ(mngr.loadTargetImage(pixels, width, height, grey, "t"), 7);
+      uint8_t* pixels = nullptr;
+      EXPECT_EQ(mngr.loadTargetImage(pixels, size[0], size[1], size[2], "t"), 7);
+      EXPECT_EQ(pixels, nullptr);
     } else {
+      char* info = nullptr;
       EXPECT_EQ(mngr.loadTargetInfo(info, "t"), 7);
+      EXPECT_EQ(info, nullptr);
     }
-    EXPECT_EQ(pixels, nullptr);
-    EXPECT_EQ(info, nullptr);
   }
 }
 
