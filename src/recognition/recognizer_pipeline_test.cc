@@ -34,9 +34,8 @@ struct Sample {
   Image target;
 };
 
-// The sample target's group file, built on first use by a test that needs
-// it (the other tests of this program do not pay for the build). CTest runs
-// every case as its own process, in parallel: one folder each.
+// The sample target's group file, built on first use; CTest runs each case
+// as its own process, in parallel: one folder each.
 const Sample& sample() {
   static const Sample built = [] {
     Sample s;
@@ -49,8 +48,7 @@ const Sample& sample() {
     spec.targetName = kTargetName;
     spec.displayName = "Sample";
     BuildOptions options;
-    // Fewer training views than the tool's default keep the suite quick;
-    // the evaluation program measures the full build.
+    // Fewer views than the tool's default keep the suite quick.
     options.trainingViews = 48;
     std::vector<BuiltTarget> targets;
     std::string error;
@@ -110,15 +108,10 @@ TEST(RecognizerPipeline, RecognisesRenderedViewsInColourAndGreyAndTimesFiveStage
     std::string result = "old";
     const int32_t status =
         recognizer.recognize(frame.width, frame.height, 0, frame.pixels.data(), result, "");
-    if (status == kRecognized) {
-      ++recognised;
-      EXPECT_EQ(result, kExpectedText);
-    } else {
-      EXPECT_EQ(status, kNotRecognized);
-      EXPECT_EQ(result, "old");
-    }
-    // Any format code other than 0 means one grey byte per pixel: the grey
-    // picture gives the same answer.
+    recognised += status == kRecognized;
+    EXPECT_TRUE(status == kRecognized || status == kNotRecognized) << status;
+    EXPECT_EQ(result, status == kRecognized ? kExpectedText : "old");
+    // Any format code but 0 is one grey byte per pixel: the same answer.
     const Image grey = toGray(frame);
     std::string fromGrey = "old";
     EXPECT_EQ(recognizer.recognize(grey.width, grey.height, 7, grey.pixels.data(), fromGrey, ""),
@@ -147,8 +140,7 @@ TEST(RecognizerPipeline, RecognisesRenderedViewsInColourAndGreyAndTimesFiveStage
   EXPECT_EQ(result, kExpectedText);
 }
 
-// The real engines, with a count of finished frame steps and what the
-// recognizer and the tracker were asked.
+// The real engines, counting frame steps and recording what they were asked.
 class ObservedEngines : public DefaultTrackingEngines {
  public:
   using DefaultTrackingEngines::DefaultTrackingEngines;
@@ -229,9 +221,7 @@ TEST(RecognizerPipeline, ManagerMovesFromRecognitionToAcquiringOnRenderedFrames)
     }
   }
   // Acquiring: the next frame goes to the tracker with the recognition text.
-  if (recognised) {
-    EXPECT_TRUE(deliverStep(shown));
-  }
+  EXPECT_TRUE(!recognised || deliverStep(shown));
   manager.stopTracker();
   ::testing::internal::GetCapturedStdout();
   ASSERT_TRUE(recognised);
