@@ -23,7 +23,7 @@ void expectIdentity(const Matrix44F& m) {
   for (int i = 0; i < 16; ++i) EXPECT_EQ(m.data[i], (i % 5 == 0) ? 1.0f : 0.0f) << "element " << i;
 }
 
-TEST(CameraCalibration, IdentityUntilBothSizesAreKnownAndAfterAZeroSize) {
+TEST(CameraCalibration, IdentityUntilBothSizesAreKnownThenRecomputedOnlyAfterAChange) {
   CameraCalibration calibration;
   {
     LogCapture log;
@@ -37,6 +37,24 @@ TEST(CameraCalibration, IdentityUntilBothSizesAreKnownAndAfterAZeroSize) {
   expectIdentity(calibration.getProjectionMatrix());
   calibration.setCameraSize(640, 480);
   EXPECT_EQ(calibration.getProjectionMatrix().data[0], 2.0f);
+  {
+    LogCapture log;
+    calibration.setWindowSize(1280, 720, false);
+    calibration.setCameraSize(640, 480);
+    calibration.getProjectionMatrix();
+    EXPECT_TRUE(log.snapshot().empty());
+  }
+  {
+    // A new camera size alone triggers exactly one recomputation on the next read.
+    LogCapture log;
+    calibration.setCameraSize(320, 240);
+    calibration.getProjectionMatrix();
+    calibration.getProjectionMatrix();
+    EXPECT_EQ(log.count("\n calcProjectionMatrix\n"), 1);
+  }
+  // Turning the screen is a change even with the same size.
+  calibration.setWindowSize(1280, 720, true);
+  EXPECT_EQ(calibration.getProjectionMatrix().data[4], -1.125f);
 }
 
 TEST(CameraCalibration, MatrixOfEachOrientationAndItsLogLines) {
@@ -81,31 +99,6 @@ TEST(CameraCalibration, IntegerProductThenSinglePrecisionQuotient) {
   calibration.calcProjectionMatrix(333, 1000, 640, 480, true);
   EXPECT_EQ(bitsOf(calibration.getProjectionMatrix().data[4]), 0xC0C03134u);
   EXPECT_EQ(bitsOf(calibration.getProjectionMatrix().data[5]), 0u);
-}
-
-TEST(CameraCalibration, RecomputesOnlyAfterAChange) {
-  CameraCalibration calibration;
-  calibration.setWindowSize(1280, 720, false);
-  calibration.setCameraSize(640, 480);
-  calibration.getProjectionMatrix();
-  {
-    LogCapture log;
-    calibration.setWindowSize(1280, 720, false);
-    calibration.setCameraSize(640, 480);
-    calibration.getProjectionMatrix();
-    EXPECT_TRUE(log.snapshot().empty());
-  }
-  {
-    // A new camera size alone triggers exactly one recomputation on the next read.
-    LogCapture log;
-    calibration.setCameraSize(320, 240);
-    calibration.getProjectionMatrix();
-    calibration.getProjectionMatrix();
-    EXPECT_EQ(log.count("\n calcProjectionMatrix\n"), 1);
-  }
-  // Turning the screen is a change even with the same size.
-  calibration.setWindowSize(1280, 720, true);
-  EXPECT_EQ(calibration.getProjectionMatrix().data[4], -1.125f);
 }
 
 // A host whose log callback reads the matrix and sets the window again: the
