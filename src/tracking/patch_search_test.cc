@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <Eigen/Dense>
+
 #include <cmath>
 #include <set>
 #include <utility>
@@ -35,18 +37,14 @@ void paste(GrayImage& image, const uint8_t values[64], int left, int top) {
 }
 
 double directCorrelation(const PatchTemplate& t, const GrayImage& image, int left, int top) {
-  double mi = 0, mt = 0, cov = 0, vi = 0, vt = 0;
+  Eigen::VectorXd a(64), b(64);
   for (int i = 0; i < 64; ++i) {
-    mi += image.at(left + i % 8, top + i / 8) / 64.0;
-    mt += t.pixels[i] / 64.0;
+    a[i] = image.at(left + i % 8, top + i / 8);
+    b[i] = t.pixels[i];
   }
-  for (int i = 0; i < 64; ++i) {
-    const double a = image.at(left + i % 8, top + i / 8) - mi, b = t.pixels[i] - mt;
-    cov += a * b;
-    vi += a * a;
-    vt += b * b;
-  }
-  return cov / std::sqrt(vi * vt);
+  a.array() -= a.mean();
+  b.array() -= b.mean();
+  return a.dot(b) / (a.norm() * b.norm());
 }
 
 // Radius 3 is the 5 x 5 square in spiral order; every radius covers the disc

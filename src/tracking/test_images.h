@@ -129,23 +129,18 @@ inline std::unique_ptr<GrayImage> renderPlane(const GrayImage& target, const Mat
 // drawn from `seed`: each is still found, but no single pose explains them.
 inline std::unique_ptr<GrayImage> patchGrid(const GrayImage& texture, float shift = 0.0f,
                                             uint32_t seed = 1) {
-  constexpr int32_t kHalf = 5;
   auto image = std::make_unique<GrayImage>(texture.width, texture.height);
-  for (int32_t i = 0; i < texture.width * texture.height; ++i) image->pixels[i] = 170;
+  std::fill_n(image->pixels.get(), texture.width * texture.height, 170);
   Random random(seed);
-  for (int32_t row = 0; row < 4; ++row) {
-    for (int32_t col = 0; col < 4; ++col) {
-      const float angle = static_cast<float>(random.uniform(3600)) * 3.14159265f / 1800.0f;
-      const int32_t dx = static_cast<int32_t>(std::lround(shift * std::cos(angle)));
-      const int32_t dy = static_cast<int32_t>(std::lround(shift * std::sin(angle)));
-      const int32_t cx = (texture.width >> 1) - 150 + 100 * col;
-      const int32_t cy = (texture.height >> 1) - 150 + 100 * row;
-      for (int32_t y = cy - kHalf; y <= cy + kHalf; ++y) {
-        for (int32_t x = cx - kHalf; x <= cx + kHalf; ++x) {
-          image->pixels[static_cast<size_t>(y + dy) * texture.width + x + dx] = texture.at(x, y);
-        }
-      }
-    }
+  for (int32_t k = 0; k < 16; ++k) {
+    const float angle = static_cast<float>(random.uniform(3600)) * 3.14159265f / 1800.0f;
+    const int32_t dx = static_cast<int32_t>(std::lround(shift * std::cos(angle)));
+    const int32_t dy = static_cast<int32_t>(std::lround(shift * std::sin(angle)));
+    const int32_t cx = (texture.width >> 1) - 150 + 100 * (k % 4);
+    const int32_t cy = (texture.height >> 1) - 150 + 100 * (k / 4);
+    for (int32_t y = cy - 5; y <= cy + 5; ++y)
+      for (int32_t x = cx - 5; x <= cx + 5; ++x)
+        image->pixels[static_cast<size_t>(y + dy) * texture.width + x + dx] = texture.at(x, y);
   }
   return image;
 }

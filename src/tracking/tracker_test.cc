@@ -32,15 +32,6 @@ constexpr int kHeight = 480;
 const std::string kRecognition = "{\"id\":\"astro\",\"score\":42}";
 const std::string kInfo = "{\"TrackableName\":\"Astronaut\"}";
 
-// Row-major pose back from the column-major result, translation unscaled.
-Mat44f resultPose(const Trackable& result, float targetWidth) {
-  Mat44f p;
-  for (int c = 0; c < 4; ++c)
-    for (int r = 0; r < 4; ++r) p(r, c) = result.getPose()[4 * c + r];
-  for (int r = 0; r < 3; ++r) p(r, 3) /= targetWidth;
-  return p;
-}
-
 // A one-target database of the sample photo, built with the library's own
 // Hessian features (positions from the image centre, y up).
 class TrackerTest : public ::testing::Test {
@@ -138,26 +129,6 @@ TEST(MotionModel, ExtrapolatesSteadyMotionAndSettlesWhenItStops) {
   EXPECT_LT(cornerDistance(predictPose(velocity, pose), pose), 0.02f);
 }
 
-// Unknown pixel formats are refused; without an init, a frame or an
-// identifier in the recognition text nothing is loaded or tracked.
-TEST_F(TrackerTest, BadPixelFormatOrRecognitionTextFailsWithoutTouchingState) {
-  writeDatabase();
-  Tracker tracker;
-  std::vector<uint8_t> frame = render(viewPose({0, 0, 0}, {0, 0, 1.6f}));
-  Trackable result;
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(tracker.init(kWidth, kHeight, 2, database_), kTrackBadPixelFormat);
-  EXPECT_EQ(tracker.init(kWidth, kHeight, -1, database_), kTrackBadPixelFormat);
-  EXPECT_EQ(tracker.track(frame.data(), result, "", kRecognition), kTrackFailed);
-  ASSERT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
-  EXPECT_EQ(tracker.track(frame.data(), result, "", "{\"name\":\"astro\"}"), kTrackFailed);
-  EXPECT_EQ(tracker.track(frame.data(), result, "", "{\"id\":}"), kTrackFailed);
-  EXPECT_EQ(tracker.track(nullptr, result, "", kRecognition), kTrackFailed);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(tracker.keyframeTargetId(), "");
-  EXPECT_EQ(result.getId(), "");
-}
-
 TEST_F(TrackerTest, FillResultWritesColumnMajorPoseScaledTranslationNameAndDistance) {
   writeDatabase("{\"trackablename\":\"Astronaut\",\"other\":3}");
   Tracker tracker;
@@ -209,16 +180,30 @@ TEST_F(TrackerTest, FillResultWritesColumnMajorPoseScaledTranslationNameAndDista
   EXPECT_EQ(unknown.getDistance(), -3.0f);
 }
 
-TEST_F(TrackerTest, MissingTargetImageClearsTheKeyframeIdentifier) {
+// Unknown pixel formats are refused; without an init, a frame or an
+// identifier in the recognition text nothing is loaded or tracked. Without a
+// target image a posed frame fails and leaves no keyframe identifier: the
+// next frame tries a new initial pose instead of tracking a stale keyframe.
+TEST_F(TrackerTest, BadInputOrAMissingTargetImageLeavesNoKeyframe) {
   writeDatabase(kInfo, 2.5f, false);
   Tracker tracker;
-  ASSERT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
   std::vector<uint8_t> frame = render(viewPose({0.1f, 0, 0}, {0, 0, 1.6f}));
   Trackable result;
   ::testing::internal::CaptureStdout();
+  EXPECT_EQ(tracker.init(kWidth, kHeight, 2, database_), kTrackBadPixelFormat);
+  EXPECT_EQ(tracker.init(kWidth, kHeight, -1, database_), kTrackBadPixelFormat);
+  EXPECT_EQ(tracker.track(frame.data(), result, "", kRecognition), kTrackFailed);
+  ASSERT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
+  EXPECT_EQ(tracker.track(frame.data(), result, "", "{\"name\":\"astro\"}"), kTrackFailed);
+  EXPECT_EQ(tracker.track(frame.data(), result, "", "{\"id\":}"), kTrackFailed);
+  EXPECT_EQ(tracker.track(nullptr, result, "", kRecognition), kTrackFailed);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(tracker.keyframeTargetId(), "");
+  EXPECT_EQ(result.getId(), "");
+
+  ::testing::internal::CaptureStdout();
   EXPECT_EQ(tracker.track(frame.data(), result, "", kRecognition), kDbMalformed);
   EXPECT_EQ(tracker.keyframeTargetId(), "");
-  // The next frame tries a new initial pose instead of tracking a stale keyframe.
   EXPECT_EQ(tracker.track(frame.data(), result, "", kRecognition), kDbMalformed);
   const std::string out = ::testing::internal::GetCapturedStdout();
   // Tracking data were loaded once only.
@@ -261,8 +246,10 @@ TEST_F(TrackerTest, FollowsARenderedSequenceInColourAndGrey) {
     ASSERT_EQ(greyCode, kTrackOk) << i;
     ASSERT_EQ(colourCode, kTrackOk) << i;
     for (int k = 0; k < 16; ++k) EXPECT_EQ(colourResult.getPose()[k], result.getPose()[k]) << i;
-    EXPECT_LT(cornerDistance(resultPose(result, 512.0f), truth), i == 0 ? 6.0f : 2.0f)
-        << "frame " << i;
+    Mat44f pose;  // back from column-major, translation unscaled
+    for (int k = 0; k < 16; ++k)
+      pose(k % 4, k / 4) = result.getPose()[k] / (k > 11 && k < 15 ? 512 : 1);
+    EXPECT_LT(cornerDistance(pose, truth), i == 0 ? 6.0f : 2.0f) << "frame " << i;
     EXPECT_NEAR(result.getDistance(), 2.0f * truth(2, 3), i == 0 ? 0.1f : 0.02f);
   }
   // Each tracker loaded the tracking data once.
@@ -270,7 +257,6 @@ TEST_F(TrackerTest, FollowsARenderedSequenceInColourAndGrey) {
   for (size_t at = out.find("When"); at != std::string::npos; at = out.find("When", at + 1))
     ++loads;
   EXPECT_EQ(loads, 2u);
-  EXPECT_EQ(out.find("Fail"), std::string::npos) << out;
 }
 
 // A keyframe of 16 small patches (20 corners, so every point joins the coarse
