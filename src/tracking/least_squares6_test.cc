@@ -20,7 +20,6 @@ TEST(LeastSquares6Test, MatchesDoubleNormalEquationsAndRefusesSingularOnes) {
   ls.addToDiagonal(60.0f);
   Eigen::Matrix<double, 6, 6> n = Eigen::Matrix<double, 6, 6>::Identity() * 100.0;
   Eigen::Matrix<double, 6, 1> v = Eigen::Matrix<double, 6, 1>::Zero();
-  double sum = 0.0;
   for (int k = 0; k < 200; ++k) {
     SixVector j;
     Eigen::Matrix<double, 6, 1> jd;
@@ -30,14 +29,10 @@ TEST(LeastSquares6Test, MatchesDoubleNormalEquationsAndRefusesSingularOnes) {
     ls.addMeasurement(m, j, w);
     n += w * jd * jd.transpose();
     v += w * m * jd;
-    sum += double{m} * w * m;
   }
   ASSERT_TRUE(ls.solve());
   const Eigen::Matrix<double, 6, 1> x = n.ldlt().solve(v);
   for (int i = 0; i < 6; ++i) EXPECT_NEAR(ls.solution()[i], x[i], 1e-4 * (1.0 + std::fabs(x[i])));
-  EXPECT_NEAR(ls.weightedSquaredSum(), sum, 1e-3 * sum);
-  // Only the upper triangle is accumulated.
-  EXPECT_NEAR(ls.normal(0, 5), n(0, 5), 1e-3 * std::fabs(n(0, 5)) + 1e-2);
   // One measurement direction cannot fix six unknowns: the solution is reset.
   ls.clear(0.0f);
   ls.addMeasurement(1.0f, SixVector(1, 1, 0, 0, 0, 0), 1.0f);
