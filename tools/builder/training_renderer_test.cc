@@ -46,33 +46,5 @@ TEST(TrainingRenderer, AgreesWithTheToolkitRenderer) {
   }
 }
 
-TEST(TrainingRenderer, AppliesContrastBrightnessAndNoise) {
-  const CameraModel camera;
-  TrainingRenderer renderer(Image(200, 200, 1, 0), camera.width, camera.height);
-  // The target far off to the side: the frame is background only.
-  const PoseMatrix pose = poseFromView(ViewParams{0, 0, 0, 0.2, 3.0, 3.0}, camera);
-  Homography toTarget;
-  ASSERT_TRUE(invertHomography(targetToFrameHomography(pose, 200, 200, camera), &toTarget));
-
-  TrainingEffects effects;
-  effects.contrast = 0.5;
-  effects.brightness = 20.0;
-  Image frame;
-  renderer.render(toTarget, nullptr, effects, &frame);
-  for (uint8_t v : frame.pixels) ASSERT_EQ(v, 148);  // (128 - 128) * 0.5 + 128 + 20
-
-  effects = TrainingEffects();
-  effects.noiseSigma = 6.0;
-  renderer.render(toTarget, nullptr, effects, &frame);
-  double sum = 0.0, sum2 = 0.0;
-  for (uint8_t v : frame.pixels) {
-    sum += v;
-    sum2 += static_cast<double>(v) * v;
-  }
-  const double n = static_cast<double>(frame.pixels.size());
-  EXPECT_NEAR(sum / n, 128.0, 0.2);
-  EXPECT_NEAR(std::sqrt(sum2 / n - (sum / n) * (sum / n)), 6.0, 0.3);
-}
-
 }  // namespace
 }  // namespace vornik

@@ -32,15 +32,5 @@ TEST(TargetToFrameHomography, AgreesWithTheToolkitProjection) {
   }
 }
 
-TEST(TargetToFrameHomography, FrontalViewMagnifiesByTheWidthShare) {
-  CameraModel camera;
-  const PoseMatrix pose = poseFromView(ViewParams{0, 0, 0, 0.25, 0, 0}, camera);
-  const Homography hm = targetToFrameHomography(pose, 400, 300, camera);
-  // 25 % of a 640-pixel frame for a 400-pixel target.
-  EXPECT_NEAR(localMagnification(hm, 200, 150), 0.4, 1e-9);
-  Homography singular;
-  EXPECT_FALSE(invertHomography(Homography{}, &singular));
-}
-
 }  // namespace
 }  // namespace vornik

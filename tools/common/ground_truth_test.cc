@@ -16,12 +16,6 @@ std::string tempPath(const std::string& name) {
 // Writing and reading back exact values is checked end to end with the
 // vornik-synth program.
 
-TEST(GroundTruth, HeaderNamesEveryColumn) {
-  EXPECT_EQ(groundTruthHeader(),
-            "frame,file,p00,p01,p02,p03,p10,p11,p12,p13,p20,p21,p22,p23,p30,p31,p32,p33,"
-            "x0,y0,x1,y1,x2,y2,x3,y3,in_view");
-}
-
 TEST(GroundTruth, MalformedFilesFailWithTheLine) {
   const std::string path = tempPath("bad.csv");
   const std::string header = groundTruthHeader() + "\n";

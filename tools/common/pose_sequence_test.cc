@@ -54,16 +54,5 @@ TEST(PoseSequence, EveryKindMovesSmoothlyFrameToFrame) {
   }
 }
 
-TEST(PoseSequence, NamesParseBothWays) {
-  SequenceKind parsed = SequenceKind::kPan;
-  EXPECT_FALSE(parseSequenceKind("Orbit", &parsed));
-  EXPECT_FALSE(parseSequenceKind("", &parsed));
-  EXPECT_EQ(parsed, SequenceKind::kPan);
-  for (SequenceKind kind : kAllKinds) {
-    ASSERT_TRUE(parseSequenceKind(sequenceKindName(kind), &parsed));
-    EXPECT_EQ(parsed, kind);
-  }
-}
-
 }  // namespace
 }  // namespace vornik

@@ -31,27 +31,6 @@ TEST(ViewGeometry, FrontalViewPutsCornersWherePinholeSays) {
   EXPECT_DOUBLE_EQ(v, 240.0);
 }
 
-TEST(ViewGeometry, WidthFractionAndOffsetPlaceTheTarget) {
-  const PoseMatrix pose = poseFromView(ViewParams{0, 0, 0, 0.25, 0.1, -0.2}, kVga);
-  double u = 0, v = 0;
-  ASSERT_TRUE(projectTargetPixel(pose, 400, 300, kVga, 200, 150, &u, &v));
-  EXPECT_NEAR(u, 320 + 64, 1e-9);
-  EXPECT_NEAR(v, 240 - 96, 1e-9);
-  ASSERT_TRUE(projectTargetPixel(pose, 400, 300, kVga, 400, 150, &u, &v));
-  EXPECT_NEAR(u, 320 + 64 + 0.125 * 640, 1e-9);  // the right edge, half the width further
-}
-
-TEST(ViewGeometry, InPlaneRotationTurnsCounterClockwiseOnScreen) {
-  const FrameTruth truth =
-      computeFrameTruth(poseFromView(ViewParams{0, 0, 90, 0.5, 0, 0}, kVga), 512, 512, kVga);
-  // The top-left corner of the image moves to the bottom-left on screen.
-  EXPECT_LT(truth.corners[0], 320.0);
-  EXPECT_GT(truth.corners[1], 240.0);
-  // The top-right corner moves to the top-left.
-  EXPECT_LT(truth.corners[2], 320.0);
-  EXPECT_LT(truth.corners[3], 240.0);
-}
-
 TEST(ViewGeometry, TiltForeshortensAlongItsDirection) {
   const double tilt = 60.0 * kPi / 180.0;
   const double depth = 2.0;

@@ -47,13 +47,6 @@ TEST(PlayMetricsTest, ProjectedCornersMatchTheToolkitGroundTruth) {
   EXPECT_FALSE(projectTargetCorners(behind, 100, 100, 640, 480, &corners));
 }
 
-TEST(PlayMetricsTest, CornerErrorIsTheLargestCornerDistance) {
-  // Corner 1 moved by 5, corner 3 by 1.
-  const std::array<double, 8> a = {0, 0, 10, 0, 10, 10, 0, 10}, b = {0, 0, 13, 4, 10, 10, 1, 10};
-  EXPECT_DOUBLE_EQ(cornerError(a, b), 5.0);
-  EXPECT_DOUBLE_EQ(cornerError(a, a), 0.0);
-}
-
 FrameEvaluation frame(bool inView, bool posed, double error) {
   FrameEvaluation f;
   f.inView = inView;
