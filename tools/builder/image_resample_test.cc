@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cmath>
+#include <tuple>
 
 #include "features/random.h"
 
@@ -41,9 +42,7 @@ TEST(ResampleImage, MatchesTheDirectTentFilterWhenShrinkingAndEnlarging) {
   const Image src = randomImage(37, 23, 3, 5);
   for (const auto& [w, h] : {std::pair<int, int>{13, 9}, {50, 31}, {37, 23}, {8, 40}}) {
     const Image out = resampleImage(src, w, h);
-    ASSERT_EQ(out.width, w);
-    ASSERT_EQ(out.height, h);
-    ASSERT_EQ(out.channels, 3);
+    ASSERT_EQ(std::make_tuple(out.width, out.height, out.channels), std::make_tuple(w, h, 3));
     for (int y = 0; y < h; ++y) {
       for (int x = 0; x < w; ++x) {
         for (int c = 0; c < 3; ++c) {
@@ -62,8 +61,7 @@ TEST(NormaliseTargetImage, ScalesTheLongerSideToTheWorkingSize) {
                                                {300, 1000, 640, 192, 640},
                                                {120, 100, 600, 600, 500}}) {
     const Image out = normaliseTargetImage(randomImage(w, h, 1, 1), size);
-    EXPECT_EQ(out.width, outW) << w << "x" << h;
-    EXPECT_EQ(out.height, outH) << w << "x" << h;
+    EXPECT_EQ(std::make_pair(out.width, out.height), std::make_pair(outW, outH)) << w << "x" << h;
   }
 }
 

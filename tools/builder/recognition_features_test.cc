@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <iterator>
-#include <map>
 #include <memory>
+#include <tuple>
 
 #include "builder/image_resample.h"
 #include "builder/recognition_training.h"
@@ -45,11 +45,10 @@ TEST(LevelRecognitionFeatures, LevelZeroIsWhatTheRecognizerFindsOnTheSameImage) 
   ASSERT_EQ(level0Records.size(), live.size());
   for (size_t i = 0; i < live.size(); ++i) {
     GradientDescriptor::quantizeDescriptor(live[i].get());
-    EXPECT_EQ(level0Records[i].x, live[i]->x);
-    EXPECT_EQ(level0Records[i].y, live[i]->y);
-    EXPECT_EQ(level0Records[i].polarity, live[i]->polarity);
-    EXPECT_EQ(level0Records[i].descriptor, live[i]->descriptor);
-    EXPECT_EQ(level0Records[i].key, descriptorKey(live[i]->descriptor.data()));
+    const RecognitionRecord& r = level0Records[i];
+    EXPECT_EQ(std::tie(r.x, r.y, r.polarity, r.descriptor),
+              std::tie(live[i]->x, live[i]->y, live[i]->polarity, live[i]->descriptor));
+    EXPECT_EQ(r.key, descriptorKey(live[i]->descriptor.data()));
   }
 }
 
@@ -67,12 +66,16 @@ FrameRecognitionFeature observed(int x, int y, uint8_t polarity, int32_t key, in
   return f;
 }
 
+// (level, polarity, x, y, key, score) of each record.
+std::vector<std::array<int32_t, 6>> fieldsOf(const std::vector<RecognitionRecord>& records) {
+  std::vector<std::array<int32_t, 6>> out;
+  for (const RecognitionRecord& r : records)
+    out.push_back({r.level, r.polarity, r.x, r.y, r.key, r.score});
+  return out;
+}
+
 TEST(RecognitionTrainer, KeepsKeysThatRecurOnTheTargetAndNotOnTheBackground) {
-  RecognitionRecord candidate;
-  candidate.level = 3;
-  candidate.polarity = 1;
-  candidate.x = 40;
-  candidate.key = 0x123456;
+  RecognitionRecord candidate{3, 1, 40, 0, {}, 0x123456, 0};
   RecognitionTrainer trainer(100, 100, {candidate});
   for (int view = 0; view < 3; ++view) {
     std::vector<FrameRecognitionFeature> f = {
@@ -88,65 +91,40 @@ TEST(RecognitionTrainer, KeepsKeysThatRecurOnTheTargetAndNotOnTheBackground) {
     trainer.addView(f, kIdentity, kIdentity);
   }
   const std::vector<RecognitionRecord> kept = trainer.select(10);
-  ASSERT_EQ(kept.size(), 3u);
-  EXPECT_EQ(kept[0].key, 0x000777);  // 3 views, ties broken by (polarity, key)
-  EXPECT_EQ(kept[0].polarity, 0);
-  EXPECT_EQ(kept[1].key, 0x123456);
-  EXPECT_EQ(kept[1].level, 3);  // taken from the clean-image candidate
-  EXPECT_EQ(kept[1].x, 40);
-  EXPECT_EQ(kept[1].score, 3);
-  EXPECT_EQ(kept[2].key, 0x0000BB);
-  EXPECT_EQ(kept[2].x, 20);  // first sighting, level 0 at magnification 1
+  // Ties of 3 views broken by (polarity, key); the candidate's key keeps the
+  // clean-image record; 0xBB its first sighting, level 0 at magnification 1.
+  EXPECT_EQ(fieldsOf(kept),
+            (std::vector<std::array<int32_t, 6>>{
+                {0, 0, 50, 50, 0x777, 3}, {3, 1, 40, 0, 0x123456, 3}, {0, 0, 20, 20, 0xBB, 2}}));
   EXPECT_EQ(trainer.select(1).size(), 1u);
   EXPECT_EQ(trainer.recall(kept), 0.0);  // at most 3 votes per view
 }
 
 TEST(RecognitionTrainer, RecordsAnUnseenKeyAtTheLevelOfItsSize) {
-  // Target pixels are twice frame pixels (the target appears at half size).
-  const Homography toTarget{2, 0, 0, 0, 2, 0, 0, 0, 1};
-  const Homography toFrame{0.5, 0, 0, 0, 0.5, 0, 0, 0, 1};
+  // The target appears at half size. Frame level 1: one level pixel is 2
+  // frame pixels = 4 target pixels, level code 5 * log2(4) = 10, position
+  // 2 * 2 * 50 / 4 = 50.
   RecognitionTrainer trainer(1000, 1000, {});
   for (int view = 0; view < 2; ++view) {
-    // Frame level 1: one level pixel is 2 frame pixels = 4 target pixels,
-    // level code 5 * log2(4) = 10, and position 2 * 2 * 50 / 4 = 50.
-    trainer.addView({observed(50, 60, 1, 0x00ABCD, 1)}, toTarget, toFrame);
+    trainer.addView({observed(50, 60, 1, 0xABCD, 1)}, {2, 0, 0, 0, 2, 0, 0, 0, 1},
+                    {0.5, 0, 0, 0, 0.5, 0, 0, 0, 1});
   }
-  const auto kept = trainer.select(5);
-  ASSERT_EQ(kept.size(), 1u);
-  EXPECT_EQ(kept[0].level, 10);
-  EXPECT_EQ(kept[0].x, 50);
-  EXPECT_EQ(kept[0].y, 60);
+  EXPECT_EQ(fieldsOf(trainer.select(5)),
+            (std::vector<std::array<int32_t, 6>>{{10, 1, 50, 60, 0xABCD, 2}}));
 }
 
 TEST(RecognitionTrainer, GivesUpKeysThatOtherTargetsShowAsOften) {
   RecognitionTrainer trainer(100, 100, {});
   for (int view = 0; view < 4; ++view)
     trainer.addView({observed(10, 10, 0, 0x42)}, kIdentity, kIdentity);
-  std::map<uint32_t, int32_t> totals;
-  trainer.addTargetViews(&totals);
-  EXPECT_EQ(totals[polarKey(0, 0x42)], 4);
-  trainer.addTargetViews(&totals, -1);
-  EXPECT_EQ(totals[polarKey(0, 0x42)], 0);
-
   ForeignKeyEvidence foreign;
-  foreign.otherTargetViews[polarKey(0, 0x42)] = 4;  // 4 - 4 / 2 = 2 still counts
+  trainer.addTargetViews(&foreign.otherTargetViews);
+  EXPECT_EQ(foreign.otherTargetViews[polarKey(0, 0x42)], 4);  // 4 - 4 / 2 = 2 still counts
   EXPECT_EQ(trainer.select(5, &foreign).size(), 1u);
   foreign.otherTargetViews[polarKey(0, 0x42)] = 6;  // 4 - 3 = 1 does not
   EXPECT_EQ(trainer.select(5, &foreign).size(), 0u);
-}
-
-// A trainer over a 100 x 100 target with `keys` keys, key i seen on the
-// target in 10 + i views at one place (so later keys are worth more).
-RecognitionTrainer trainerWithKeys(int keys) {
-  RecognitionTrainer trainer(100, 100, {});
-  for (int view = 0; view < 10 + keys; ++view) {
-    std::vector<FrameRecognitionFeature> f;
-    for (int i = 0; i < keys; ++i) {
-      if (view < 10 + i) f.push_back(observed(10 + 10 * i, 50, 0, 0x100 + i));
-    }
-    trainer.addView(f, kIdentity, kIdentity);
-  }
-  return trainer;
+  trainer.addTargetViews(&foreign.otherTargetViews, -1);
+  EXPECT_EQ(foreign.otherTargetViews[polarKey(0, 0x42)], 2);
 }
 
 std::vector<int32_t> keysOf(const std::vector<RecognitionRecord>& records) {
@@ -155,29 +133,41 @@ std::vector<int32_t> keysOf(const std::vector<RecognitionRecord>& records) {
   return keys;
 }
 
-TEST(RecognitionTrainer, KeepsTheStrayVotesOfTargetFreeFramesWithinTheCapAndTheBudget) {
-  const RecognitionTrainer trainer = trainerWithKeys(4);
-  BackgroundKeys background;
-  // Frame 0 shows key 0x103 three times, frame 1 keys 0x102 and 0x101
-  // once each, frame 2 0x101 once and 0x100 twice.
-  background.addFrame(
-      {observed(0, 0, 0, 0x103), observed(1, 0, 0, 0x103), observed(2, 0, 0, 0x103)});
-  background.addFrame({observed(0, 0, 0, 0x102), observed(1, 0, 0, 0x101)});
-  background.addFrame(
-      {observed(0, 0, 0, 0x101), observed(1, 0, 0, 0x100), observed(2, 0, 0, 0x100)});
+// Foreign evidence from a background model that counted `frames`, with a
+// budget of `budget` stray votes per frame.
+ForeignKeyEvidence against(BackgroundKeys* background,
+                           const std::vector<std::vector<FrameRecognitionFeature>>& frames,
+                           double budget) {
+  for (const auto& frame : frames) background->addFrame(frame);
   ForeignKeyEvidence foreign;
-  foreign.background = &background;
-  foreign.backgroundVoteBudget = 100.0;
+  foreign.background = background;
+  foreign.backgroundVoteBudget = budget;
+  return foreign;
+}
+
+TEST(RecognitionTrainer, KeepsTheStrayVotesOfTargetFreeFramesWithinTheCapAndTheBudget) {
+  // Key 0x100 + i seen on the target in 10 + i views at one place.
+  RecognitionTrainer trainer(100, 100, {});
+  for (int view = 0; view < 14; ++view) {
+    std::vector<FrameRecognitionFeature> f;
+    for (int i = 0; i < 4; ++i)
+      if (view < 10 + i) f.push_back(observed(10 + 10 * i, 50, 0, 0x100 + i));
+    trainer.addView(f, kIdentity, kIdentity);
+  }
   // 0x103 breaks the cap in frame 0; 0x102 fits; 0x101 fits (frame 1 at 2,
   // frame 2 at 1); 0x100 would put frame 2 at 3.
+  BackgroundKeys counted;
+  ForeignKeyEvidence foreign =
+      against(&counted,
+              {{observed(0, 0, 0, 0x103), observed(1, 0, 0, 0x103), observed(2, 0, 0, 0x103)},
+               {observed(0, 0, 0, 0x102), observed(1, 0, 0, 0x101)},
+               {observed(0, 0, 0, 0x101), observed(1, 0, 0, 0x100), observed(2, 0, 0, 0x100)}},
+              100.0);
   EXPECT_EQ(keysOf(trainer.select(10, &foreign)), (std::vector<int32_t>{0x102, 0x101}));
-
-  // Without counted occurrences every key costs the floor at least: a
-  // budget of three floors keeps the three most recurring keys.
+  // Uncounted keys cost the floor at least: three floors keep the three most
+  // recurring keys.
   BackgroundKeys empty;
-  empty.addFrame({});
-  foreign.background = &empty;
-  foreign.backgroundVoteBudget = 3.5 * kKeyCostFloor;
+  foreign = against(&empty, {{}}, 3.5 * kKeyCostFloor);
   EXPECT_EQ(keysOf(trainer.select(10, &foreign)), (std::vector<int32_t>{0x103, 0x102, 0x101}));
 }
 
@@ -194,10 +184,7 @@ TEST(RecognitionTrainer, ChargesKeysOfTheMirroredTargetAndOfRepeatedStructures) 
   trainer.addMirrorView({observed(5, 5, 0, 0x200)});
   trainer.addMirrorView({});
   BackgroundKeys empty;
-  empty.addFrame({});
-  ForeignKeyEvidence foreign;
-  foreign.background = &empty;
-  foreign.backgroundVoteBudget = 100.0;
+  const ForeignKeyEvidence foreign = against(&empty, {{}}, 100.0);
   // 0x201 costs the floor; 0x202 eight places times the floor; 0x200 the
   // floor plus four times its mirror rate of one half.
   EXPECT_EQ(keysOf(trainer.select(10, &foreign)), (std::vector<int32_t>{0x201, 0x202, 0x200}));
@@ -206,15 +193,11 @@ TEST(RecognitionTrainer, ChargesKeysOfTheMirroredTargetAndOfRepeatedStructures) 
 }
 
 TEST(SelectUntrainedRecognition, TakesLevelsInTurnsWithoutRepeatingKeys) {
-  std::vector<RecognitionRecord> candidates;
   // (level, key, score); the level-5 record of key 1 repeats a level-0 key.
+  std::vector<RecognitionRecord> candidates;
   for (const auto& [level, key, score] :
-       {std::array<int, 3>{0, 1, 90}, {0, 2, 80}, {0, 3, 70}, {5, 1, 60}, {5, 4, 50}}) {
-    candidates.emplace_back();
-    candidates.back().level = level;
-    candidates.back().key = key;
-    candidates.back().score = score;
-  }
+       {std::array<int, 3>{0, 1, 90}, {0, 2, 80}, {0, 3, 70}, {5, 1, 60}, {5, 4, 50}})
+    candidates.push_back({level, 0, 0, 0, {}, key, score});
   EXPECT_EQ(keysOf(selectUntrainedRecognition(candidates, 4)), (std::vector<int32_t>{1, 2, 4, 3}));
 }
 
