@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 #include <jpeglib.h>
@@ -72,39 +73,20 @@ TEST(ImageIo, ColourOrderIsBlueGreenRed) {
   std::remove(path.c_str());
 }
 
-TEST(ImageIo, WrittenImagesReadBack) {
-  // Grey PNG losslessly (colour PNGs: see the --png frames of vornik-synth),
-  // colour JPEG closely.
-  Image grey(37, 23, 1), smooth(64, 48, 3);
+TEST(ImageIo, GreyPngReadsBackLosslessly) {
+  // Colour PNG frames: see vornik-synth --png; colour JPEG frames: the play tests.
+  Image grey(37, 23, 1), back;
   for (size_t i = 0; i < grey.pixels.size(); ++i)
     grey.pixels[i] = static_cast<uint8_t>((i * 37) ^ (i >> 5));
-  for (int y = 0; y < 48; ++y) {
-    for (int x = 0; x < 64; ++x) {
-      uint8_t* p = smooth.row(y) + 3 * x;
-      p[0] = static_cast<uint8_t>(3 * x);
-      p[1] = static_cast<uint8_t>(4 * y);
-      p[2] = static_cast<uint8_t>(200 - 2 * x);
-    }
-  }
-  const std::string png = tempPath("roundtrip.png"), jpg = tempPath("roundtrip.jpg");
+  const std::string png = tempPath("roundtrip.png");
   std::string error;
-  Image back;
   ASSERT_TRUE(writeImage(png, grey, 90, &error)) << error;
   ASSERT_TRUE(readImage(png, &back, &error)) << error;
-  EXPECT_EQ(back.width, 37);
-  EXPECT_EQ(back.channels, 1);
-  EXPECT_EQ(back.pixels, grey.pixels);
-  ASSERT_TRUE(writeJpeg(jpg, smooth, 95, &error)) << error;
-  ASSERT_TRUE(readImage(jpg, &back, &error)) << error;
-  ASSERT_EQ(back.pixels.size(), smooth.pixels.size());
-  double total = 0;
-  for (size_t i = 0; i < back.pixels.size(); ++i)
-    total += std::abs(back.pixels[i] - smooth.pixels[i]);
-  EXPECT_LT(total / back.pixels.size(), 2.0);
+  EXPECT_EQ(std::make_tuple(back.width, back.channels, back.pixels),
+            std::make_tuple(37, 1, grey.pixels));
   std::remove(png.c_str());
-  std::remove(jpg.c_str());
-  EXPECT_FALSE(writeJpeg(jpg, smooth, 0, &error));
-  EXPECT_FALSE(writeJpeg(jpg, Image(), 90, &error));
+  EXPECT_FALSE(writeJpeg(tempPath("x.jpg"), grey, 0, &error));
+  EXPECT_FALSE(writeJpeg(tempPath("x.jpg"), Image(), 90, &error));
 }
 
 TEST(ImageIo, BrokenStreamsFailWithAReason) {
@@ -131,9 +113,8 @@ TEST(ImageIo, GreyConversionUsesTheLibraryWeights) {
   ASSERT_EQ(grey.channels, 1);
   EXPECT_EQ(grey.pixels, (std::vector<uint8_t>{28, 149, 76, 255}));
   const Image back = toBgr(grey);
-  EXPECT_EQ(back.pixels[3], 149);
-  EXPECT_EQ(back.pixels[4], 149);
-  EXPECT_EQ(back.pixels[5], 149);
+  EXPECT_EQ(std::vector<uint8_t>(back.pixels.begin() + 3, back.pixels.begin() + 6),
+            (std::vector<uint8_t>{149, 149, 149}));
 }
 
 }  // namespace

@@ -51,17 +51,14 @@ TEST(ViewGeometry, TiltForeshortensAlongItsDirection) {
   }
 }
 
-TEST(ViewGeometry, InViewFlagNeedsAllCornersInsideAndInFront) {
+TEST(ViewGeometry, InViewFlagNeedsAllCornersInside) {
   ViewParams view;
   view.widthFraction = 0.5;
   view.offsetX = 0.3;  // right edge at 320 + 192 + 160 > 640
   EXPECT_FALSE(computeFrameTruth(poseFromView(view, kVga), 512, 512, kVga).fullyInView);
   view.offsetX = 0.2;
   EXPECT_TRUE(computeFrameTruth(poseFromView(view, kVga), 512, 512, kVga).fullyInView);
-
-  PoseMatrix behind = poseFromView(ViewParams(), kVga);
-  behind[11] = -2.0;
-  EXPECT_FALSE(computeFrameTruth(behind, 512, 512, kVga).fullyInView);
+  // Behind the camera: see the synthetic-view refusals.
 }
 
 }  // namespace
