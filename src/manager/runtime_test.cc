@@ -1,7 +1,10 @@
 // Log, profiler, trackables and results.
+#include <algorithm>
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -15,22 +18,16 @@
 namespace vornik {
 namespace {
 
-TEST(Log, FormatsAndCutsOverLongMessagesAtTheBuffer) {
+TEST(Log, FormatsCutsOverLongMessagesAtTheBufferAndDropsTracesWithoutASink) {
   LogCapture log;
   logMessage("%s %d", "CameraCalibration", 54);
   const std::string longText(5000, 'x');
   logMessage("<%s>", longText.c_str());
+  traceMessage("hidden %d\n", 1);
   const auto lines = log.snapshot();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "CameraCalibration 54");
-  EXPECT_EQ(lines[1].size(), static_cast<size_t>(kLogBufferSize - 1));
   EXPECT_EQ(lines[1], "<" + std::string(kLogBufferSize - 2, 'x'));
-}
-
-TEST(Log, TracesAreDiscardedUnlessASinkIsSet) {
-  LogCapture log;
-  traceMessage("hidden %d\n", 1);
-  EXPECT_TRUE(log.snapshot().empty());
   LogCapture traces(true);
   traceMessage("shown %d\n", 2);
   EXPECT_EQ(traces.snapshot(), std::vector<std::string>{"shown 2\n"});
@@ -53,15 +50,6 @@ TEST(ThrottledLog, FirstLineAtOnceThenOnePerIntervalWithTheCount) {
                                       "quiet again (and 1 more like it since the last report)\n"}));
 }
 
-TEST(Profiler, TimerNamesFollowTheFixedTable) {
-  EXPECT_STREQ(timerName(kTimerTotal), "TOTAL");
-  EXPECT_STREQ(timerName(kTimerRecogInitPoseTotal), "RECOG-INITPOSE-TOTAL");
-  EXPECT_STREQ(timerName(kTimerRecognitionOptMatching), "RECOGNITIONOPT-MATCHING");
-  EXPECT_STREQ(timerName(kTimerInitPoseCalcPoseDecomposition), "INITPOSE-CALCPOSE-DECOMPOSITION");
-  EXPECT_EQ(timerName(kTimerCount), nullptr);
-  EXPECT_EQ(timerName(-1), nullptr);
-}
-
 TEST(Profiler, TenSamplesMakeABlockReportedOnlyRightAfterItCompleted) {
   clearTimers();
   LogCapture traces(true);
@@ -72,64 +60,50 @@ TEST(Profiler, TenSamplesMakeABlockReportedOnlyRightAfterItCompleted) {
   printTimer(kTimerTotal);  // never started
   for (int i = 0; i < 9; ++i) sample();
   printTimer(kTimerTotal);  // no block yet
-  const TimerRecord& record = timerRecords().at(kTimerTotal);
-  EXPECT_EQ(record.count, 9);
-  EXPECT_TRUE(record.averages.empty());
   EXPECT_TRUE(traces.snapshot().empty());
-
   sample();
-  EXPECT_EQ(record.count, 0);
-  EXPECT_EQ(record.accumulated, 0.0f);
-  EXPECT_EQ(record.averages.size(), 1u);
   printTimer(kTimerTotal);
   sample();
   printTimer(kTimerTotal);  // the eleventh sample: nothing
-  EXPECT_EQ(record.count, 1);
-  EXPECT_EQ(record.averages.size(), 1u);
   const std::vector<std::string> lines = traces.snapshot();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_TRUE(std::regex_match(lines[0], std::regex("TOTAL : [0-9]+\\.[0-9]{6}ms\n"))) << lines[0];
 
-  // A stop without a start leaves the table alone.
+  // A stop without a start leaves the table alone; names outside it are null.
   stopTimer(kTimerFinePosing);
   EXPECT_EQ(timerRecords().count(kTimerFinePosing), 0u);
+  EXPECT_EQ(timerName(kTimerCount), nullptr);
+  EXPECT_EQ(timerName(-1), nullptr);
   clearTimers();
   EXPECT_TRUE(timerRecords().empty());
 }
 
-TEST(TrackingResult, DefaultTrackableAndOwnedCopiesInOrderWithBoundsChecks) {
-  const Trackable blank;
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(blank.getPose()[i], 0.0f);
-  EXPECT_EQ(blank.getId(), "");
-  EXPECT_EQ(blank.getName(), "__null");
-  EXPECT_EQ(blank.getWidth(), 0.0f);
-  EXPECT_EQ(blank.getHeight(), 0.0f);
-  EXPECT_EQ(blank.getDistance(), 0.0f);
+using Fields = std::tuple<std::string, std::string, float, float, float, std::vector<float>>;
+Fields fields(const ITrackable& t) {
+  return {t.getId(),     t.getName(),     t.getWidth(),
+          t.getHeight(), t.getDistance(), std::vector<float>(t.getPose(), t.getPose() + 16)};
+}
 
-  TrackingResult result;
-  result.clear();
-  EXPECT_EQ(result.getCount(), 0);
-  EXPECT_THROW(result.getTrackable(0), std::out_of_range);
+TEST(TrackingResult, DefaultTrackableAndOwnedCopiesInOrderWithBoundsChecks) {
+  std::vector<float> pose(16);
+  for (int i = 0; i < 16; ++i) pose[i] = 0.5f + i;
   Trackable first;
-  for (int i = 0; i < 16; ++i) first.pose()[i] = 0.5f + i;
+  std::copy(pose.begin(), pose.end(), first.pose());
   first.setId("first");
   first.setName("First");
   first.setWidth(2.0f);
   first.setHeight(3.0f);
   first.setDistance(4.0f);
+  TrackingResult result;
+  result.clear();
+  EXPECT_THROW(result.getTrackable(0), std::out_of_range);
   result.add(first);
-  result.add(blank);
+  result.add(Trackable());
   first.setName("changed");
   first.pose()[15] = 100.0f;
   ASSERT_EQ(result.getCount(), 2);
-  const ITrackable& stored = result.getTrackable(0);
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(stored.getPose()[i], 0.5f + i) << i;
-  EXPECT_EQ(stored.getId(), "first");
-  EXPECT_EQ(stored.getName(), "First");
-  EXPECT_EQ(stored.getWidth(), 2.0f);
-  EXPECT_EQ(stored.getHeight(), 3.0f);
-  EXPECT_EQ(stored.getDistance(), 4.0f);
-  EXPECT_EQ(result.getTrackable(1).getName(), "__null");
+  EXPECT_EQ(fields(result.getTrackable(0)), Fields("first", "First", 2.0f, 3.0f, 4.0f, pose));
+  EXPECT_EQ(fields(result.getTrackable(1)), Fields("", "__null", 0, 0, 0, std::vector<float>(16)));
   EXPECT_THROW(result.getTrackable(2), std::out_of_range);
   EXPECT_THROW(result.getTrackable(-1), std::out_of_range);
   result.clear();
