@@ -22,22 +22,16 @@ class OffscreenGlContext {
         return;
       }
     }
-    const EGLint configAttributes[] = {EGL_SURFACE_TYPE,
-                                       EGL_PBUFFER_BIT,
-                                       EGL_RENDERABLE_TYPE,
-                                       EGL_OPENGL_BIT,
-                                       EGL_RED_SIZE,
-                                       8,
-                                       EGL_GREEN_SIZE,
-                                       8,
-                                       EGL_BLUE_SIZE,
-                                       8,
-                                       EGL_DEPTH_SIZE,
-                                       16,
-                                       EGL_NONE};
+    const EGLint configAttributes[][2] = {{EGL_SURFACE_TYPE, EGL_PBUFFER_BIT},
+                                          {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT},
+                                          {EGL_RED_SIZE, 8},
+                                          {EGL_GREEN_SIZE, 8},
+                                          {EGL_BLUE_SIZE, 8},
+                                          {EGL_DEPTH_SIZE, 16},
+                                          {EGL_NONE, EGL_NONE}};
     EGLConfig config;
     EGLint count = 0;
-    if (!eglChooseConfig(display_, configAttributes, &config, 1, &count) || count < 1) return;
+    if (!eglChooseConfig(display_, configAttributes[0], &config, 1, &count) || count < 1) return;
     const EGLint surfaceAttributes[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
     surface_ = eglCreatePbufferSurface(display_, config, surfaceAttributes);
     if (surface_ == EGL_NO_SURFACE || !eglBindAPI(EGL_OPENGL_API)) return;
