@@ -12,6 +12,7 @@
 #include "features/descriptor_key.h"
 #include "manager/log.h"
 #include "platform/clock.h"
+#include "platform/file_system.h"
 
 namespace vornik {
 
@@ -124,7 +125,7 @@ void ArdbMngr::loadGroupFiles(std::vector<std::string> groups) {
 
 int32_t ArdbMngr::loadGroupFile(const std::string& groupName) {
   std::string groupPath = ardbAssetDirPath_ + "/" + groupName;
-  std::FILE* file = std::fopen(groupPath.c_str(), "rb");
+  std::FILE* file = openFile(groupPath.c_str(), "rb");
   if (file == nullptr) return kDbCannotOpen;
   size_t first = fileInfos_.size();
   int32_t result = readGroupEntries(file, groupPath, fileInfos_);
@@ -234,7 +235,7 @@ int32_t ArdbMngr::readEntry(const std::string& targetName, const char* extension
   cut = false;
   auto owner = groupFileOf_.find(targetName);
   const std::string groupPath = owner == groupFileOf_.end() ? std::string() : owner->second;
-  std::FILE* file = groupPath.empty() ? nullptr : std::fopen(groupPath.c_str(), "rb");
+  std::FILE* file = groupPath.empty() ? nullptr : openFile(groupPath.c_str(), "rb");
   if (file == nullptr) return kDbCannotOpen;
   FileCloser closer(file);
 

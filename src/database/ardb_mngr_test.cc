@@ -9,6 +9,7 @@
 #include "database/group_file_writer.h"
 #include "database/jpeg_writer.h"
 #include "features/descriptor_key.h"
+#include "platform/file_system.h"
 
 namespace vornik {
 namespace {
@@ -159,7 +160,10 @@ std::vector<std::vector<uint8_t>> referenceTables(
 class ArdbMngrDatabase : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = testutil::freshTestDir();
+    // A name outside every ANSI code page: the group files, the cache and
+    // its tables go through UTF-8 paths.
+    dir_ = testutil::freshTestDir() + "/\xc3\xa9t\xc3\xa9_\xe6\x97\xa5";
+    ASSERT_TRUE(createDirectory(dir_));
     targets_ = {makeTarget("alpha", 1, 40), makeTarget("beta", 2, 55), makeTarget("gamma", 3, 30)};
     GroupFileWriter one;
     addTarget(one, targets_[0]);

@@ -5,6 +5,7 @@
 
 #include "database/entry_readers.h"
 #include "database/group_file_reader.h"
+#include "platform/file_system.h"
 
 namespace vornik {
 namespace {
@@ -95,7 +96,7 @@ bool GroupFileWriter::addEntry(const std::string& name, const uint8_t* data, siz
 }
 
 bool GroupFileWriter::writeFile(const std::string& path) const {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = openFile(path.c_str(), "wb");
   if (file == nullptr) return false;
   bool ok = bytes_.empty() || std::fwrite(bytes_.data(), 1, bytes_.size(), file) == bytes_.size();
   ok = std::fclose(file) == 0 && ok;

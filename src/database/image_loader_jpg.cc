@@ -7,6 +7,7 @@
 
 #include "database/jpeg_codec_internal.h"
 #include "manager/log.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -181,25 +182,20 @@ bool runDecode(DecodeJob* job) {
 // missing file, when it is not one or is above the input limit. Checked before
 // opening, so that a pipe cannot block the open.
 bool regularFileSize(const std::string& path, size_t& size) {
-#ifdef _WIN32
-  struct _stat64 info;
-  if (_stat64(path.c_str(), &info) != 0) return false;
-  const bool regular = (info.st_mode & _S_IFMT) == _S_IFREG;
-#else
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) return false;
-  const bool regular = S_ISREG(info.st_mode);
-#endif
+  uint64_t bytes = 0;
+  const vornik::FileKind kind = vornik::fileKind(path, &bytes);
+  if (kind == vornik::FileKind::kMissing) return false;
+  const bool regular = kind == vornik::FileKind::kRegular;
   if (!regular) {
     vornik::logMessage("%s is not a regular file\n", path.c_str());
     return false;
   }
-  if (info.st_size < 0 || static_cast<uint64_t>(info.st_size) > ImageLoaderJPG::kMaxInputBytes) {
+  if (bytes > ImageLoaderJPG::kMaxInputBytes) {
     vornik::logMessage("%s is larger than %zu bytes\n", path.c_str(),
                        ImageLoaderJPG::kMaxInputBytes);
     return false;
   }
-  size = static_cast<size_t>(info.st_size);
+  size = static_cast<size_t>(bytes);
   return true;
 }
 
@@ -289,7 +285,7 @@ bool ImageLoaderJPG::load(std::string path, int32_t& width, int32_t& height, int
                           uint8_t*& pixels) const {
   size_t length = 0;
   if (!regularFileSize(path, length)) return false;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = vornik::openFile(path, "rb");
   if (file == nullptr) return false;
   std::vector<uint8_t> bytes;
   const bool read = readBytes(file, length, bytes);

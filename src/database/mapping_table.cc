@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "database/database_result.h"
+#include "platform/file_system.h"
 
 namespace vornik {
 namespace {
@@ -109,7 +110,7 @@ std::vector<uint8_t> MappingTable::serialize() const {
 }
 
 int32_t MappingTable::save(const std::string& path) const {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = openFile(path.c_str(), "wb");
   if (file == nullptr) return kDbCannotOpen;
   std::vector<uint8_t> bytes = serialize();
   if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);

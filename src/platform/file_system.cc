@@ -3,10 +3,6 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#ifdef _WIN32
-#include <direct.h>
-#endif
-
 namespace vornik {
 
 bool isDirectory(const std::string& path) {
@@ -18,12 +14,20 @@ bool isDirectory(const std::string& path) {
 
 bool createDirectory(const std::string& path) {
   if (path.empty()) return false;
-#ifdef _WIN32
-  _mkdir(path.c_str());
-#else
   mkdir(path.c_str(), 0755);
-#endif
   return isDirectory(path);
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+FileKind fileKind(const std::string& path, uint64_t* size) {
+  struct stat info;
+  if (path.empty() || stat(path.c_str(), &info) != 0) return FileKind::kMissing;
+  if (!S_ISREG(info.st_mode)) return FileKind::kOther;
+  *size = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
+  return FileKind::kRegular;
 }
 
 }  // namespace vornik

@@ -1,5 +1,7 @@
 #include "platform/file_system.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <windows.h>
 
 #include "platform/wide_path_win.h"
@@ -44,6 +46,23 @@ bool createDirectory(const std::string& path) {
   if (full.empty()) return false;
   CreateDirectoryW(full.c_str(), nullptr);
   return isDirectory(path);
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+  const std::wstring wide = widePath(path);
+  if (wide.empty()) return nullptr;
+  std::wstring wideMode;
+  for (const char* c = mode; *c != '\0'; ++c) wideMode.push_back(static_cast<wchar_t>(*c));
+  return _wfopen(wide.c_str(), wideMode.c_str());
+}
+
+FileKind fileKind(const std::string& path, uint64_t* size) {
+  const std::wstring wide = widePath(path);
+  struct _stat64 info;
+  if (wide.empty() || _wstat64(wide.c_str(), &info) != 0) return FileKind::kMissing;
+  if ((info.st_mode & _S_IFMT) != _S_IFREG) return FileKind::kOther;
+  *size = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
+  return FileKind::kRegular;
 }
 
 }  // namespace vornik

@@ -69,7 +69,7 @@ TEST(Threads, RunAndJoinOrReportAnInjectedFailure) {
   EXPECT_NE(createThread(nullptr, routine, &runs), 0);
 }
 
-TEST(FileSystem, CreatesOnceTakesUtf8NamesAndTellsDirectoriesFromFiles) {
+TEST(FileSystem, CreatesOnceOpensUtf8NamesAndTellsDirectoriesFromFiles) {
   const std::string root =
       std::string(VORNIK_BINARY_DIR) + "/platform_test_\xc3\xa9t\xc3\xa9_\xe6\x97\xa5";
   std::filesystem::remove_all(std::filesystem::u8path(root));
@@ -78,9 +78,17 @@ TEST(FileSystem, CreatesOnceTakesUtf8NamesAndTellsDirectoriesFromFiles) {
   EXPECT_TRUE(createDirectory(root));  // already there: still fine
   EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::u8path(root)));
   const std::string file = root + "/file";
-  std::FILE* out = std::fopen(file.c_str(), "w");
+  std::FILE* out = openFile(file, "wb");
   ASSERT_NE(out, nullptr);
+  EXPECT_EQ(std::fwrite("abc", 1, 3, out), 3u);
   std::fclose(out);
+  EXPECT_EQ(std::filesystem::file_size(std::filesystem::u8path(file)), 3u);
+  uint64_t size = 0;
+  EXPECT_EQ(fileKind(file, &size), FileKind::kRegular);
+  EXPECT_EQ(size, 3u);
+  EXPECT_EQ(fileKind(root, &size), FileKind::kOther);
+  EXPECT_EQ(fileKind(root + "/missing", &size), FileKind::kMissing);
+  EXPECT_EQ(openFile(root + "/missing/child", "rb"), nullptr);
   EXPECT_FALSE(createDirectory(file));
   EXPECT_FALSE(createDirectory(root + "/missing/child"));
   const struct {
