@@ -6,10 +6,11 @@
 // frame; recognize is timed per call (wall clock and thread CPU time).
 //
 //   recognition_eval [--large] [--views N] [--csv FILE] [--cache DIR] [--seed S]
-//                    [--max-keys N] [--training-views N] [--budget VOTES]
+//                    [--max-keys N] [--training-views N] [--budget VOTES] [--variants]
 //
 // The last three set the builder's options of the same names (most keys per
-// target, random training views, stray votes allowed per target-free frame).
+// target, random training views, stray votes allowed per target-free frame);
+// --variants counts the keys one orientation bin over in training.
 //
 // The default run renders 12 target views and 12 target-free views per tilt
 // and width class and database; --large renders 48. Building the 60 targets
@@ -497,7 +498,8 @@ int usage() {
   std::fprintf(stderr,
                "usage: recognition_eval [--large] [--views N] [--csv FILE] [--cache DIR] "
                "[--seed S]\n"
-               "                        [--max-keys N] [--training-views N] [--budget VOTES]\n");
+               "                        [--max-keys N] [--training-views N] [--budget VOTES]\n"
+               "                        [--variants]\n");
   return 2;
 }
 
@@ -516,6 +518,8 @@ int run(int argc, char** argv) {
       options.cacheDir = argv[++i];
     } else if (arg == "--max-keys" && hasValue) {
       options.build.maxRecognitionKeys = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--variants") {
+      options.build.orientationVariants = true;
     } else if (arg == "--training-views" && hasValue) {
       options.build.trainingViews = std::max(0, std::atoi(argv[++i]));
     } else if (arg == "--budget" && hasValue) {

@@ -91,10 +91,11 @@ std::vector<RecognitionRecord> levelRecognitionFeatures(const Image& grayTarget,
   return records;
 }
 
-std::vector<FrameRecognitionFeature> frameRecognitionFeatures(const uint8_t* gray, int32_t width,
-                                                              int32_t height,
-                                                              GradientDescriptor* descriptor) {
+std::vector<FrameRecognitionFeature> frameRecognitionFeatures(
+    const uint8_t* gray, int32_t width, int32_t height, GradientDescriptor* descriptor,
+    std::vector<OrientationVariant>* variants) {
   std::vector<FrameRecognitionFeature> out;
+  if (variants != nullptr) variants->clear();
   Frame frame;
   frame.buildPyramid(std::make_unique<GrayImage>(width, height, gray, false));
   const int32_t levels = frame.levelCount();
@@ -116,6 +117,25 @@ std::vector<FrameRecognitionFeature> frameRecognitionFeatures(const uint8_t* gra
     o.descriptor = f->descriptor;
     o.key = f->descriptorKey;
     out.push_back(o);
+    if (variants == nullptr) continue;
+    const GrayImage* level = frame.getLevel(f->level);
+    const int32_t bin =
+        descriptor->orientationBin(level->width, level->height, level->pixels.get(), f->x, f->y);
+    const std::array<double, kOrientationBins> histogram = descriptor->histogram();
+    for (int32_t step : {-1, 1}) {
+      const int32_t other = (bin + step + kOrientationBins) % kOrientationBins;
+      if (!(histogram[other] >= kVariantPeakShare * histogram[bin])) continue;
+      HessianGradientFeature variant;
+      descriptor->computeValues(level->width, level->height, level->pixels.get(), f->x, f->y, other,
+                                variant.descriptorValues.data());
+      finishFeature(&variant);
+      if (variant.descriptorKey == o.key) continue;
+      OrientationVariant v;
+      v.feature = out.size() - 1;
+      v.descriptor = variant.descriptor;
+      v.key = variant.descriptorKey;
+      variants->push_back(v);
+    }
   }
   return out;
 }

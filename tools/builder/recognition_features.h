@@ -54,8 +54,23 @@ struct FrameRecognitionFeature {
   int32_t key = 0;
 };
 
-std::vector<FrameRecognitionFeature> frameRecognitionFeatures(const uint8_t* gray, int32_t width,
-                                                              int32_t height,
-                                                              GradientDescriptor* descriptor);
+// A key a frame feature would give had its orientation come out one bin
+// over: tilt and blur move a corner's dominant direction, mostly by one bin.
+struct OrientationVariant {
+  size_t feature = 0;                                  // index into the frame's feature list
+  std::array<uint8_t, kDescriptorBytes> descriptor{};  // bytes giving `key`
+  int32_t key = 0;
+};
+
+// Share of the peak a neighbouring orientation bin must hold for its
+// variant to count: weaker neighbours rarely win under a new view.
+constexpr double kVariantPeakShare = 0.6;
+
+// With `variants`, also the variant keys of every feature whose
+// neighbouring bins hold at least kVariantPeakShare of the peak (those
+// that differ from the feature's own key).
+std::vector<FrameRecognitionFeature> frameRecognitionFeatures(
+    const uint8_t* gray, int32_t width, int32_t height, GradientDescriptor* descriptor,
+    std::vector<OrientationVariant>* variants = nullptr);
 
 }  // namespace vornik

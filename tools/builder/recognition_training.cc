@@ -1,6 +1,7 @@
 #include "builder/recognition_training.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <set>
 
@@ -41,12 +42,18 @@ RecognitionTrainer::RecognitionTrainer(int targetWidth, int targetHeight,
 }
 
 void RecognitionTrainer::addView(const std::vector<FrameRecognitionFeature>& features,
-                                 const Homography& frameToTarget, const Homography& targetToFrame) {
+                                 const Homography& frameToTarget, const Homography& targetToFrame,
+                                 const std::vector<OrientationVariant>* variants) {
   const int32_t view = static_cast<int32_t>(viewKeys_.size());
   viewKeys_.emplace_back();
   std::vector<uint32_t>& onTarget = viewKeys_.back();
   const double margin = kBackgroundMargin * targetWidth_;
-  for (const FrameRecognitionFeature& f : features) {
+  // Where each feature lies: 1 on the target (its target position kept),
+  // -1 clearly outside, 0 near the edge (not counted).
+  std::vector<int8_t> side(features.size(), 0);
+  std::vector<std::array<double, 2>> position(features.size());
+  for (size_t i = 0; i < features.size(); ++i) {
+    const FrameRecognitionFeature& f = features[i];
     const double fx = f.x * static_cast<double>(f.scale);
     const double fy = f.y * static_cast<double>(f.scale);
     double tx, ty;
@@ -55,43 +62,60 @@ void RecognitionTrainer::addView(const std::vector<FrameRecognitionFeature>& fea
         mapped && tx >= 0.0 && ty >= 0.0 && tx <= targetWidth_ - 1.0 && ty <= targetHeight_ - 1.0;
     const bool outside = !mapped || tx < -margin || ty < -margin ||
                          tx > targetWidth_ - 1.0 + margin || ty > targetHeight_ - 1.0 + margin;
-    const uint32_t k = polarKey(f.polarity, f.key);
-    if (inside) {
-      onTarget.push_back(k);
-      KeyStats& s = stats_[k];
-      if (s.lastTargetView != view) {
-        s.lastTargetView = view;
-        ++s.targetViews;
-      }
-      const double cell = kPlaceCell * targetWidth_;
-      const int32_t place =
-          static_cast<int32_t>(ty / cell) * 1024 + static_cast<int32_t>(tx / cell);
-      if (s.places.size() < kPlacesKept &&
-          std::find(s.places.begin(), s.places.end(), place) == s.places.end()) {
-        s.places.push_back(place);
-      }
-      if (!s.hasRecord) {
-        // First sighting: a record at the level whose pixels match the
-        // feature's size on the target.
-        const double magnification = localMagnification(targetToFrame, tx, ty);
-        const int32_t level = levelCodeFor(magnification > 0.0 ? f.scale / magnification : 1.0);
-        const double levelScale = recognitionLevelScale(level);
-        s.record.level = level;
-        s.record.polarity = f.polarity;
-        s.record.x =
-            std::min(static_cast<int32_t>(std::lround(tx / levelScale)), kMaxRecordCoordinate);
-        s.record.y =
-            std::min(static_cast<int32_t>(std::lround(ty / levelScale)), kMaxRecordCoordinate);
-        s.record.descriptor = f.descriptor;
-        s.record.key = f.key;
-        s.hasRecord = true;
-      }
-    } else if (outside) {
+    side[i] = inside ? 1 : outside ? -1 : 0;
+    position[i] = {tx, ty};
+  }
+  auto sight = [&](size_t i, int32_t key, const std::array<uint8_t, kDescriptorBytes>& descriptor) {
+    const FrameRecognitionFeature& f = features[i];
+    const uint32_t k = polarKey(f.polarity, key);
+    if (side[i] < 0) {
       KeyStats& s = stats_[k];
       if (s.lastBackgroundView != view) {
         s.lastBackgroundView = view;
         ++s.backgroundViews;
       }
+      return;
+    }
+    if (side[i] == 0) return;
+    const double tx = position[i][0];
+    const double ty = position[i][1];
+    KeyStats& s = stats_[k];
+    if (s.lastTargetView != view) {
+      s.lastTargetView = view;
+      ++s.targetViews;
+    }
+    const double cell = kPlaceCell * targetWidth_;
+    const int32_t place = static_cast<int32_t>(ty / cell) * 1024 + static_cast<int32_t>(tx / cell);
+    if (s.places.size() < kPlacesKept &&
+        std::find(s.places.begin(), s.places.end(), place) == s.places.end()) {
+      s.places.push_back(place);
+    }
+    if (!s.hasRecord) {
+      // First sighting: a record at the level whose pixels match the
+      // feature's size on the target.
+      const double magnification = localMagnification(targetToFrame, tx, ty);
+      const int32_t level = levelCodeFor(magnification > 0.0 ? f.scale / magnification : 1.0);
+      const double levelScale = recognitionLevelScale(level);
+      s.record.level = level;
+      s.record.polarity = f.polarity;
+      s.record.x =
+          std::min(static_cast<int32_t>(std::lround(tx / levelScale)), kMaxRecordCoordinate);
+      s.record.y =
+          std::min(static_cast<int32_t>(std::lround(ty / levelScale)), kMaxRecordCoordinate);
+      s.record.descriptor = descriptor;
+      s.record.key = key;
+      s.hasRecord = true;
+    }
+  };
+  for (size_t i = 0; i < features.size(); ++i) {
+    if (side[i] > 0) onTarget.push_back(polarKey(features[i].polarity, features[i].key));
+    sight(i, features[i].key, features[i].descriptor);
+  }
+  // Variants are what nearby views would give: they count as sightings of
+  // their keys, but not as keys this view produced (the recall measure).
+  if (variants != nullptr) {
+    for (const OrientationVariant& v : *variants) {
+      if (v.feature < features.size()) sight(v.feature, v.key, v.descriptor);
     }
   }
 }

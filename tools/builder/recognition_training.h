@@ -39,8 +39,10 @@ class RecognitionTrainer {
 
   // One rendered view: the frame's features and the homography from frame
   // pixels to target pixels (and back).
+  // With `variants`, their keys count as sightings at their features too.
   void addView(const std::vector<FrameRecognitionFeature>& features,
-               const Homography& frameToTarget, const Homography& targetToFrame);
+               const Homography& frameToTarget, const Homography& targetToFrame,
+               const std::vector<OrientationVariant>* variants = nullptr);
 
   // A view of the mirrored target: its keys are the target's own kind of
   // structure without the target's layout, so keys it shares with the

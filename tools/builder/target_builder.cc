@@ -30,10 +30,6 @@ constexpr int kClutterBackgrounds = 3;
 constexpr double kMinWidthFraction = 0.15;
 constexpr double kMaxWidthFraction = 1.0;
 constexpr double kMaxTiltDeg = 60.0;
-// Random views that also train the tracking records: the tracker's feature
-// extraction costs several times the recognizer's, and its records settle
-// with fewer views.
-constexpr int kTrackingTrainingViews = 48;
 // Views of the mirrored target for the recognition training.
 constexpr int kMirrorViews = 48;
 
@@ -54,8 +50,24 @@ double uniform(Random& random, double lo, double hi) {
 
 // Clean views whose tracking features are the candidates: frontal at four
 // distances, tilted by 40 degrees four ways, and close-ups of the quarters.
-std::vector<TrainingView> candidateViews() {
+std::vector<TrainingView> candidateViews(bool small) {
   std::vector<TrainingView> views;
+  if (small) {
+    for (double fraction : {0.12, 0.17, 0.23}) {
+      TrainingView v;
+      v.params.widthFraction = fraction;
+      v.candidateView = true;
+      views.push_back(v);
+    }
+    for (double direction : {45.0, 135.0, 225.0, 315.0}) {
+      TrainingView v;
+      v.params.widthFraction = 0.4;
+      v.params.tiltDeg = 25.0;
+      v.params.tiltDirectionDeg = direction;
+      v.candidateView = true;
+      views.push_back(v);
+    }
+  }
   for (double fraction : {0.3, 0.45, 0.65, 0.9}) {
     TrainingView v;
     v.params.widthFraction = fraction;
@@ -195,7 +207,7 @@ bool trainTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
   RecognitionTrainer& recognition = *trained->recognition;
   TrackingTrainer tracking(width, height);
 
-  std::vector<TrainingView> views = candidateViews();
+  std::vector<TrainingView> views = candidateViews(options.smallCandidateViews);
   const double heightShare =
       static_cast<double>(height) / width * options.frameWidth / options.frameHeight;
   const std::vector<TrainingView> extra =
@@ -216,8 +228,11 @@ bool trainTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
   TrainingRenderer renderer(grey, camera.width, camera.height);
   FeatureExtractor extractor(camera.width, camera.height, 1);
   Image frame;
+  std::vector<OrientationVariant> variants;
   const size_t trackingViews =
-      views.size() - extra.size() + std::min<size_t>(extra.size(), kTrackingTrainingViews);
+      views.size() - extra.size() +
+      std::min<size_t>(extra.size(),
+                       static_cast<size_t>(std::max(0, options.trackingTrainingViews)));
   for (size_t index = 0; index < views.size(); ++index) {
     const TrainingView& view = views[index];
     const PoseMatrix pose = poseFromView(view.params, camera);
@@ -234,9 +249,11 @@ bool trainTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
                     &frame);
 
     if (options.trainingViews > 0) {
-      recognition.addView(
-          frameRecognitionFeatures(frame.pixels.data(), camera.width, camera.height, &descriptor),
-          toTarget, toFrame);
+      const std::vector<FrameRecognitionFeature> features =
+          frameRecognitionFeatures(frame.pixels.data(), camera.width, camera.height, &descriptor,
+                                   options.orientationVariants ? &variants : nullptr);
+      recognition.addView(features, toTarget, toFrame,
+                          options.orientationVariants ? &variants : nullptr);
     }
     if (index >= trackingViews) continue;
     std::shared_ptr<FeatureMngr> found = extractor.extract(frame.pixels.data());

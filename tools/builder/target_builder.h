@@ -31,6 +31,15 @@ struct BuildOptions {
   int maxTrackingFeatures = 800;  // tracking records per target
   int frameWidth = 640;           // camera frame the training simulates
   int frameHeight = 480;
+  // Random views that also score the tracking records (the first ones): the
+  // tracker's feature extraction costs several times the recognizer's.
+  int trackingTrainingViews = 48;
+  // Also counts, per training view, the keys one orientation bin over
+  // where that bin is nearly as strong: keys that nearby views give.
+  bool orientationVariants = false;
+  // Tracking candidates also from small (12-22 % of the frame) and gently
+  // tilted views, where the pyramid's coarse layers see other corners.
+  bool smallCandidateViews = false;
 };
 
 // Figures of one built target.
