@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config git
   libjpeg62-turbo-dev libcjson-dev libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev libeigen3-dev
-  libopencv-videoio-dev libopencv-imgproc-dev
+  libopencv-videoio-dev libopencv-imgproc-dev libopencv-features2d-dev libopencv-calib3d-dev
   libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0 libosmesa6-dev libglfw3-dev xvfb xauth
   clang libclang-rt-14-dev libfuzzer-14-dev
 )
