@@ -8,6 +8,7 @@
 //   acquisition_eval [--quick] [--views N] [--free M] [--folds K] [--threads T]
 //                    [--csv FILE] [--plot FILE] [--seed S]
 //                    [--training-views N] [--budget VOTES] [--max-keys N]
+//                    [--tracking-views N] [--variants] [--small-candidates]
 //
 // Each of the 11 bundled photos is trained once as a target. Fold k holds a
 // database of the other 10 (recognition keys chosen against the other 9)
@@ -24,7 +25,9 @@
 //   - the baseline's named target and its homography's corner error.
 // --quick runs 3 folds, 1 view per band and 5 target-free frames. --seed
 // sets the builder's seed and the frames' (default 1); --training-views,
-// --budget and --max-keys set the builder's options of those names. The
+// --budget, --max-keys and --tracking-views set the builder's options of
+// those names; --variants and --small-candidates switch on its
+// orientationVariants and smallCandidateViews levers. The
 // frames are split over T worker threads (default 2); the figures do not
 // depend on T. Writes one CSV row per frame (--csv, default
 // acquisition_eval.csv) and a bar plot of the posed shares
@@ -688,7 +691,8 @@ int usage() {
                "usage: acquisition_eval [--quick] [--views N] [--free M] [--folds K] "
                "[--threads T]\n"
                "                        [--csv FILE] [--plot FILE] [--seed S]\n"
-               "                        [--training-views N] [--budget VOTES] [--max-keys N]\n");
+               "                        [--training-views N] [--budget VOTES] [--max-keys N]\n"
+               "                        [--tracking-views N] [--variants] [--small-candidates]\n");
   return 2;
 }
 
@@ -722,6 +726,12 @@ int run(int argc, char** argv) {
       options.build.backgroundVoteBudget = std::atof(argv[++i]);
     } else if (arg == "--max-keys" && hasValue) {
       options.build.maxRecognitionKeys = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--tracking-views" && hasValue) {
+      options.build.trackingTrainingViews = std::max(0, std::atoi(argv[++i]));
+    } else if (arg == "--variants") {
+      options.build.orientationVariants = true;
+    } else if (arg == "--small-candidates") {
+      options.build.smallCandidateViews = true;
     } else {
       return usage();
     }
@@ -785,6 +795,13 @@ int run(int argc, char** argv) {
       "%d target-free frames per fold, %dx%d frames, seed %u\n",
       photos.size(), foldCount, options.views, options.freeFrames, kFrameWidth, kFrameHeight,
       options.seed);
+  std::printf(
+      "Builder: %d training views, %d tracking-scoring views, budget %.2f votes, %d keys; "
+      "orientation variants %s, small candidate views %s\n",
+      options.build.trainingViews, options.build.trackingTrainingViews,
+      options.build.backgroundVoteBudget, options.build.maxRecognitionKeys,
+      options.build.orientationVariants ? "on" : "off",
+      options.build.smallCandidateViews ? "on" : "off");
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {
     std::printf(" %s %.1f s", photos[i].name.c_str(), trainMs[i] / 1e3);
