@@ -73,6 +73,10 @@ TEST(InspectDatabase, ReportsMissingAndBrokenEntries) {
             (std::vector<std::string>{"no tracking entry (.trk)", "no image entry (.jpg)"}));
   EXPECT_EQ(reports[1].problems[0], "broken.trk is malformed");
 
+  // Without a single recognition key no view can be judged.
+  FreshViewJudge judge(path);
+  EXPECT_EQ(judge.judge("lonely", 2).problem, "the database has no recognition keys");
+
   const std::string junk = writeTemp("report_junk.db", {0x42, 0x42});
   EXPECT_FALSE(inspectDatabase(junk, &reports, &error));
   EXPECT_NE(error.find("not a valid group file"), std::string::npos);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include "common/synthetic_view.h"
 #include "common/test_programs.h"
 #include "database/ardb_mngr.h"
+#include "database/group_file_writer.h"
 #include "features/descriptor_key.h"
 #include "recognition/recognizer.h"
 
@@ -201,6 +203,20 @@ void checkTheRecognizerNamesTheTargetInAFrontalFrame(const std::string& dir) {
   EXPECT_EQ(result, "unchanged");
 }
 
+// The figures of one target's fresh-view line: recognised and posed % per
+// band (frontal, small, steep); empty when the line is missing or malformed.
+std::vector<double> freshViewFigures(const std::string& list, const std::string& target) {
+  const size_t header = list.find("fresh views (not training views), 10 per band");
+  const size_t row = list.find("\n  " + target + " ", header);
+  if (header == std::string::npos || row == std::string::npos) return {};
+  std::vector<double> v(6);
+  if (std::sscanf(list.c_str() + row, " %*s %lf / %lf %lf / %lf %lf / %lf", &v[0], &v[1], &v[2],
+                  &v[3], &v[4], &v[5]) != 6) {
+    return {};
+  }
+  return v;
+}
+
 void checkListsTargetsWithSizesCountsAndRating(const std::string& dir) {
   const ProgramRun list = runMkdb(dir, "--list " + quote(dir + "/shop.db"));
   ASSERT_EQ(list.status, 0) << list.err;
@@ -212,6 +228,21 @@ void checkListsTargetsWithSizesCountsAndRating(const std::string& dir) {
         "entries: .dat " + std::to_string(records[0].second.size()) + " B, .trk " +
             std::to_string(records[1].second.size()) + " B"}) {
     EXPECT_NE(list.out.find(line), std::string::npos) << line << "\n" << list.out;
+  }
+
+  // Fresh views: the same figures on every run, the well-textured sample
+  // recognised in most frontal views, a pose only for a recognised view.
+  EXPECT_EQ(runMkdb(dir, "--list " + quote(dir + "/shop.db")).out, list.out);
+  EXPECT_EQ(list.err, "");
+  for (const auto& [target, leastFrontal] :
+       {std::pair<std::string, double>{"sample_target", 70.0}, {"poster", 0.0}}) {
+    const std::vector<double> v = freshViewFigures(list.out, target);
+    ASSERT_EQ(v.size(), 6u) << target << "\n" << list.out;
+    EXPECT_GE(v[0], leastFrontal) << target;
+    for (int band = 0; band < 3; ++band) {
+      EXPECT_LE(v[2 * band + 1], v[2 * band]) << target << " band " << band;
+      EXPECT_LE(v[2 * band], 100.0);
+    }
   }
 }
 
@@ -226,6 +257,39 @@ TEST(Mkdb, BuiltDatabaseWorksWithTheLibrary) {
   for (const auto& [name, check] : checks) {
     SCOPED_TRACE(name);
     check(built.dir);
+  }
+}
+
+TEST(Mkdb, ListJudgesNoTargetWhoseStoredImageIsMissingOrBroken) {
+  const BuiltDatabase& built = builtDatabase();
+  ASSERT_EQ(built.result.status, 0) << built.result.err;
+  const std::string dir = testDir();
+  // The entry left out or replaced, what --list says of its target.
+  const std::string cases[][3] = {
+      {"sample_target.jpg", "", "no image entry (.jpg)"},
+      {"poster.jpg", "not a JPEG", "poster.jpg does not decode"},
+  };
+  GroupFileWriter writer;
+  for (const auto& [name, data] : groupRecords(built.dir + "/shop.db")) {
+    const auto* c = std::find_if(std::begin(cases), std::end(cases),
+                                 [&](const auto& k) { return k[0] == name; });
+    if (c == std::end(cases)) {
+      ASSERT_TRUE(writer.addEntry(name, data));
+    } else if (!(*c)[1].empty()) {
+      ASSERT_TRUE(writer.addEntry(name, (*c)[1]));
+    }
+  }
+  ASSERT_TRUE(writer.writeFile(dir + "/broken.db"));
+
+  const ProgramRun list = runMkdb(dir, "--list " + quote(dir + "/broken.db") + " --list-views 2");
+  EXPECT_EQ(list.status, 0) << list.err;
+  for (const auto& [entry, data, problem] : cases) {
+    (void)data;
+    EXPECT_NE(list.out.find("  error: " + problem), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find(" not judged: the stored image " + entry +
+                            " is missing or does not decode\n"),
+              std::string::npos)
+        << list.out;
   }
 }
 
@@ -274,6 +338,8 @@ TEST(Mkdb, RejectsBadInputAndOptionsWithOneLineAndNoOutput) {
       {o + "--width -1 " + quote(kSample), "2", "--width", ""},
       {o + "--name nosuch=Y " + quote(kSample), "2", "nosuch", ""},
       {"--frobnicate", "2", "--frobnicate", ""},
+      {o + "--list-views 3 " + quote(kSample), "2", "--list-views goes with --list", ""},
+      {"--list " + quote(out) + " --list-views -1", "2", "--list-views", ""},
       {quote(kSample), "2", "no output file", ""}};
   for (const auto& [args, status, file, reason] : cases) {
     // Not even an older output file is touched.
