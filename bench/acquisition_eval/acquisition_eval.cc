@@ -9,6 +9,7 @@
 //                    [--csv FILE] [--plot FILE] [--seed S]
 //                    [--training-views N] [--budget VOTES] [--max-keys N]
 //                    [--tracking-views N] [--variants] [--small-candidates]
+//                    [--pose-features N]
 //
 // Each of the 11 bundled photos is trained once as a target. Fold k holds a
 // database of the other 10 (recognition keys chosen against the other 9)
@@ -27,7 +28,9 @@
 // sets the builder's seed and the frames' (default 1); --training-views,
 // --budget, --max-keys and --tracking-views set the builder's options of
 // those names; --variants and --small-candidates switch on its
-// orientationVariants and smallCandidateViews levers. The
+// orientationVariants and smallCandidateViews levers; --pose-features sets
+// the trackers' opt-in frame features per layer for the initial pose (the
+// library's setAcquisitionOptions). The
 // frames are split over T worker threads (default 2); the figures do not
 // depend on T. Writes one CSV row per frame (--csv, default
 // acquisition_eval.csv) and a bar plot of the posed shares
@@ -77,6 +80,7 @@ constexpr int kQuickFolds = 3;
 
 struct Options {
   BuildOptions build;
+  int poseFeaturesPerLayer = kDescribedPerLayer;  // the trackers' opt-in
   int views = 2;
   int freeFrames = 20;
   int folds = 0;  // 0: one per photo
@@ -321,9 +325,11 @@ void runTargetUnit(const Context& ctx, FoldEngines* engines, OrbBaseline* orb, U
   // frames only, whichever worker runs it.
   Tracker poseTracker;
   poseTracker.init(ctx.camera.width, ctx.camera.height, 0, engines->database);
+  poseTracker.setInitialPoseFeaturesPerLayer(ctx.options->poseFeaturesPerLayer);
   auto stepTracker = std::make_shared<Tracker>();
   DefaultTrackingEngines live(engines->database, engines->recognizer, stepTracker);
   live.initTracker(ctx.camera.width, ctx.camera.height, 0);
+  stepTracker->setInitialPoseFeaturesPerLayer(ctx.options->poseFeaturesPerLayer);
   FrameStepper stepper(&live);
   std::string error;
   for (int band = 0; band < kBandCount; ++band) {
@@ -692,7 +698,8 @@ int usage() {
                "[--threads T]\n"
                "                        [--csv FILE] [--plot FILE] [--seed S]\n"
                "                        [--training-views N] [--budget VOTES] [--max-keys N]\n"
-               "                        [--tracking-views N] [--variants] [--small-candidates]\n");
+               "                        [--tracking-views N] [--variants] [--small-candidates]\n"
+               "                        [--pose-features N]\n");
   return 2;
 }
 
@@ -728,6 +735,8 @@ int run(int argc, char** argv) {
       options.build.maxRecognitionKeys = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--tracking-views" && hasValue) {
       options.build.trackingTrainingViews = std::max(0, std::atoi(argv[++i]));
+    } else if (arg == "--pose-features" && hasValue) {
+      options.poseFeaturesPerLayer = std::clamp(std::atoi(argv[++i]), 1, kMaxDescribedPerLayer);
     } else if (arg == "--variants") {
       options.build.orientationVariants = true;
     } else if (arg == "--small-candidates") {
@@ -797,11 +806,12 @@ int run(int argc, char** argv) {
       options.seed);
   std::printf(
       "Builder: %d training views, %d tracking-scoring views, budget %.2f votes, %d keys; "
-      "orientation variants %s, small candidate views %s\n",
+      "orientation variants %s, small candidate views %s; initial pose on %d frame features "
+      "per layer\n",
       options.build.trainingViews, options.build.trackingTrainingViews,
       options.build.backgroundVoteBudget, options.build.maxRecognitionKeys,
       options.build.orientationVariants ? "on" : "off",
-      options.build.smallCandidateViews ? "on" : "off");
+      options.build.smallCandidateViews ? "on" : "off", options.poseFeaturesPerLayer);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {
     std::printf(" %s %.1f s", photos[i].name.c_str(), trainMs[i] / 1e3);

@@ -67,6 +67,15 @@ enum TestModeEnum {
   TEST_TRACKING = 2,
 };
 
+// Opt-in help for acquiring a target in a busy scene, off by default.
+// initialPoseFeaturesPerLayer: frame features described per response layer
+// (two layers) for the initial pose, 60 by default. Where the target covers
+// little of a cluttered frame, most of the 120 strongest features lie
+// beside it; 150 keeps enough on it, at about twice the initial pose's time.
+struct AcquisitionOptions {
+  int initialPoseFeaturesPerLayer = 60;
+};
+
 // Receives every diagnostic line (without an added line end).
 using LogCallback = void (*)(const char* line);
 
@@ -96,6 +105,10 @@ VORNIK_API void initRendering();
 VORNIK_API void updateRendering(int width, int height);
 VORNIK_API void renderVideoBackground();
 VORNIK_API void stopRendering();
+
+// Takes effect from the tracking thread's next frame, and for the still-image
+// test modes at the next startTest. Values are clamped to 1 .. 1000.
+VORNIK_API void setAcquisitionOptions(const AcquisitionOptions& options);
 
 // Still-image test modes.
 VORNIK_API void startTest(TestModeEnum mode, std::string reportPath, int width, int height);

@@ -59,6 +59,14 @@ VORNIK_API void stopRendering(void);
  * its threads itself. */
 VORNIK_API void destroy(void);
 
+/* Opt-in help for acquiring a target in a busy scene, off by default: the
+ * frame features described per response layer (two layers) for the initial
+ * pose, 60 by default; 150 keeps enough of them on a target that covers
+ * little of a cluttered frame, at about twice the initial pose's time.
+ * Effective from the tracking thread's next frame and the next startTest;
+ * clamped to 1 .. 1000. */
+VORNIK_API void setAcquisitionOptions(int initialPoseFeaturesPerLayer);
+
 /* Routes diagnostics to callback; null restores standard error. The callback
  * runs on the thread that logs (a host thread, the capture or the tracking
  * thread), never under a library lock; it may call any function here except

@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -136,6 +137,17 @@ TEST(FlatApi, ProjectionMatrixFollowsWindowAndCameraSizes) {
   EXPECT_EQ(portrait.data[1], -2.0f);
   EXPECT_EQ(portrait.data[4], -1.125f);
   ::setScreenOrientationPortraitMode(false);
+}
+
+// The acquisition option reaches the manager clamped; the default switches
+// it off again.
+TEST(FlatApi, AcquisitionOptionReachesTheManagerClamped) {
+  const std::shared_ptr<ARManager> manager = ARManager::getInstance();
+  for (const auto& c :
+       {std::pair<int, int>{150, 150}, {0, 1}, {-7, 1}, {1 << 30, 1000}, {60, 60}}) {
+    ::setAcquisitionOptions(c.first);
+    EXPECT_EQ(manager->initialPoseFeaturesPerLayer(), c.second) << c.first;
+  }
 }
 
 TEST(FlatApi, DestroyTwiceOnlyStopsTheTrackerTwiceAndTheLogCallbackEndsWhenCleared) {

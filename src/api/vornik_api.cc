@@ -1,8 +1,10 @@
 // Exported namespaced functions over the AR manager.
+#include <algorithm>
 #include <string>
 #include <utility>
 
 #include "api/library_lifetime.h"
+#include "features/feature_mngr.h"
 #include "manager/ar_manager.h"
 #include "vornik/vornik.h"
 
@@ -22,6 +24,11 @@ void startTracker() {
 }
 
 void stopTracker() { ARManager::getInstance()->stopTracker(); }
+
+void setAcquisitionOptions(const AcquisitionOptions& options) {
+  ARManager::getInstance()->setInitialPoseFeaturesPerLayer(
+      std::clamp(options.initialPoseFeaturesPerLayer, 1, kMaxDescribedPerLayer));
+}
 
 ITrackingResult& getTrackingResult() { return ARManager::getInstance()->getTrackingResult(); }
 

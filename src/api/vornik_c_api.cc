@@ -50,6 +50,12 @@ void startTracker(void) { vornik::startTracker(); }
 
 void stopTracker(void) { vornik::stopTracker(); }
 
+void setAcquisitionOptions(int initialPoseFeaturesPerLayer) {
+  vornik::AcquisitionOptions options;
+  options.initialPoseFeaturesPerLayer = initialPoseFeaturesPerLayer;
+  vornik::setAcquisitionOptions(options);
+}
+
 int getTrackableCount(void) {
   vornik::ITrackingResult& snapshot = vornik::getTrackingResult();
   g_snapshot.store(&snapshot);

@@ -22,10 +22,11 @@ std::vector<FeaturePtr>* FeatureMngr::mutableFeaturesOfLayer(int32_t layer) {
   return &layers_[layer];
 }
 
-std::vector<FeaturePtr> FeatureMngr::describe() {
+std::vector<FeaturePtr> FeatureMngr::describe(int32_t perLayer) {
   std::vector<FeaturePtr> described;
+  const size_t limit = static_cast<size_t>(std::clamp(perLayer, 0, kMaxDescribedPerLayer));
   for (const auto& layer : layers_) {
-    const size_t count = std::min(layer.size(), static_cast<size_t>(kDescribedPerLayer));
+    const size_t count = std::min(layer.size(), limit);
     for (size_t i = 0; i < count; ++i) {
       const FeaturePtr& feature = layer[i];
       if (!feature->descriptor && integral_) {

@@ -11,6 +11,9 @@ namespace vornik {
 
 // Features of one camera frame are described only up to this many per layer.
 constexpr int32_t kDescribedPerLayer = 60;
+// The most a host may ask for instead (the detector keeps fewer on most
+// frames anyway).
+constexpr int32_t kMaxDescribedPerLayer = 1000;
 
 // Hessian features of one frame, one list per response layer (strongest
 // first), with the integral image they were found on.
@@ -24,10 +27,10 @@ class FeatureMngr {
   // Null for a bad layer.
   std::vector<FeaturePtr>* mutableFeaturesOfLayer(int32_t layer);
 
-  // The first 60 features of each layer, layer 0 first; features without a
-  // descriptor get orientation and descriptor now, described ones are
-  // returned unchanged.
-  std::vector<FeaturePtr> describe();
+  // The first `perLayer` (60 unless a host asked for more) features of each
+  // layer, layer 0 first; features without a descriptor get orientation and
+  // descriptor now, described ones are returned unchanged.
+  std::vector<FeaturePtr> describe(int32_t perLayer = kDescribedPerLayer);
 
   const std::shared_ptr<const IntegralImage>& integralImage() const { return integral_; }
   const ResponseAndAngle& responseAndAngle() const { return *responseAndAngle_; }

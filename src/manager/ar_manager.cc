@@ -237,6 +237,7 @@ void ARManager::runFrame() {
     stepper_->reset();
     clearLatestResult();
   }
+  engines_->setInitialPoseFeaturesPerLayer(initialPoseFeaturesPerLayer());
   processFrame(trackingBuffer_.data(), trackingWidth_, trackingHeight_, trackingPixelFormat_);
   engines_->frameStepFinished();
 }
@@ -320,6 +321,16 @@ void ARManager::loadTrackerData() {
   }
   MutexLock load(loadMutex_);
   engines_->loadTrackerData(assetDirPath, appDataDirPath, groups);
+}
+
+void ARManager::setInitialPoseFeaturesPerLayer(int32_t perLayer) {
+  MutexLock lock(configMutex_);
+  initialPoseFeaturesPerLayer_ = perLayer;
+}
+
+int32_t ARManager::initialPoseFeaturesPerLayer() const {
+  MutexLock lock(configMutex_);
+  return initialPoseFeaturesPerLayer_;
 }
 
 void ARManager::setPortraitMode(bool portrait) { portraitMode_.store(portrait); }

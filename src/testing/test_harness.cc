@@ -52,6 +52,7 @@ void TestHarness::startTest(TestModeEnum mode, const std::string& reportPath, in
   manager_->loadTrackerData();
   manager_->getCameraCalibration()->setWindowSize(width, height, manager_->portraitMode());
   context_.recognizer->init(context_.ardbMngr);
+  context_.tracker->setInitialPoseFeaturesPerLayer(manager_->initialPoseFeaturesPerLayer());
   // open() fails on a stream that is still open and clears the state on success.
   context_.report.open(reportPath, std::ios::out | std::ios::trunc);
   if (!context_.report.is_open() || !context_.report.good()) {

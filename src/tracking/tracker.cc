@@ -88,7 +88,7 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
   int32_t code = kTrackFailed;
   if (frameFeatures) {
     startTimer(kTimerInitPoseDescription);
-    const std::vector<FeaturePtr> described = frameFeatures->describe();
+    const std::vector<FeaturePtr> described = frameFeatures->describe(initialPoseFeaturesPerLayer_);
     stopTimer(kTimerInitPoseDescription);
     code = estimateInitialPose(targetFeatures_, targetWidth_, described, featureExtractor_->width(),
                                featureExtractor_->height(), random_, &poseMatrix_);

@@ -8,6 +8,7 @@
 #include "database/ardb_mngr.h"
 #include "features/feature.h"
 #include "features/feature_extractor.h"
+#include "features/feature_mngr.h"
 #include "features/frame.h"
 #include "features/random.h"
 #include "manager/trackable.h"
@@ -55,6 +56,11 @@ class Tracker {
   int32_t track(const uint8_t* pixels, Trackable& result, std::string hint,
                 std::string recognition);
 
+  // Frame features described per response layer for an initial pose: the
+  // host's opt-in (kDescribedPerLayer by default). More of them keep
+  // enough on a target that shares the frame with a busy scene.
+  void setInitialPoseFeaturesPerLayer(int32_t perLayer) { initialPoseFeaturesPerLayer_ = perLayer; }
+
   const std::string& keyframeTargetId() const { return keyframeTargetId_; }
   // The AR manager clears it to force a new initial pose.
   void setKeyframeTargetId(const std::string& id) { keyframeTargetId_ = id; }
@@ -78,6 +84,7 @@ class Tracker {
   int32_t targetHeight_ = 0;
   std::vector<FeaturePtr> targetFeatures_;
   std::string keyframeTargetId_;
+  int32_t initialPoseFeaturesPerLayer_ = kDescribedPerLayer;
   std::shared_ptr<FeatureExtractor> featureExtractor_;
   int32_t pixelFormat_ = 0;
   MatrixPtr poseMatrix_;
