@@ -118,9 +118,12 @@ class TestHarnessTest : public ::testing::Test {
   std::unique_ptr<TestHarness> harness_;
 };
 
+// With the host's acquisition option on, which the test mode takes over.
 TEST_F(TestHarnessTest, RecognitionReportHasPosedAndUnknownLines) {
   const std::string path = reportPath("recognition.csv");
+  manager_->setInitialPoseFeaturesPerLayer(150);
   harness_->startTest(TEST_RECOGNITION, path, kWidth, kHeight);
+  EXPECT_EQ(manager_->getTracker()->initialPoseFeaturesPerLayer(), 150);
   feed("view.jpg", first_);
   feed("brick.jpg", unknown_);
   harness_->endTest();

@@ -60,6 +60,7 @@ class Tracker {
   // host's opt-in (kDescribedPerLayer by default). More of them keep
   // enough on a target that shares the frame with a busy scene.
   void setInitialPoseFeaturesPerLayer(int32_t perLayer) { initialPoseFeaturesPerLayer_ = perLayer; }
+  int32_t initialPoseFeaturesPerLayer() const { return initialPoseFeaturesPerLayer_; }
 
   const std::string& keyframeTargetId() const { return keyframeTargetId_; }
   // The AR manager clears it to force a new initial pose.
