@@ -68,12 +68,20 @@ enum TestModeEnum {
 };
 
 // Opt-in help for acquiring a target in a busy scene, off by default.
-// initialPoseFeaturesPerLayer: frame features described per response layer
-// (two layers) for the initial pose, 60 by default. Where the target covers
-// little of a cluttered frame, most of the 120 strongest features lie
-// beside it; 150 keeps enough on it, at about twice the initial pose's time.
 struct AcquisitionOptions {
+  // Frame features described per response layer (two layers) for the
+  // initial pose, 60 by default. Where the target covers little of a
+  // cluttered frame, most of the 120 strongest features lie beside it; 150
+  // keeps enough on it, at about twice the initial pose's time.
   int initialPoseFeaturesPerLayer = 60;
+  // Refines the initial pose with the tracker's patch search on the same
+  // frame: corner errors of 2-4 px become about 1 px. Costs about one
+  // tracked frame.
+  bool refineInitialPose = false;
+  // Frames on which the initial pose is tried for a recognised target before
+  // recognition starts again, 1 by default: a still camera's next frame
+  // often succeeds where the first failed.
+  int acquiringAttempts = 1;
 };
 
 // Receives every diagnostic line (without an added line end).
@@ -107,8 +115,11 @@ VORNIK_API void renderVideoBackground();
 VORNIK_API void stopRendering();
 
 // Takes effect from the tracking thread's next frame, and for the still-image
-// test modes at the next startTest. Values are clamped to 1 .. 1000.
+// test modes at the next startTest. Features per layer are clamped to
+// 1 .. 1000, attempts to 1 .. 30.
 VORNIK_API void setAcquisitionOptions(const AcquisitionOptions& options);
+// The options in force (after clamping).
+VORNIK_API AcquisitionOptions getAcquisitionOptions();
 
 // Still-image test modes.
 VORNIK_API void startTest(TestModeEnum mode, std::string reportPath, int width, int height);

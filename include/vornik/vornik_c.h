@@ -66,6 +66,14 @@ VORNIK_API void destroy(void);
  * Effective from the tracking thread's next frame and the next startTest;
  * clamped to 1 .. 1000. */
 VORNIK_API void setAcquisitionOptions(int initialPoseFeaturesPerLayer);
+/* Further opt-ins of the same kind, each leaving the others as they are.
+ * Non-zero enabled: the initial pose is refined by the tracker's patch
+ * search on the same frame (corner errors of about 1 px instead of 2-4 px),
+ * for about one tracked frame's time more.
+ * attempts: frames on which the initial pose is tried for a recognised
+ * target before recognition starts again, 1 by default, clamped to 1 .. 30. */
+VORNIK_API void setInitialPoseRefinement(int enabled);
+VORNIK_API void setAcquiringAttempts(int attempts);
 
 /* Routes diagnostics to callback; null restores standard error. The callback
  * runs on the thread that logs (a host thread, the capture or the tracking

@@ -139,14 +139,28 @@ TEST(FlatApi, ProjectionMatrixFollowsWindowAndCameraSizes) {
   ::setScreenOrientationPortraitMode(false);
 }
 
-// The acquisition option reaches the manager clamped; the default switches
-// it off again.
-TEST(FlatApi, AcquisitionOptionReachesTheManagerClamped) {
+// Each flat setter changes its own option, clamped, and leaves the others.
+TEST(FlatApi, AcquisitionOptionsReachTheManagerClamped) {
   const std::shared_ptr<ARManager> manager = ARManager::getInstance();
-  for (const auto& c :
-       {std::pair<int, int>{150, 150}, {0, 1}, {-7, 1}, {1 << 30, 1000}, {60, 60}}) {
-    ::setAcquisitionOptions(c.first);
-    EXPECT_EQ(manager->initialPoseFeaturesPerLayer(), c.second) << c.first;
+  struct Case {
+    void (*set)(int);
+    int value;
+    int perLayer, refine, attempts;  // the options after the call
+  };
+  const Case cases[] = {
+      {::setAcquisitionOptions, 150, 150, 0, 1},    {::setInitialPoseRefinement, 7, 150, 1, 1},
+      {::setAcquiringAttempts, 3, 150, 1, 3},       {::setAcquisitionOptions, 0, 1, 1, 3},
+      {::setAcquisitionOptions, -7, 1, 1, 3},       {::setAcquisitionOptions, 1 << 30, 1000, 1, 3},
+      {::setAcquiringAttempts, 0, 1000, 1, 1},      {::setAcquiringAttempts, 1 << 30, 1000, 1, 30},
+      {::setInitialPoseRefinement, 0, 1000, 0, 30}, {::setAcquiringAttempts, 1, 1000, 0, 1},
+      {::setAcquisitionOptions, 60, 60, 0, 1},
+  };
+  for (const Case& c : cases) {
+    c.set(c.value);
+    const AcquisitionOptions options = manager->acquisitionOptions();
+    EXPECT_EQ(options.initialPoseFeaturesPerLayer, c.perLayer) << c.value;
+    EXPECT_EQ(options.refineInitialPose ? 1 : 0, c.refine) << c.value;
+    EXPECT_EQ(options.acquiringAttempts, c.attempts) << c.value;
   }
 }
 

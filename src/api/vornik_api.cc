@@ -26,8 +26,16 @@ void startTracker() {
 void stopTracker() { ARManager::getInstance()->stopTracker(); }
 
 void setAcquisitionOptions(const AcquisitionOptions& options) {
-  ARManager::getInstance()->setInitialPoseFeaturesPerLayer(
-      std::clamp(options.initialPoseFeaturesPerLayer, 1, kMaxDescribedPerLayer));
+  AcquisitionOptions clamped = options;
+  clamped.initialPoseFeaturesPerLayer =
+      std::clamp(options.initialPoseFeaturesPerLayer, 1, kMaxDescribedPerLayer);
+  clamped.acquiringAttempts =
+      std::clamp(options.acquiringAttempts, 1, FrameStepper::kMaxAcquiringAttempts);
+  ARManager::getInstance()->setAcquisitionOptions(clamped);
+}
+
+AcquisitionOptions getAcquisitionOptions() {
+  return ARManager::getInstance()->acquisitionOptions();
 }
 
 ITrackingResult& getTrackingResult() { return ARManager::getInstance()->getTrackingResult(); }

@@ -51,8 +51,20 @@ void startTracker(void) { vornik::startTracker(); }
 void stopTracker(void) { vornik::stopTracker(); }
 
 void setAcquisitionOptions(int initialPoseFeaturesPerLayer) {
-  vornik::AcquisitionOptions options;
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
   options.initialPoseFeaturesPerLayer = initialPoseFeaturesPerLayer;
+  vornik::setAcquisitionOptions(options);
+}
+
+void setInitialPoseRefinement(int enabled) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.refineInitialPose = enabled != 0;
+  vornik::setAcquisitionOptions(options);
+}
+
+void setAcquiringAttempts(int attempts) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.acquiringAttempts = attempts;
   vornik::setAcquisitionOptions(options);
 }
 

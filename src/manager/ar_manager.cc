@@ -237,7 +237,8 @@ void ARManager::runFrame() {
     stepper_->reset();
     clearLatestResult();
   }
-  engines_->setInitialPoseFeaturesPerLayer(initialPoseFeaturesPerLayer());
+  engines_->setInitialPoseOptions(initialPoseOptions());
+  stepper_->setAcquiringAttempts(acquisitionOptions().acquiringAttempts);
   processFrame(trackingBuffer_.data(), trackingWidth_, trackingHeight_, trackingPixelFormat_);
   engines_->frameStepFinished();
 }
@@ -323,14 +324,22 @@ void ARManager::loadTrackerData() {
   engines_->loadTrackerData(assetDirPath, appDataDirPath, groups);
 }
 
-void ARManager::setInitialPoseFeaturesPerLayer(int32_t perLayer) {
+void ARManager::setAcquisitionOptions(const AcquisitionOptions& options) {
   MutexLock lock(configMutex_);
-  initialPoseFeaturesPerLayer_ = perLayer;
+  acquisitionOptions_ = options;
 }
 
-int32_t ARManager::initialPoseFeaturesPerLayer() const {
+AcquisitionOptions ARManager::acquisitionOptions() const {
   MutexLock lock(configMutex_);
-  return initialPoseFeaturesPerLayer_;
+  return acquisitionOptions_;
+}
+
+InitialPoseOptions ARManager::initialPoseOptions() const {
+  const AcquisitionOptions options = acquisitionOptions();
+  InitialPoseOptions pose;
+  pose.featuresPerLayer = options.initialPoseFeaturesPerLayer;
+  pose.refine = options.refineInitialPose;
+  return pose;
 }
 
 void ARManager::setPortraitMode(bool portrait) { portraitMode_.store(portrait); }

@@ -65,10 +65,12 @@ class ARManager : public CameraPreviewCallback {
   void setPortraitMode(bool portrait);
   bool portraitMode() const;
 
-  // The host's opt-in acquisition help; the tracking thread hands it to the
-  // tracker before each frame, the test harness at startTest.
-  void setInitialPoseFeaturesPerLayer(int32_t perLayer);
-  int32_t initialPoseFeaturesPerLayer() const;
+  // The host's opt-in acquisition help (values already clamped); the
+  // tracking thread hands it to the tracker and the stage machine before
+  // each frame, the test harness at startTest.
+  void setAcquisitionOptions(const AcquisitionOptions& options);
+  AcquisitionOptions acquisitionOptions() const;
+  InitialPoseOptions initialPoseOptions() const;
 
   std::shared_ptr<ArdbMngr> getArdbMngr() const { return ardbMngr_; }
   std::shared_ptr<Recognizer> getRecognizer() const { return recognizer_; }
@@ -149,7 +151,7 @@ class ARManager : public CameraPreviewCallback {
   std::vector<std::string> trackableGroups_;
   std::string appDataDirPath_;
   std::string ardbAssetDirPath_;
-  int32_t initialPoseFeaturesPerLayer_ = kDescribedPerLayer;
+  AcquisitionOptions acquisitionOptions_;
 
   // Bad frames come with every capture; one line a second says so.
   ThrottledLog badFrameLog_;

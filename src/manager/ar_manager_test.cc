@@ -259,6 +259,24 @@ TEST_F(ARManagerTest, EveryStageTransition) {
                                 "clearKeyframe", "recognize 64x48/0"}));
 }
 
+// The host's opt-in gives a recognised target more Acquiring frames.
+TEST_F(ARManagerTest, AcquiringAttemptsKeepTheTargetForThatManyFrames) {
+  AcquisitionOptions options;
+  options.acquiringAttempts = 2;
+  manager_->setAcquisitionOptions(options);
+  startAndInit();
+  scriptResults({0, 0}, {12, 0, 12, 12});
+  step();  // recognised -> Acquiring
+  step();  // fails once: stays Acquiring
+  step();  // found -> Tracking
+  step();  // lost -> Acquiring
+  step();  // fails once: stays
+  step();  // fails twice -> Recognising
+  step();
+  EXPECT_EQ(takeCalls(), (Calls{"recognize 64x48/0", "track", "track", "track", "track", "track",
+                                "clearKeyframe", "recognize 64x48/0"}));
+}
+
 TEST_F(ARManagerTest, FramesThatArriveWhileBusyAreDroppedAndTheNewestIsTaken) {
   startAndInit();
   step(64, 48, 42);

@@ -1,5 +1,7 @@
 #include "manager/frame_stepper.h"
 
+#include <algorithm>
+
 namespace vornik {
 
 FrameStepper::Outcome FrameStepper::step(const uint8_t* pixels, int32_t width, int32_t height,
@@ -17,7 +19,7 @@ FrameStepper::Outcome FrameStepper::step(const uint8_t* pixels, int32_t width, i
         stage_ = kTracking;
         return Outcome::kAcquired;
       }
-      if (++acquiringFailures_ >= kAcquiringFailureLimit) {
+      if (++acquiringFailures_ >= acquiringAttempts_) {
         acquiringFailures_ = 0;
         engines_->clearKeyframeTarget();
         stage_ = kRecognising;
@@ -31,6 +33,10 @@ FrameStepper::Outcome FrameStepper::step(const uint8_t* pixels, int32_t width, i
       return Outcome::kLost;
   }
   return Outcome::kNotRecognised;
+}
+
+void FrameStepper::setAcquiringAttempts(int32_t attempts) {
+  acquiringAttempts_ = std::clamp(attempts, 1, kMaxAcquiringAttempts);
 }
 
 void FrameStepper::reset() {

@@ -15,6 +15,7 @@ class FrameStepper {
   enum Stage : int32_t { kRecognising = 0, kAcquiring = 1, kTracking = 2 };
   // Failed Acquiring calls in a row before going back to recognition.
   static constexpr int32_t kAcquiringFailureLimit = 1;
+  static constexpr int32_t kMaxAcquiringAttempts = 30;
 
   enum class Outcome {
     kNotRecognised,  // Recognising: nothing found
@@ -34,6 +35,9 @@ class FrameStepper {
                Trackable* trackable);
 
   Stage stage() const { return stage_; }
+  // The host's opt-in: Acquiring calls in a row a recognised target gets
+  // (kAcquiringFailureLimit by default), clamped to 1 .. kMaxAcquiringAttempts.
+  void setAcquiringAttempts(int32_t attempts);
   // The recogniser's last result text.
   const std::string& recognition() const { return recognition_; }
   // Back to recognition (after the tracker was initialised again, which
@@ -44,6 +48,7 @@ class FrameStepper {
   TrackingEngines* engines_;
   Stage stage_ = kRecognising;
   int32_t acquiringFailures_ = 0;
+  int32_t acquiringAttempts_ = kAcquiringFailureLimit;
   std::string recognition_;
   const std::string hint_;
 };

@@ -37,8 +37,8 @@ int32_t DefaultTrackingEngines::track(const uint8_t* pixels, Trackable& trackabl
 
 void DefaultTrackingEngines::clearKeyframeTarget() { tracker_->setKeyframeTargetId(""); }
 
-void DefaultTrackingEngines::setInitialPoseFeaturesPerLayer(int32_t perLayer) {
-  tracker_->setInitialPoseFeaturesPerLayer(perLayer);
+void DefaultTrackingEngines::setInitialPoseOptions(const InitialPoseOptions& options) {
+  tracker_->setInitialPoseOptions(options);
 }
 
 }  // namespace vornik

@@ -29,8 +29,8 @@ class TrackingEngines {
                         std::string recognition) = 0;
   // The next track call estimates a fresh initial pose.
   virtual void clearKeyframeTarget() = 0;
-  // The host's opt-in number of frame features for an initial pose.
-  virtual void setInitialPoseFeaturesPerLayer(int32_t /*perLayer*/) {}
+  // The host's opt-ins for the initial pose.
+  virtual void setInitialPoseOptions(const InitialPoseOptions& /*options*/) {}
   // The tracking thread has finished with one frame (results published);
   // lets scripted engines follow the thread.
   virtual void frameStepFinished() {}
@@ -51,7 +51,7 @@ class DefaultTrackingEngines : public TrackingEngines {
   int32_t track(const uint8_t* pixels, Trackable& trackable, std::string hint,
                 std::string recognition) override;
   void clearKeyframeTarget() override;
-  void setInitialPoseFeaturesPerLayer(int32_t perLayer) override;
+  void setInitialPoseOptions(const InitialPoseOptions& options) override;
 
  private:
   std::shared_ptr<ArdbMngr> database_;

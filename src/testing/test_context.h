@@ -27,6 +27,10 @@ struct TestContext {
   std::shared_ptr<ArdbMngr> ardbMngr;
   std::ofstream report;
   int32_t trackState = kTestRecognise;
+  // The host's acquiring attempts (taken at startTest) and the failed
+  // initial poses in a row of the recognised target.
+  int32_t acquiringAttempts = 1;
+  int32_t initialPoseFailures = 0;
   // The first image of a started test has been handed to the AR manager.
   bool initialised = false;
   // Size the tracker was last initialised for; a later image of another size

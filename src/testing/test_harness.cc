@@ -52,7 +52,9 @@ void TestHarness::startTest(TestModeEnum mode, const std::string& reportPath, in
   manager_->loadTrackerData();
   manager_->getCameraCalibration()->setWindowSize(width, height, manager_->portraitMode());
   context_.recognizer->init(context_.ardbMngr);
-  context_.tracker->setInitialPoseFeaturesPerLayer(manager_->initialPoseFeaturesPerLayer());
+  context_.tracker->setInitialPoseOptions(manager_->initialPoseOptions());
+  context_.acquiringAttempts = manager_->acquisitionOptions().acquiringAttempts;
+  context_.initialPoseFailures = 0;
   // open() fails on a stream that is still open and clears the state on success.
   context_.report.open(reportPath, std::ios::out | std::ios::trunc);
   if (!context_.report.is_open() || !context_.report.good()) {
@@ -121,6 +123,7 @@ void TestHarness::trackNextImage(const std::string& name, const unsigned char* p
     logMessage("test image %s is %d x %d: initialising the tracker again\n", name.c_str(), width,
                height);
     context_.trackState = kTestRecognise;
+    context_.initialPoseFailures = 0;
   }
   if (adopt) {
     adoptImage(pixels, byteSize, width, height, format);
@@ -181,9 +184,14 @@ void TestHarness::trackSequence(const unsigned char* pixels, int width, int heig
              << "," << processClockMs() - t0;
       endLine(report);
       clearKeyframeTarget();
-      context_.trackState = kTestRecognise;
+      // The next image tries the same target again while attempts remain.
+      if (++context_.initialPoseFailures >= context_.acquiringAttempts) {
+        context_.initialPoseFailures = 0;
+        context_.trackState = kTestRecognise;
+      }
       return;
     }
+    context_.initialPoseFailures = 0;
     context_.trackState = kTestTracking;
   }
   Trackable trackable;
@@ -262,6 +270,7 @@ void TestHarness::testRecognizer(const unsigned char* pixels, const std::string&
   out << std::endl;
   clearKeyframeTarget();
   context_.trackState = kTestRecognise;
+  context_.initialPoseFailures = 0;
   clearTimers();
 }
 

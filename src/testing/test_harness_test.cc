@@ -118,12 +118,17 @@ class TestHarnessTest : public ::testing::Test {
   std::unique_ptr<TestHarness> harness_;
 };
 
-// With the host's acquisition option on, which the test mode takes over.
+// With the host's acquisition options on, which the test mode takes over:
+// the refined initial pose still poses the real view.
 TEST_F(TestHarnessTest, RecognitionReportHasPosedAndUnknownLines) {
   const std::string path = reportPath("recognition.csv");
-  manager_->setInitialPoseFeaturesPerLayer(150);
+  AcquisitionOptions options;
+  options.initialPoseFeaturesPerLayer = 150;
+  options.refineInitialPose = true;
+  manager_->setAcquisitionOptions(options);
   harness_->startTest(TEST_RECOGNITION, path, kWidth, kHeight);
-  EXPECT_EQ(manager_->getTracker()->initialPoseFeaturesPerLayer(), 150);
+  EXPECT_EQ(manager_->getTracker()->initialPoseOptions().featuresPerLayer, 150);
+  EXPECT_TRUE(manager_->getTracker()->initialPoseOptions().refine);
   feed("view.jpg", first_);
   feed("brick.jpg", unknown_);
   harness_->endTest();

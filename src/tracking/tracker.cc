@@ -88,7 +88,8 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
   int32_t code = kTrackFailed;
   if (frameFeatures) {
     startTimer(kTimerInitPoseDescription);
-    const std::vector<FeaturePtr> described = frameFeatures->describe(initialPoseFeaturesPerLayer_);
+    const std::vector<FeaturePtr> described =
+        frameFeatures->describe(initialPoseOptions_.featuresPerLayer);
     stopTimer(kTimerInitPoseDescription);
     code = estimateInitialPose(targetFeatures_, targetWidth_, described, featureExtractor_->width(),
                                featureExtractor_->height(), random_, &poseMatrix_);
@@ -124,8 +125,23 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
 
   pose_ = se3Exp(se3Ln(toMat44f(*poseMatrix_)));
   velocity_ = SixVector();
+  if (initialPoseOptions_.refine) refineInitialPose(pixels);
   fillResult(result, poseMatrix_, id);
   return kTrackOk;
+}
+
+bool Tracker::refineInitialPose(const uint8_t* pixels) {
+  Frame frame;
+  frame.buildPyramid(std::make_unique<GrayImage>(
+      featureExtractor_->width(), featureExtractor_->height(), pixels, pixelFormat_ == 0));
+  Mat44f refined = pose_;
+  float error = 0.0f;
+  // Refusing the pose when the search fails lost right poses of small
+  // targets and refused no wrong one: the homography's pose stays then.
+  if (!trackFromKeyframe(frame, pose_, &refined, &error)) return false;
+  pose_ = refined;
+  poseMatrix_ = fromMat44f(pose_);
+  return true;
 }
 
 int32_t Tracker::trackProgressive(const uint8_t* pixels, Trackable& result, const std::string& id) {

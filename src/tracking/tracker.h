@@ -37,6 +37,17 @@ Mat44f predictPose(const SixVector& velocity, const Mat44f& pose);
 SixVector updateVelocity(const SixVector& velocity, const Mat44f& oldPose, const Mat44f& newPose);
 
 // Turns the recogniser's verdict into a pose, frame after frame: an initial
+// Opt-in help for the initial pose, off by default.
+struct InitialPoseOptions {
+  // Frame features described per response layer. More of them keep enough
+  // on a target that shares the frame with a busy scene.
+  int32_t featuresPerLayer = kDescribedPerLayer;
+  // The homography's pose rests on features found on a 2-pixel grid; the
+  // keyframe's patch search on the same frame refines it to sub-pixel
+  // precision (where the search fails, the homography's pose stays).
+  bool refine = false;
+};
+
 // pose from feature matches when the target is new, then frame-to-frame
 // tracking against the target's keyframe and the last tracked frame. One
 // thread at a time; each instance owns all of its working storage.
@@ -56,11 +67,10 @@ class Tracker {
   int32_t track(const uint8_t* pixels, Trackable& result, std::string hint,
                 std::string recognition);
 
-  // Frame features described per response layer for an initial pose: the
-  // host's opt-in (kDescribedPerLayer by default). More of them keep
-  // enough on a target that shares the frame with a busy scene.
-  void setInitialPoseFeaturesPerLayer(int32_t perLayer) { initialPoseFeaturesPerLayer_ = perLayer; }
-  int32_t initialPoseFeaturesPerLayer() const { return initialPoseFeaturesPerLayer_; }
+  // The host's opt-ins for the initial pose; the defaults are the plain
+  // behaviour.
+  void setInitialPoseOptions(const InitialPoseOptions& options) { initialPoseOptions_ = options; }
+  const InitialPoseOptions& initialPoseOptions() const { return initialPoseOptions_; }
 
   const std::string& keyframeTargetId() const { return keyframeTargetId_; }
   // The AR manager clears it to force a new initial pose.
@@ -74,6 +84,8 @@ class Tracker {
   void loadTrackingData(const std::string& id);
   int32_t trackInitialPose(const uint8_t* pixels, Trackable& result, const std::string& id);
   int32_t trackProgressive(const uint8_t* pixels, Trackable& result, const std::string& id);
+  // False when the search failed and the pose was left as it was.
+  bool refineInitialPose(const uint8_t* pixels);
   bool trackFromKeyframe(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
                          float* error);
   bool trackFromPreviousFrame(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
@@ -85,7 +97,7 @@ class Tracker {
   int32_t targetHeight_ = 0;
   std::vector<FeaturePtr> targetFeatures_;
   std::string keyframeTargetId_;
-  int32_t initialPoseFeaturesPerLayer_ = kDescribedPerLayer;
+  InitialPoseOptions initialPoseOptions_;
   std::shared_ptr<FeatureExtractor> featureExtractor_;
   int32_t pixelFormat_ = 0;
   MatrixPtr poseMatrix_;

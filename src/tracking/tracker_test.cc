@@ -259,6 +259,40 @@ TEST_F(TrackerTest, FollowsARenderedSequenceInColourAndGrey) {
   EXPECT_EQ(loads, 2u);
 }
 
+// The opt-in refinement turns the homography's pose, which rests on features
+// of a 2-pixel grid, into the patch search's sub-pixel one.
+TEST_F(TrackerTest, RefinedInitialPoseIsSubPixel) {
+  writeDatabase(kInfo, 2.0f);
+  const auto photo = testing_photos::loadPhoto(std::string(VORNIK_DATA_DIR) + "/sample_target.jpg");
+  GrayImage target(photo.width, photo.height, photo.bgr.data(), true);
+  const Mat44f views[] = {viewPose({0.3f, -0.2f, 0.4f}, {0.05f, -0.03f, 1.7f}),
+                          viewPose({-0.2f, 0.2f, -0.4f}, {-0.05f, 0.03f, 1.8f}),
+                          viewPose({0.1f, 0.1f, 0.8f}, {0.0f, 0.04f, 2.0f})};
+  for (const Mat44f& truth : views) {
+    const auto view = renderPlane(target, truth, kWidth, kHeight);
+    float errors[2] = {0.0f, 0.0f};
+    for (int refine = 0; refine < 2; ++refine) {
+      Tracker tracker;
+      ASSERT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
+      InitialPoseOptions options;
+      options.refine = refine == 1;
+      tracker.setInitialPoseOptions(options);
+      Trackable result;
+      ::testing::internal::CaptureStdout();
+      const int code = tracker.track(view->pixels.get(), result, "", kRecognition);
+      ::testing::internal::GetCapturedStdout();
+      ASSERT_EQ(code, kTrackOk) << refine;
+      Mat44f pose;
+      for (int k = 0; k < 16; ++k)
+        pose(k % 4, k / 4) = result.getPose()[k] / (k > 11 && k < 15 ? 512 : 1);
+      errors[refine] = cornerDistance(pose, truth);
+    }
+    std::printf("corner error %.2f px, refined %.2f px\n", errors[0], errors[1]);
+    EXPECT_LT(errors[1], 1.5f);
+    EXPECT_LE(errors[1], errors[0]);
+  }
+}
+
 // A keyframe of 16 small patches (20 corners, so every point joins the coarse
 // set and the fine set is empty). In the second frame each patch moved on its
 // own: the coarse stage finds them all but ends without an inlier, so the
