@@ -125,7 +125,8 @@ bool detectTrackingCorners(Frame* frame) {
       }
     }
   }
-  normalizeCorners(w, h, &frame->corners);
+  const GrayImage* full = frame->getLevel(0);
+  normalizeCorners(full->width, full->height, index, &frame->corners);
   return true;
 }
 

@@ -142,8 +142,12 @@ TEST(TrackingCornersTest, PassesOverTheGridOfTheWorkingLevelStopAfterTheTarget) 
     std::vector<int> perCell(20, 0);
     for (const auto& k : frame.corners) {
       ++perCell[(k.y / 60) * 5 + k.x / 64];
-      EXPECT_EQ(k.X, (k.x - 160) / 320.0f);
-      EXPECT_EQ(k.Y, (120 - k.y) / 320.0f);
+      // Plane coordinates of the pixel centre at full resolution: level-1
+      // pixel p is centred at 2p + 0.5.
+      const float x0 = c.scale * k.x + 0.5f * (c.scale - 1);
+      const float y0 = c.scale * k.y + 0.5f * (c.scale - 1);
+      EXPECT_EQ(k.X, (x0 - 160 * c.scale) / (320.0f * c.scale));
+      EXPECT_EQ(k.Y, (120 * c.scale - y0) / (320.0f * c.scale));
     }
     for (int n : perCell) EXPECT_EQ(n, static_cast<int>(c.corners / 20));
     // Every pass visits the cells in order, one corner each.

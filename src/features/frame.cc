@@ -1,5 +1,7 @@
 #include "features/frame.h"
 
+#include "features/pyramid_coordinates.h"
+
 namespace vornik {
 
 namespace {
@@ -7,12 +9,12 @@ constexpr int32_t kMinPyramidWidth = 50;
 constexpr int32_t kCoarsestMaxWidth = 100;
 }  // namespace
 
-void normalizeCorners(int32_t width, int32_t height, std::vector<KeyframeCorner>* corners) {
-  if (corners == nullptr || width <= 0) return;
-  const float w = static_cast<float>(width);
+void normalizeCorners(int32_t width, int32_t height, int32_t level,
+                      std::vector<KeyframeCorner>* corners) {
+  if (corners == nullptr || width <= 0 || level < 0 || level >= Frame::kMaxLevels) return;
   for (KeyframeCorner& c : *corners) {
-    c.X = static_cast<float>(c.x - (width >> 1)) / w;
-    c.Y = static_cast<float>((height >> 1) - c.y) / w;
+    c.X = levelToUnit(static_cast<float>(c.x), level, width, width);
+    c.Y = -levelToUnit(static_cast<float>(c.y), level, height, width);
   }
 }
 

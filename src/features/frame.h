@@ -17,10 +17,13 @@ struct KeyframeCorner {
   float Y = 0.0f;  // positive upwards
 };
 
-// X = (x - width/2) / width, Y = (height/2 - y) / width: both divided by the
-// width so the plane keeps the pixel aspect. A non-positive width leaves the
-// corners unchanged.
-void normalizeCorners(int32_t width, int32_t height, std::vector<KeyframeCorner>* corners);
+// Plane coordinates of corners found on `level` of an image whose level 0 is
+// width x height: X = (x0 - width/2) / width, Y = (height/2 - y0) / width for
+// the full-resolution position (x0, y0) of the corner's pixel centre. Both
+// are divided by the width so the plane keeps the pixel aspect. A
+// non-positive width leaves the corners unchanged.
+void normalizeCorners(int32_t width, int32_t height, int32_t level,
+                      std::vector<KeyframeCorner>* corners);
 
 // Level count for a level-0 width: the smallest k with 100 * 2^k >= width,
 // plus one, capped at the level slots; 0 below width 50.

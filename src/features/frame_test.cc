@@ -55,22 +55,29 @@ TEST(FrameTest, NullImageKeepsAndRebuildReplacesThePyramid) {
 
 TEST(NormalizeCornersTest, HalfSizesTruncateAndBothDivideByTheWidth) {
   struct Case {
-    int w, h, x, y;
+    int w, h, level, x, y;
     float X, Y;
   };
-  const Case cases[] = {{320, 240, 160, 120, 0.0f, 0.0f},
-                        {320, 240, 0, 0, -0.5f, 0.375f},
-                        {320, 240, 319, 239, 159.0f / 320.0f, -119.0f / 320.0f},
-                        {5, 3, 0, 0, -2.0f / 5.0f, 1.0f / 5.0f},
-                        {0, 3, 0, 0, 7.0f, 9.0f}};  // a zero width changes nothing
+  const Case cases[] = {{320, 240, 0, 160, 120, 0.0f, 0.0f},
+                        {320, 240, 0, 0, 0, -0.5f, 0.375f},
+                        {320, 240, 0, 319, 239, 159.0f / 320.0f, -119.0f / 320.0f},
+                        {5, 3, 0, 0, 0, -2.0f / 5.0f, 1.0f / 5.0f},
+                        // Pixel (80, 60) of level 1 averages full-resolution
+                        // pixels 160..161 x 120..121: its centre is (160.5, 120.5).
+                        {320, 240, 1, 80, 60, 0.5f / 320.0f, -0.5f / 320.0f},
+                        // Level 2: centre at 4 p + 1.5.
+                        {320, 240, 2, 0, 0, -158.5f / 320.0f, 118.5f / 320.0f},
+                        {0, 3, 0, 0, 0, 7.0f, 9.0f},       // a zero width changes nothing
+                        {320, 240, -1, 0, 0, 7.0f, 9.0f},  // nor a level outside the pyramid
+                        {320, 240, 6, 0, 0, 7.0f, 9.0f}};
   for (const Case& c : cases) {
     std::vector<KeyframeCorner> corners(1);
     corners[0] = {c.x, c.y, 7.0f, 9.0f};
-    normalizeCorners(c.w, c.h, &corners);
-    EXPECT_EQ(corners[0].X, c.X) << c.w << " " << c.x;
-    EXPECT_EQ(corners[0].Y, c.Y) << c.w << " " << c.x;
+    normalizeCorners(c.w, c.h, c.level, &corners);
+    EXPECT_EQ(corners[0].X, c.X) << c.w << " " << c.level << " " << c.x;
+    EXPECT_EQ(corners[0].Y, c.Y) << c.w << " " << c.level << " " << c.x;
   }
-  normalizeCorners(5, 3, nullptr);
+  normalizeCorners(5, 3, 0, nullptr);
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ std::pair<Features, Features> syntheticScene(const Mat44f& pose, int matched, bo
     target.push_back(feature(x, y, static_cast<uint8_t>(rng.uniform(2)), rng));
     if (i >= matched) continue;
     float camera[3], normalized[2], at[2];
-    projectPlanePoint(pose, x / 400.0f, y / 400.0f, kCamW, kCamH, camera, normalized, at);
+    projectPlanePoint(pose, x / 400.0f, y / 400.0f, kCamW, kCamH, 0, camera, normalized, at);
     if (scatter) {
       at[0] = rng.uniform(kCamW);
       at[1] = rng.uniform(kCamH);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "features/pyramid_coordinates.h"
 #include "manager/throttled_log.h"
 #include "platform/threads.h"
 #include "tracking/cholesky_inverse3.h"
@@ -54,18 +55,19 @@ bool searchOnePointInKeyframe(const Keyframe& keyframe, TrackPoint& point, const
     point.searched = false;
     return false;
   }
-  const float sw = static_cast<float>(source->width);
-  point.source[0] = sw * point.corner->X + static_cast<float>(source->width >> 1);
-  point.source[1] = static_cast<float>(source->height >> 1) - sw * point.corner->Y;
+  // Level 0 exists whenever any level does.
+  const GrayImage& keyFull = *keyframe.getLevel(0);
+  const GrayImage& frameFull = *frame.getLevel(0);
+  point.source[0] = unitToLevel(point.corner->X, point.sourceLevel, keyFull.width, keyFull.width);
+  point.source[1] = unitToLevel(-point.corner->Y, point.sourceLevel, keyFull.height, keyFull.width);
   if (!point.patch) point.patch = std::make_unique<PatchTemplate>();
   PatchTemplate& patch = *point.patch;
   if (!makeTemplate(*source, point.source[0], point.source[1], point.warp, patch)) {
     point.searched = false;
     return false;
   }
-  const float tw = static_cast<float>(target->width);
-  point.projected[0] = point.normalized[0] * tw + static_cast<float>(target->width >> 1);
-  point.projected[1] = point.normalized[1] * tw + static_cast<float>(target->height >> 1);
+  normalizedToLevel(point.normalized, frameFull.width, frameFull.height, point.searchLevel,
+                    point.projected);
   int32_t cx = 0;
   int32_t cy = 0;
   if (!toPixelCentre(point.projected[0], &cx) || !toPixelCentre(point.projected[1], &cy)) {
@@ -380,22 +382,29 @@ int32_t searchPointsInKeyframeThreaded(const Keyframe& keyframe,
   return task.foundCount.load();
 }
 
+void normalizedToLevel(const float normalized[2], int32_t width, int32_t height, int32_t level,
+                       float pixel[2]) {
+  pixel[0] = unitToLevel(normalized[0], level, width, width);
+  pixel[1] = unitToLevel(normalized[1], level, height, width);
+}
+
 void projectPlanePoint(const Mat44f& pose, float X, float Y, int32_t width, int32_t height,
-                       float camera[3], float normalized[2], float pixel[2]) {
+                       int32_t level, float camera[3], float normalized[2], float pixel[2]) {
   const float* p = pose.m;
   camera[0] = p[0] * X + p[1] * Y + p[3];
   camera[1] = p[4] * X + p[5] * Y + p[7];
   camera[2] = p[8] * X + p[9] * Y + p[11];
   normalized[0] = camera[0] / camera[2];
   normalized[1] = camera[1] / camera[2];
-  const float w = static_cast<float>(width);
-  pixel[0] = normalized[0] * w + static_cast<float>(width >> 1);
-  pixel[1] = normalized[1] * w + static_cast<float>(height >> 1);
+  normalizedToLevel(normalized, width, height, level, pixel);
 }
 
 int32_t searchPointsInPreviousFrame(const Frame& previous, const Mat44f& previousPose,
                                     const std::vector<TrackPoint*>& points, const Frame& frame,
                                     const Mat44f& pose) {
+  // Level 0 of each frame: non-null whenever the levels checked below exist.
+  const GrayImage* previousFull = previous.getLevel(0);
+  const GrayImage* frameFull = frame.getLevel(0);
   int32_t found = 0;
   for (TrackPoint* point : points) {
     point->isFound = false;
@@ -407,16 +416,16 @@ int32_t searchPointsInPreviousFrame(const Frame& previous, const Mat44f& previou
     }
     float camera[3];
     float normalized[2];
-    projectPlanePoint(previousPose, point->corner->X, point->corner->Y, source->width,
-                      source->height, camera, normalized, point->source);
+    projectPlanePoint(previousPose, point->corner->X, point->corner->Y, previousFull->width,
+                      previousFull->height, point->sourceLevel, camera, normalized, point->source);
     if (!point->patch) point->patch = std::make_unique<PatchTemplate>();
     PatchTemplate& patch = *point->patch;
     if (!makeTemplate(*source, point->source[0], point->source[1], kIdentityWarp, patch)) {
       point->searched = false;
       continue;
     }
-    projectPlanePoint(pose, point->corner->X, point->corner->Y, target->width, target->height,
-                      point->camera, point->normalized, point->projected);
+    projectPlanePoint(pose, point->corner->X, point->corner->Y, frameFull->width, frameFull->height,
+                      point->searchLevel, point->camera, point->normalized, point->projected);
     int32_t cx = 0;
     int32_t cy = 0;
     if (!toPixelCentre(point->projected[0], &cx) || !toPixelCentre(point->projected[1], &cy)) {

@@ -81,9 +81,15 @@ int32_t searchPointsInPreviousFrame(const Frame& previous, const Mat44f& previou
                                     const std::vector<TrackPoint*>& points, const Frame& frame,
                                     const Mat44f& pose);
 
-// Projects a target-plane point (X, Y, 0) with a pose onto a level of the
-// given size: camera position, normalised and pixel position.
+// Projects a target-plane point (X, Y, 0) with a pose onto `level` of a
+// frame whose level 0 is width x height: camera position, normalised
+// position and pixel position on that level.
 void projectPlanePoint(const Mat44f& pose, float X, float Y, int32_t width, int32_t height,
-                       float camera[3], float normalized[2], float pixel[2]);
+                       int32_t level, float camera[3], float normalized[2], float pixel[2]);
+
+// Pixel position on `level` of a frame (level 0 width x height) of a
+// normalised camera position.
+void normalizedToLevel(const float normalized[2], int32_t width, int32_t height, int32_t level,
+                       float pixel[2]);
 
 }  // namespace vornik

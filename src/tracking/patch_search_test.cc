@@ -4,17 +4,22 @@
 
 #include <Eigen/Dense>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 #include <utility>
+#include <vector>
 
+#include "features/corner_detection.h"
 #include "features/random.h"
+#include "tracking/progressive_tracking.h"
 #include "tracking/test_images.h"
 
 namespace vornik {
 namespace {
 
 using testing_images::makeTexture;
+using testing_images::viewPose;
 
 const float kIdentity[4] = {1, 0, 0, 1};
 
@@ -269,6 +274,87 @@ TEST(Subpixel, FlatTemplateBorderStartsAndTheLastStepThresholds) {
   }
   EXPECT_GT(accepted, 0);
   EXPECT_GT(rejected, 0);
+}
+
+// Random lattices of 9, 23 and 57 pixel cells upsampled bilinearly and
+// summed, moved by (dx, dy): detail at every pyramid level from 0 to 3.
+std::unique_ptr<GrayImage> multiScaleTexture(int32_t width, int32_t height, double dx, double dy) {
+  Random random(5);
+  const int32_t cells[3] = {9, 23, 57};
+  std::unique_ptr<GrayImage> grids[3];
+  for (int k = 0; k < 3; ++k) {
+    grids[k] = std::make_unique<GrayImage>(width / cells[k] + 2, height / cells[k] + 2);
+    for (int32_t i = 0; i < grids[k]->width * grids[k]->height; ++i)
+      grids[k]->pixels[i] = static_cast<uint8_t>(random.uniform(256));
+  }
+  auto image = std::make_unique<GrayImage>(width, height);
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      double v = 0;
+      for (int k = 0; k < 3; ++k) {
+        v += testing_images::bilinear(*grids[k], std::max(0.0, (x - dx) / cells[k]),
+                                      std::max(0.0, (y - dy) / cells[k])) /
+             3;
+      }
+      image->pixels[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(std::lround(v));
+    }
+  }
+  return image;
+}
+
+double medianOf(std::vector<double> values) {
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
+}
+
+// The pyramid's pixel convention end to end: a keyframe of a texture and a
+// frame of the same texture moved by a known sub-pixel amount, posed by the
+// matching translation. On every level the template cut where the tracker
+// puts a keyframe corner is found where that corner really lies in the
+// frame, and the pose projects the corner onto the same place: pixel p of
+// level l is the mean of a 2^l block, centred at full resolution on
+// 2^l p + (2^l - 1) / 2. Dropping that offset biases levels 0, 2 and 3 by a
+// quarter pixel or more.
+TEST(PyramidConvention, SubpixelShiftIsRecoveredWithoutBiasOnEveryLevel) {
+  const double dx = 0.375, dy = -0.625;  // full-resolution pixels
+  Keyframe keyframe;
+  keyframe.buildPyramid(multiScaleTexture(640, 480, 0, 0));
+  ASSERT_TRUE(detectTrackingCorners(&keyframe));  // on level 1
+  keyframe.buildTrackPoints();
+  Frame frame;
+  frame.buildPyramid(multiScaleTexture(640, 480, dx, dy));
+  ASSERT_EQ(frame.levelCount(), 4);
+  prepareTrackPoints(keyframe, frame, viewPose({0, 0, 0}, {dx / 640, dy / 640, 1}));
+
+  for (int32_t level = 0; level < 4; ++level) {
+    SCOPED_TRACE(level);
+    std::vector<TrackPoint*> points;
+    for (TrackPoint& p : keyframe.trackPoints) {
+      if (!p.inImage) continue;
+      p.sourceLevel = level;
+      p.searchLevel = level;
+      points.push_back(&p);
+    }
+    searchPointsInKeyframe(keyframe, points, frame, 8, 5);
+    const double scale = 1 << level;
+    std::vector<double> errorX, errorY;
+    double worstProjection = 0;
+    for (const TrackPoint* p : points) {
+      if (!p->isFound) continue;
+      // The corner's level-1 pixel centre at full resolution, moved, then on
+      // this level.
+      const double x = (2.0 * p->corner->x + 0.5 + dx + 0.5) / scale - 0.5;
+      const double y = (2.0 * p->corner->y + 0.5 + dy + 0.5) / scale - 0.5;
+      errorX.push_back(p->found[0] - x);
+      errorY.push_back(p->found[1] - y);
+      worstProjection = std::max(
+          {worstProjection, std::fabs(p->projected[0] - x), std::fabs(p->projected[1] - y)});
+    }
+    ASSERT_GE(errorX.size(), 30u);
+    EXPECT_LT(worstProjection, 1e-3);
+    EXPECT_NEAR(medianOf(errorX), 0.0, 0.05);
+    EXPECT_NEAR(medianOf(errorY), 0.0, 0.05);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "features/pyramid_coordinates.h"
 #include "manager/profiler.h"
 #include "tracking/patch_search.h"
 #include "tracking/se3.h"
@@ -26,16 +27,16 @@ bool relinearisedInFineStage(int32_t iteration) {
 
 // Camera, normalised and projected position at the point's search level.
 bool reproject(TrackPoint& point, const Frame& frame, const Mat44f& pose) {
-  const GrayImage* level = frame.getLevel(point.searchLevel);
-  if (level == nullptr) return false;
-  projectPlanePoint(pose, point.corner->X, point.corner->Y, level->width, level->height,
-                    point.camera, point.normalized, point.projected);
+  if (frame.getLevel(point.searchLevel) == nullptr) return false;
+  const GrayImage* full = frame.getLevel(0);
+  projectPlanePoint(pose, point.corner->X, point.corner->Y, full->width, full->height,
+                    point.searchLevel, point.camera, point.normalized, point.projected);
   return true;
 }
 
-int32_t searchLevelWidth(const TrackPoint& point, const Frame& frame) {
-  const GrayImage* level = frame.getLevel(point.searchLevel);
-  return level != nullptr ? level->width : 0;
+float searchLevelFocal(const TrackPoint& point, const Frame& frame) {
+  if (frame.getLevel(point.searchLevel) == nullptr) return 0.0f;
+  return levelUnit(frame.getLevel(0)->width, point.searchLevel);
 }
 
 // A fine stage without found points (its mean squared error is not a
@@ -61,6 +62,9 @@ void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& po
   const int32_t frameLevel = trackingBaseLevel(frame);
   const GrayImage* key = keyframe.getLevel(keyLevel);
   const GrayImage* base = frame.getLevel(frameLevel);
+  // Level 0 exists whenever a base level does.
+  const GrayImage* keyFull = keyframe.getLevel(0);
+  const GrayImage* frameFull = frame.getLevel(0);
   for (TrackPoint& point : keyframe.trackPoints) {
     point.inImage = false;
     point.searched = false;
@@ -69,17 +73,19 @@ void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& po
     point.sourceLevel = keyLevel;
     point.searchLevel = frameLevel;
     if (key == nullptr || base == nullptr || point.corner == nullptr) continue;
-    const int32_t kw = key->width;
-    const int32_t kh = key->height;
-    const float kwf = static_cast<float>(kw);
+    const int32_t kw = keyFull->width;
+    const int32_t kh = keyFull->height;
     float pixels[3][2];
     const int32_t steps[3][2] = {{0, 0}, {1, 0}, {0, 1}};
     for (int i = 0; i < 3; ++i) {
-      const float X = static_cast<float>(point.corner->x + steps[i][0] - (kw >> 1)) / kwf;
-      const float Y = static_cast<float>((kh >> 1) - (point.corner->y + steps[i][1])) / kwf;
+      const float x = static_cast<float>(point.corner->x + steps[i][0]);
+      const float y = static_cast<float>(point.corner->y + steps[i][1]);
+      const float X = levelToUnit(x, keyLevel, kw, kw);
+      const float Y = -levelToUnit(y, keyLevel, kh, kw);
       float camera[3];
       float normalized[2];
-      projectPlanePoint(pose, X, Y, base->width, base->height, camera, normalized, pixels[i]);
+      projectPlanePoint(pose, X, Y, frameFull->width, frameFull->height, frameLevel, camera,
+                        normalized, pixels[i]);
       if (i == 0) {
         std::copy(camera, camera + 3, point.camera);
         std::copy(normalized, normalized + 2, point.normalized);
@@ -126,11 +132,11 @@ void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& po
   }
 }
 
-void computeJacobians(TrackPoint& point, int32_t width) {
+void computeJacobians(TrackPoint& point, float focal) {
   const float X = point.camera[0];
   const float Y = point.camera[1];
   const float Z = point.camera[2];
-  const float w = static_cast<float>(width);
+  const float w = focal;
   // Motion of the point for each update component: translations, then
   // rotations about x, y and z (e_j x P).
   const float g[6][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, -Z, Y}, {Z, 0, -X}, {-Y, X, 0}};
@@ -210,7 +216,7 @@ int32_t ProgressiveTracking::iteratePose(Stage stage, const std::vector<TrackPoi
       if (!point->isFound) continue;
       if (relinearise) {
         if (stage == Stage::kFine || i > 0) reproject(*point, frame, *pose);
-        computeJacobians(*point, searchLevelWidth(*point, frame));
+        computeJacobians(*point, searchLevelFocal(*point, frame));
       } else {
         for (int j = 0; j < 6; ++j) {
           point->projected[0] += point->jacobianU[j] * lastUpdate_[j];

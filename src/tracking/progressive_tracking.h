@@ -15,9 +15,10 @@ namespace vornik {
 // its template warp. Resets the in-image, searched, found and inlier flags.
 void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& pose);
 
-// Derivatives of the point's projection at a level of width `width` with
-// respect to the six pose-update components, from its camera position.
-void computeJacobians(TrackPoint& point, int32_t width);
+// Derivatives of the point's projection at a level with focal length
+// `focal` (pixels of that level per plane unit) with respect to the six
+// pose-update components, from its camera position.
+void computeJacobians(TrackPoint& point, float focal);
 
 // Frame-to-frame refinement of a target pose: patch search around the
 // projections of a predicted pose, then robust Gauss-Newton on SE(3), first

@@ -35,7 +35,7 @@ std::unique_ptr<Keyframe> keyframeWithCorners(const std::vector<KeyframeCorner>&
   auto keyframe = std::make_unique<Keyframe>();
   keyframe->buildPyramid(std::make_unique<GrayImage>(320, 240));
   keyframe->corners = corners;
-  normalizeCorners(320, 240, &keyframe->corners);
+  normalizeCorners(320, 240, 0, &keyframe->corners);
   keyframe->buildTrackPoints();
   return keyframe;
 }
@@ -75,8 +75,11 @@ TEST(PrepareTrackPoints, ChoosesTheLevelWhoseScaleMatchesTheKeyframe) {
     EXPECT_EQ(p.inImage, c.inImage);
     EXPECT_EQ(p.sourceLevel, 0);
     EXPECT_FALSE(p.searched || p.isFound || p.inlier);
-    EXPECT_NEAR(p.projected[0], 160.0f, 1e-4f);  // both base levels are 320 wide
-    EXPECT_NEAR(p.projected[1], 120.0f, 1e-4f);
+    // The keyframe centre lands on the frame centre: full-resolution (320,
+    // 240) of a 640 x 480 frame is (159.75, 119.75) on its base level 1.
+    const float centre = c.frameWidth == 640 ? -0.25f : 0.0f;
+    EXPECT_NEAR(p.projected[0], 160.0f + centre, 1e-4f);
+    EXPECT_NEAR(p.projected[1], 120.0f + centre, 1e-4f);
     EXPECT_NEAR(p.camera[2], c.depth, 1e-6f);
     if (!c.inImage) continue;
     EXPECT_EQ(p.searchLevel, trackingBaseLevel(*frame) + c.levelOffset);
@@ -86,14 +89,16 @@ TEST(PrepareTrackPoints, ChoosesTheLevelWhoseScaleMatchesTheKeyframe) {
 }
 
 TEST(PrepareTrackPoints, MarginsGrowWithTheLevelAndMirrorsAreRejected) {
-  // At depth 1 keyframe pixel x lands on frame base pixel x: margin 4. At
-  // depth 0.5 (one level up) x lands on 2x - 160: margin 8, so u = 8 and
-  // u = 310 = 319 - 8 - 1 are the last inside. Each even corner is just
-  // inside, the odd one after it just outside.
+  // At depth 1 keyframe pixel x lands on full-resolution frame pixel 2x,
+  // which is x - 0.25 on the base level (level 1): margin 4, so 5 and 315
+  // are the last inside. At depth 0.5 (one level up) x lands on 4x - 320,
+  // that is 2x - 160.25 on the base level: margin 8, so 85 and 235 are the
+  // last inside. Each even corner is just inside, the odd one after it just
+  // outside.
   const std::pair<float, std::vector<KeyframeCorner>> cases[] = {
       {1.0f,
-       {{4, 100}, {3, 100}, {315, 100}, {316, 100}, {100, 4}, {100, 3}, {100, 235}, {100, 236}}},
-      {0.5f, {{84, 100}, {83, 100}, {235, 100}, {236, 100}}}};
+       {{5, 100}, {4, 100}, {315, 100}, {316, 100}, {100, 5}, {100, 4}, {100, 235}, {100, 236}}},
+      {0.5f, {{85, 100}, {84, 100}, {235, 100}, {236, 100}}}};
   auto frame = frameOf(std::make_unique<GrayImage>(640, 480));
   for (const auto& c : cases) {
     auto keyframe = keyframeWithCorners(c.second);
@@ -115,14 +120,14 @@ TEST(ComputeJacobians, MatchFiniteDifferencesOfTheProjection) {
   const float X = 0.21f, Y = -0.13f, h = 1e-3f;
   TrackPoint point;
   float projected[2], camera[3], normalized[2], plus[2], minus[2];
-  projectPlanePoint(pose, X, Y, 320, 240, point.camera, point.normalized, projected);
+  projectPlanePoint(pose, X, Y, 320, 240, 0, point.camera, point.normalized, projected);
   computeJacobians(point, 320);
   for (int j = 0; j < 6; ++j) {
     SixVector step;
     step[j] = h;
-    projectPlanePoint(se3Exp(step) * pose, X, Y, 320, 240, camera, normalized, plus);
+    projectPlanePoint(se3Exp(step) * pose, X, Y, 320, 240, 0, camera, normalized, plus);
     step[j] = -h;
-    projectPlanePoint(se3Exp(step) * pose, X, Y, 320, 240, camera, normalized, minus);
+    projectPlanePoint(se3Exp(step) * pose, X, Y, 320, 240, 0, camera, normalized, minus);
     const float* jacobian[2] = {point.jacobianU, point.jacobianV};
     for (int k = 0; k < 2; ++k) {
       EXPECT_NEAR(jacobian[k][j], (plus[k] - minus[k]) / (2 * h),
@@ -325,7 +330,7 @@ TEST_F(TrackPhoto, PreviousFrameVariantNeedsEightCoarseInliers) {
     auto image = std::make_unique<GrayImage>(640, 480, clean->pixels.get());
     for (int i = good; i < 17; ++i) {
       float camera[3], normalized[2], at[2];
-      projectPlanePoint(truth, spread[i].X, spread[i].Y, 640, 480, camera, normalized, at);
+      projectPlanePoint(truth, spread[i].X, spread[i].Y, 640, 480, 0, camera, normalized, at);
       for (int y = static_cast<int>(at[1]) - 24; y <= static_cast<int>(at[1]) + 24; ++y)
         for (int x = static_cast<int>(at[0]) - 24; x <= static_cast<int>(at[0]) + 24; ++x)
           image->pixels[y * 640 + x] = clean->at(x - shifts[i % 4][0], y - shifts[i % 4][1]);

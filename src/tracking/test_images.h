@@ -31,8 +31,8 @@ inline float cornerDistance(const Mat44f& a, const Mat44f& b) {
   for (int k = 0; k < 4; ++k) {
     const float X = k & 1 ? 0.5f : -0.5f, Y = k & 2 ? 0.5f : -0.5f;
     float ca[3], na[2], pa[2], cb[3], nb[2], pb[2];
-    projectPlanePoint(a, X, Y, 640, 480, ca, na, pa);
-    projectPlanePoint(b, X, Y, 640, 480, cb, nb, pb);
+    projectPlanePoint(a, X, Y, 640, 480, 0, ca, na, pa);
+    projectPlanePoint(b, X, Y, 640, 480, 0, cb, nb, pb);
     worst = std::max(worst, std::hypot(pa[0] - pb[0], pa[1] - pb[1]));
   }
   return worst;
