@@ -58,6 +58,17 @@ void BM_GrayAndPyramid(benchmark::State& state) {
 }
 BENCHMARK(BM_GrayAndPyramid)->Unit(benchmark::kMillisecond);
 
+// The tracker's path: the same Frame rebuilt from each camera picture.
+void BM_GrayAndPyramidReused(benchmark::State& state) {
+  const uint8_t* pixels = cameraFrame().data();
+  Frame frame;
+  for (auto _ : state) {
+    frame.buildPyramid(pixels, kWidth, kHeight, true);
+    benchmark::DoNotOptimize(frame.getLevel(3));
+  }
+}
+BENCHMARK(BM_GrayAndPyramidReused)->Unit(benchmark::kMillisecond);
+
 void BM_RecognitionCorners(benchmark::State& state) {
   const auto frame = pyramid();
   size_t count = 0;

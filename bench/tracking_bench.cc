@@ -16,6 +16,7 @@
 #include "database/group_file_writer.h"
 #include "features/corner_detection.h"
 #include "features/feature_extractor.h"
+#include "platform/threads.h"
 #include "tracking/patch_search.h"
 #include "tracking/progressive_tracking.h"
 #include "tracking/se3.h"
@@ -128,9 +129,19 @@ void BM_TrackFromPreviousFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_TrackFromPreviousFrame)->Unit(benchmark::kMillisecond);
 
-// Tracker::track in the steady state (grey frames), the figure the AR
-// manager sees per frame; stdout lines of the tracker are kept out.
+// Tracker::track in the steady state, the figure the AR manager sees per
+// frame: Arg 0 on blue-green-red camera pictures (grey conversion included),
+// Arg 1 on grey ones. Stdout lines of the tracker are kept out.
 void BM_TrackerTrack(benchmark::State& state) {
+  const int32_t pixelFormat = static_cast<int32_t>(state.range(0));
+  std::vector<std::vector<uint8_t>> frames = scene().frames;
+  if (pixelFormat == 0) {
+    for (std::vector<uint8_t>& f : frames) {
+      std::vector<uint8_t> bgr(3 * f.size());
+      for (size_t i = 0; i < f.size(); ++i) bgr[3 * i] = bgr[3 * i + 1] = bgr[3 * i + 2] = f[i];
+      f.swap(bgr);
+    }
+  }
   const std::string dir = "/tmp/vornik_tracking_bench_" + std::to_string(getpid());
   std::filesystem::create_directories(dir);
   const GrayImage& t = *scene().target;
@@ -156,7 +167,7 @@ void BM_TrackerTrack(benchmark::State& state) {
   database->loadTrackerData(dir + "/appdata", {"bench.db"});
 
   Tracker tracker;
-  tracker.init(kWidth, kHeight, 1, database);
+  tracker.init(kWidth, kHeight, pixelFormat, database);
   const std::string recognition = "{\"id\":\"astro\"}";
   std::fflush(stdout);
   const int savedStdout = dup(1);
@@ -166,11 +177,11 @@ void BM_TrackerTrack(benchmark::State& state) {
   int i = 0;
   int failures = 0;
   // Initial pose and the first keyframe-tracked frame happen before timing.
-  tracker.track(scene().frames[0].data(), result, "", recognition);
-  tracker.track(scene().frames[0].data(), result, "", recognition);
+  tracker.track(frames[0].data(), result, "", recognition);
+  tracker.track(frames[0].data(), result, "", recognition);
   for (auto _ : state) {
     i = (i + 1) % kViews;
-    if (tracker.track(scene().frames[i].data(), result, "", recognition) != kTrackOk) ++failures;
+    if (tracker.track(frames[i].data(), result, "", recognition) != kTrackOk) ++failures;
   }
   std::fflush(stdout);
   dup2(savedStdout, 1);
@@ -179,7 +190,34 @@ void BM_TrackerTrack(benchmark::State& state) {
   state.counters["failures"] = failures;
   std::filesystem::remove_all(dir);
 }
-BENCHMARK(BM_TrackerTrack)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TrackerTrack)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Grey conversion and pyramid alone on the rotating camera pictures; Arg 1
+// adds the three short-lived worker threads a threaded search starts, to
+// show what their creation and join cost per frame.
+void BM_FramePyramid(benchmark::State& state) {
+  std::vector<std::vector<uint8_t>> frames = scene().frames;
+  for (std::vector<uint8_t>& f : frames) {
+    std::vector<uint8_t> bgr(3 * f.size());
+    for (size_t i = 0; i < f.size(); ++i) bgr[3 * i] = bgr[3 * i + 1] = bgr[3 * i + 2] = f[i];
+    f.swap(bgr);
+  }
+  Frame frame;
+  int i = 0;
+  for (auto _ : state) {
+    i = (i + 1) % kViews;
+    frame.buildPyramid(frames[i].data(), kWidth, kHeight, true);
+    benchmark::DoNotOptimize(frame.getLevel(3));
+    if (state.range(0)) {
+      ThreadHandle h[3];
+      for (auto& t : h)
+        createThread(
+            &t, [](void*) -> void* { return nullptr; }, nullptr);
+      for (auto& t : h) joinThread(t);
+    }
+  }
+}
+BENCHMARK(BM_FramePyramid)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace vornik

@@ -1,5 +1,7 @@
 #include "features/frame.h"
 
+#include <cstring>
+
 #include "features/pyramid_coordinates.h"
 
 namespace vornik {
@@ -42,6 +44,36 @@ void Frame::buildPyramid(std::unique_ptr<GrayImage> image) {
   }
   levels_[0] = std::move(image);
   for (int32_t i = 1; i < levelCount_; ++i) levels_[i] = downsampleHalf(*levels_[i - 1]);
+}
+
+void Frame::buildPyramid(const uint8_t* pixels, int32_t width, int32_t height, bool convert) {
+  if (pixels == nullptr) return;
+  levelCount_ = pyramidLevelCount(width) - firstLevel_;
+  if (levelCount_ <= 0 || height <= 0) {
+    levelCount_ = 0;
+    return;
+  }
+  int32_t w = width;
+  int32_t h = height;
+  for (int32_t i = 0; i < levelCount_; ++i) {
+    std::unique_ptr<GrayImage>& level = levels_[i];
+    if (!level || level->width != w || level->height != h) {
+      level = std::make_unique<GrayImage>(w, h, GrayImage::Uninitialised{});
+    }
+    w >>= 1;
+    h >>= 1;
+  }
+  uint8_t* base = levels_[0]->pixels.get();
+  const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+  if (convert) {
+    convertToGray(pixels, count, base);
+  } else {
+    std::memcpy(base, pixels, count);
+  }
+  for (int32_t i = 1; i < levelCount_; ++i) {
+    const GrayImage& finer = *levels_[i - 1];
+    downsampleHalfInto(finer.pixels.get(), finer.width, finer.height, levels_[i]->pixels.get());
+  }
 }
 
 GrayImage* Frame::getLevel(int32_t index) const {

@@ -47,6 +47,10 @@ class Frame {
   // previous pyramid.
   void buildPyramid(std::unique_ptr<GrayImage> image);
   void buildPyramid(GrayImage* image) { buildPyramid(std::unique_ptr<GrayImage>(image)); }
+  // The same from a camera picture, grey (convert false) or blue-green-red
+  // (convert true), reusing this Frame's level storage when the size has not
+  // changed, so a tracker that keeps its Frames allocates nothing per frame.
+  void buildPyramid(const uint8_t* pixels, int32_t width, int32_t height, bool convert);
 
   // Level `index` for 0 <= index < levelCount(), else null.
   GrayImage* getLevel(int32_t index) const;

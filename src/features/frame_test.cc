@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -51,6 +52,37 @@ TEST(FrameTest, NullImageKeepsAndRebuildReplacesThePyramid) {
   EXPECT_EQ(frame.levelCount(), 1);
   EXPECT_EQ(frame.getLevel(0)->width, 80);
   EXPECT_EQ(frame.getLevel(1), nullptr);
+}
+
+// Built from camera pixels into kept storage: the same levels as from an
+// owned image, no new storage while the size stays, new storage when it changes.
+TEST(FrameTest, PyramidFromPixelsReusesItsLevels) {
+  std::vector<uint8_t> bgr(3 * 640 * 480);
+  for (size_t i = 0; i < bgr.size(); ++i) bgr[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
+  for (bool convert : {true, false}) {
+    Frame owned;
+    owned.buildPyramid(std::make_unique<GrayImage>(640, 480, bgr.data(), convert));
+    Frame reused;
+    reused.buildPyramid(bgr.data(), 320, 240, convert);
+    const uint8_t* before = reused.getLevel(0)->pixels.get();
+    reused.buildPyramid(bgr.data(), 320, 240, convert);
+    EXPECT_EQ(reused.getLevel(0)->pixels.get(), before);
+    reused.buildPyramid(bgr.data(), 640, 480, convert);
+    ASSERT_EQ(reused.levelCount(), owned.levelCount());
+    for (int l = 0; l < owned.levelCount(); ++l) {
+      const GrayImage& a = *owned.getLevel(l);
+      const GrayImage& b = *reused.getLevel(l);
+      ASSERT_EQ(b.width * b.height, a.width * a.height);
+      EXPECT_TRUE(std::equal(a.pixels.get(), a.pixels.get() + a.width * a.height, b.pixels.get()))
+          << convert << " level " << l;
+    }
+  }
+  Frame frame;
+  frame.buildPyramid(bgr.data(), 640, 480, true);
+  frame.buildPyramid(nullptr, 640, 480, true);
+  EXPECT_EQ(frame.levelCount(), 4);
+  frame.buildPyramid(bgr.data(), 40, 480, true);
+  EXPECT_EQ(frame.levelCount(), 0);
 }
 
 TEST(NormalizeCornersTest, HalfSizesTruncateAndBothDivideByTheWidth) {

@@ -12,7 +12,8 @@ inline uint8_t toGray(uint8_t b0, uint8_t b1, uint8_t b2) {
   return static_cast<uint8_t>((29u * b0 + 150u * b1 + 77u * b2) >> 8);
 }
 
-// Converts `count` packed blue-green-red pixels to grey with toGray.
+// Converts `count` packed blue-green-red pixels to grey with toGray (SIMD
+// where the processor has it, byte for byte the scalar form's result).
 void convertToGray(const uint8_t* bgr, size_t count, uint8_t* gray);
 
 // Plain 8-bit grey raster, rows packed without gaps (stride = width).
@@ -22,6 +23,9 @@ struct GrayImage {
   // pixels (convert true; callers pass pixelFormat == 0). Negative sizes are
   // treated as 0.
   GrayImage(int32_t width, int32_t height, const uint8_t* source = nullptr, bool convert = false);
+  // Allocates without filling, for images that are overwritten at once.
+  struct Uninitialised {};
+  GrayImage(int32_t width, int32_t height, Uninitialised);
 
   GrayImage(const GrayImage&) = delete;
   GrayImage& operator=(const GrayImage&) = delete;

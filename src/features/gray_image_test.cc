@@ -1,7 +1,9 @@
 #include "features/gray_image.h"
+#include "features/gray_kernels.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 namespace vornik {
@@ -63,6 +65,36 @@ TEST(DownsampleHalfTest, TruncatedBlockMeansAndOddEdgeDropped) {
     const auto half = downsampleHalf(GrayImage(c.w, c.h, c.src.data(), false));
     EXPECT_EQ(half->height, c.h / 2) << c.w;
     EXPECT_EQ(bytesOf(*half), c.half) << c.w;
+  }
+}
+
+// Every form this processor runs against the plain loops on random pixels,
+// over lengths and widths that leave every possible tail after the vector
+// steps; the byte after the end stays untouched.
+TEST(GrayKernelsTest, FastFormsMatchTheScalarLoopsByteForByte) {
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::vector<uint8_t> bgr(3 * 640 * 480);
+  for (uint8_t& v : bgr) v = static_cast<uint8_t>(byte(random));
+  std::fill(bgr.begin(), bgr.begin() + 200, 255);  // the largest weighted sums
+  for (const auto& kernel : grayConversions()) {
+    for (size_t count : {0, 1, 15, 16, 17, 31, 32, 33, 63, 640 * 480 - 2}) {
+      std::vector<uint8_t> fast(count + 1, 77), slow(count + 1, 77);
+      kernel.run(bgr.data() + 5, count, fast.data());
+      convertToGrayScalar(bgr.data() + 5, count, slow.data());
+      EXPECT_EQ(fast, slow) << kernel.name << " " << count;
+    }
+  }
+  for (const auto& kernel : halfDownsamplings()) {
+    for (int width : {1, 2, 31, 32, 33, 63, 64, 65, 97, 640}) {
+      for (int height : {1, 2, 5}) {
+        const int half = (width >> 1) * (height >> 1);
+        std::vector<uint8_t> fast(half + 1, 77), slow(half + 1, 77);
+        kernel.run(bgr.data() + 3, width, height, fast.data());
+        downsampleHalfScalar(bgr.data() + 3, width, height, slow.data());
+        EXPECT_EQ(fast, slow) << kernel.name << " " << width << "x" << height;
+      }
+    }
   }
 }
 

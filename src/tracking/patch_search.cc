@@ -8,11 +8,13 @@
 #include "manager/throttled_log.h"
 #include "platform/threads.h"
 #include "tracking/cholesky_inverse3.h"
+#include "tracking/window_sums.h"
 
 namespace vornik {
 namespace {
 
 constexpr int32_t kHalf = PatchTemplate::kSize / 2;
+static_assert(PatchTemplate::kSize == 8, "windowSums sums 8 x 8 windows");
 constexpr float kStartScore = 0.29999f;
 constexpr float kMinScore = 0.3f;
 constexpr float kEarlyExitScore = 0.95f;
@@ -206,29 +208,41 @@ bool makeTemplate(const GrayImage& source, float centreX, float centreY, const f
   return true;
 }
 
+namespace {
+
+// Numerator and squared denominator of the normalised cross-correlation.
+struct CorrelationParts {
+  double numerator;
+  double denominator;
+};
+
+CorrelationParts correlationParts(const PatchTemplate& patch, const WindowSums& s, double varT) {
+  const double n = PatchTemplate::kPixels;
+  const double numerator = s.sumIT - static_cast<double>(s.sumI) * patch.sum / n;
+  const double varI = s.sumII - static_cast<double>(s.sumI) * s.sumI / n;
+  return {numerator, varI * varT};
+}
+
+double templateVariance(const PatchTemplate& patch) {
+  const double n = PatchTemplate::kPixels;
+  return patch.sumSquares - static_cast<double>(patch.sum) * patch.sum / n;
+}
+
+float scoreOf(const CorrelationParts& parts) {
+  if (!(parts.denominator > 0.0)) return 0.0f;
+  return static_cast<float>(parts.numerator / std::sqrt(parts.denominator));
+}
+
+const uint8_t* windowAt(const GrayImage& image, int32_t left, int32_t top) {
+  return image.pixels.get() + static_cast<size_t>(top) * image.width + left;
+}
+
+}  // namespace
+
 float correlationScore(const PatchTemplate& patch, const GrayImage& image, int32_t left,
                        int32_t top) {
-  const uint8_t* window = image.pixels.get() + static_cast<size_t>(top) * image.width + left;
-  int32_t sumI = 0;
-  int32_t sumII = 0;
-  int32_t sumIT = 0;
-  for (int32_t y = 0; y < PatchTemplate::kSize; ++y) {
-    const uint8_t* row = window + static_cast<size_t>(y) * image.width;
-    const uint8_t* t = patch.pixels + y * PatchTemplate::kSize;
-    for (int32_t x = 0; x < PatchTemplate::kSize; ++x) {
-      const int32_t v = row[x];
-      sumI += v;
-      sumII += v * v;
-      sumIT += v * t[x];
-    }
-  }
-  const double n = PatchTemplate::kPixels;
-  const double numerator = sumIT - static_cast<double>(sumI) * patch.sum / n;
-  const double varI = sumII - static_cast<double>(sumI) * sumI / n;
-  const double varT = patch.sumSquares - static_cast<double>(patch.sum) * patch.sum / n;
-  const double denominator = varI * varT;
-  if (!(denominator > 0.0)) return 0.0f;
-  return static_cast<float>(numerator / std::sqrt(denominator));
+  const WindowSums s = windowSums(windowAt(image, left, top), image.width, patch.pixels);
+  return scoreOf(correlationParts(patch, s, templateVariance(patch)));
 }
 
 bool findPatchCoarse(PatchTemplate& patch, const GrayImage& image, int32_t centreX, int32_t centreY,
@@ -236,14 +250,28 @@ bool findPatchCoarse(PatchTemplate& patch, const GrayImage& image, int32_t centr
   float best = kStartScore;
   const int32_t maxLeft = image.width - PatchTemplate::kSize;
   const int32_t maxTop = image.height - PatchTemplate::kSize;
+  const double varT = templateVariance(patch);
+  // A window is scored in full only when it may beat `best`. The margin
+  // covers the rounding of the float score, so the windows rejected by the
+  // squared comparison could never have won: results are those of scoring
+  // every window.
+  constexpr double kRejectMargin = 1.0 - 1.0e-5;
+  double bestSquaredBound = static_cast<double>(best) * best * kRejectMargin;
   for (const SpiralOffset& o : offsets) {
     const int64_t left = int64_t{centreX} + o.dx - kHalf;
     const int64_t top = int64_t{centreY} + o.dy - kHalf;
     if (left < 0 || top < 0 || left > maxLeft || top > maxTop) continue;
-    const float score =
-        correlationScore(patch, image, static_cast<int32_t>(left), static_cast<int32_t>(top));
+    const WindowSums s =
+        windowSums(windowAt(image, static_cast<int32_t>(left), static_cast<int32_t>(top)),
+                   image.width, patch.pixels);
+    const CorrelationParts parts = correlationParts(patch, s, varT);
+    // best stays positive, so windows without a positive correlation never win.
+    if (!(parts.numerator > 0.0 && parts.denominator > 0.0)) continue;
+    if (parts.numerator * parts.numerator < bestSquaredBound * parts.denominator) continue;
+    const float score = scoreOf(parts);
     if (score > best) {
       best = score;
+      bestSquaredBound = static_cast<double>(best) * best * kRejectMargin;
       *foundX = static_cast<float>(left + kHalf);
       *foundY = static_cast<float>(top + kHalf);
       if (score > kEarlyExitScore) break;

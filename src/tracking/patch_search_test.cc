@@ -133,6 +133,42 @@ TEST(CorrelationScore, AgreesWithTheTextbookFormula) {
   EXPECT_EQ(correlationScore(t, flat, 0, 0), 0.0f);
 }
 
+// The search's early rejection of windows that cannot win must give what
+// scoring every window gives: same position, same score, same verdict, on
+// templates cut from the image and on unrelated ones.
+TEST(FindPatchCoarse, SameResultAsScoringEveryWindow) {
+  auto image = makeTexture(120, 90, 17, 2);
+  Random random(9);
+  const SpiralOffsets& offsets = spiralOffsets(15);
+  int found = 0;
+  for (int i = 0; i < 300; ++i) {
+    PatchTemplate t;
+    const float warp[4] = {1.0f + 0.3f * (random.uniform(100) / 100.0f - 0.5f), 0.1f, -0.1f, 1.0f};
+    ASSERT_TRUE(
+        makeTemplate(*image, 8.0f + random.uniform(100), 8.0f + random.uniform(70), warp, t));
+    const int cx = 4 + random.uniform(112), cy = 4 + random.uniform(82);
+    float best = 0.29999f, bx = -1, by = -1;
+    for (const SpiralOffset& o : offsets) {
+      const int left = cx + o.dx - 4, top = cy + o.dy - 4;
+      if (left < 0 || top < 0 || left > 112 || top > 82) continue;
+      const float score = correlationScore(t, *image, left, top);
+      if (score > best) {
+        best = score;
+        bx = left + 4.0f;
+        by = top + 4.0f;
+        if (score > 0.95f) break;
+      }
+    }
+    float fx = -1, fy = -1;
+    const bool hit = findPatchCoarse(t, *image, cx, cy, offsets, &fx, &fy);
+    ASSERT_EQ(hit, best >= 0.3f) << i;
+    found += hit;
+    EXPECT_EQ(t.score, hit ? best : 0.0f) << i;
+    EXPECT_EQ(std::make_pair(fx, fy), std::make_pair(bx, by)) << i;
+  }
+  EXPECT_GT(found, 100);
+}
+
 // Window = 3a*T + 9a*U + 3a*V + a*W (+ a*X) of independent bit patterns, so
 // the correlation with T is exactly 3 / 10 (or 3 / sqrt(101)): found at 0.3,
 // not below.

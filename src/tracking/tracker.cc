@@ -121,7 +121,7 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
   detectTrackingCorners(keyframe.get());
   keyframe->buildTrackPoints();
   keyframes_.push_back(std::move(keyframe));
-  previousFrame_.reset();
+  if (previousFrame_) spareFrame_ = std::move(previousFrame_);
 
   pose_ = se3Exp(se3Ln(toMat44f(*poseMatrix_)));
   velocity_ = SixVector();
@@ -131,9 +131,10 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
 }
 
 bool Tracker::refineInitialPose(const uint8_t* pixels) {
-  Frame frame;
-  frame.buildPyramid(std::make_unique<GrayImage>(
-      featureExtractor_->width(), featureExtractor_->height(), pixels, pixelFormat_ == 0));
+  if (!spareFrame_) spareFrame_ = std::make_unique<Frame>();
+  Frame& frame = *spareFrame_;
+  frame.buildPyramid(pixels, featureExtractor_->width(), featureExtractor_->height(),
+                     pixelFormat_ == 0);
   Mat44f refined = pose_;
   float error = 0.0f;
   // Refusing the pose when the search fails lost right poses of small
@@ -148,9 +149,9 @@ int32_t Tracker::trackProgressive(const uint8_t* pixels, Trackable& result, cons
   if (keyframes_.empty()) return kTrackFailed;
   startTimer(kTimerTotal);
   startTimer(kTimerPreprocessing);
-  auto frame = std::make_unique<Frame>();
-  frame->buildPyramid(std::make_unique<GrayImage>(
-      featureExtractor_->width(), featureExtractor_->height(), pixels, pixelFormat_ == 0));
+  std::unique_ptr<Frame> frame = spareFrame_ ? std::move(spareFrame_) : std::make_unique<Frame>();
+  frame->buildPyramid(pixels, featureExtractor_->width(), featureExtractor_->height(),
+                      pixelFormat_ == 0);
   stopTimer(kTimerPreprocessing);
   startTimer(kTimerTracking);
 
@@ -163,9 +164,10 @@ int32_t Tracker::trackProgressive(const uint8_t* pixels, Trackable& result, cons
     if (success && error < kMaxReferenceError) previousFrame_ = std::move(frame);
   } else {
     success = trackFromPreviousFrame(*frame, predicted, &newPose, &error);
-    previousFrame_.reset();
+    spareFrame_ = std::move(previousFrame_);
     if (success) previousFrame_ = std::move(frame);
   }
+  if (frame) spareFrame_ = std::move(frame);
 
   stopTimer(kTimerTracking);
   stopTimer(kTimerTotal);

@@ -105,6 +105,8 @@ class Tracker {
   Mat44f pose_ = Mat44f::identity();
   SixVector velocity_;
   std::unique_ptr<Frame> previousFrame_;
+  // The pyramid storage of the frame last dropped, rebuilt by the next one.
+  std::unique_ptr<Frame> spareFrame_;
   std::map<std::string, std::string> nameCache_;
   ProgressiveTracking progressive_;
   Random random_;  // RANSAC samples of the initial pose

@@ -1,0 +1,76 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "platform/cpu_features.h"
+
+namespace vornik {
+
+// Integer sums the normalised cross-correlation of an 8 x 8 template needs
+// over one 8 x 8 window: of the window's pixels, their squares, and their
+// products with the template's pixels.
+struct WindowSums {
+  int32_t sumI = 0;
+  int32_t sumII = 0;
+  int32_t sumIT = 0;
+};
+
+// `window` points at the window's top-left pixel in rows `stride` bytes
+// apart; `templ` holds 64 bytes, row-major.
+using WindowSumsKernel = WindowSums (*)(const uint8_t* window, int32_t stride,
+                                        const uint8_t* templ);
+
+WindowSums windowSumsScalar(const uint8_t* window, int32_t stride, const uint8_t* templ);
+
+// The scalar reference first, then the vector forms the processor offers;
+// all give the same sums.
+std::vector<NamedKernel<WindowSumsKernel>> windowSumsKernels();
+
+#if defined(__SSE2__)
+// Two rows per step, widened to 16 bits; pixel products fit the signed
+// 16-bit multiply-add (255 * 255 summed in pairs stays below 2^31).
+inline WindowSums windowSumsSse2(const uint8_t* window, int32_t stride, const uint8_t* templ) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i sum = zero;
+  __m128i squares = zero;
+  __m128i products = zero;
+  for (int32_t y = 0; y < 8; y += 2) {
+    const uint8_t* row = window + static_cast<intptr_t>(y) * stride;
+    const __m128i v =
+        _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)),
+                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + stride)));
+    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(templ + 8 * y));
+    sum = _mm_add_epi64(sum, _mm_sad_epu8(v, zero));
+    const __m128i v0 = _mm_unpacklo_epi8(v, zero);
+    const __m128i v1 = _mm_unpackhi_epi8(v, zero);
+    squares = _mm_add_epi32(squares, _mm_add_epi32(_mm_madd_epi16(v0, v0), _mm_madd_epi16(v1, v1)));
+    products =
+        _mm_add_epi32(products, _mm_add_epi32(_mm_madd_epi16(v0, _mm_unpacklo_epi8(t, zero)),
+                                              _mm_madd_epi16(v1, _mm_unpackhi_epi8(t, zero))));
+  }
+  // Squares and products: four 32-bit partial sums each; fold both at once.
+  const __m128i pairs =
+      _mm_add_epi32(_mm_unpacklo_epi32(squares, products), _mm_unpackhi_epi32(squares, products));
+  const __m128i folded = _mm_add_epi32(pairs, _mm_unpackhi_epi64(pairs, pairs));
+  WindowSums s;
+  s.sumI = _mm_cvtsi128_si32(_mm_add_epi32(sum, _mm_unpackhi_epi64(sum, sum)));
+  s.sumII = _mm_cvtsi128_si32(folded);
+  s.sumIT = _mm_cvtsi128_si32(_mm_shuffle_epi32(folded, _MM_SHUFFLE(1, 1, 1, 1)));
+  return s;
+}
+#endif
+
+// The fastest form; called per window in the spiral search.
+inline WindowSums windowSums(const uint8_t* window, int32_t stride, const uint8_t* templ) {
+#if defined(__SSE2__)
+  return windowSumsSse2(window, stride, templ);
+#else
+  return windowSumsScalar(window, stride, templ);
+#endif
+}
+
+}  // namespace vornik
