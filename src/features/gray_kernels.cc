@@ -9,6 +9,11 @@
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
 #define VORNIK_HAVE_X86_PATHS 1
+// MinGW's GCC does not align the stack to 32 bytes, so a spilled 256-bit
+// register could fault: Windows builds keep to the 128-bit forms.
+#if !defined(_WIN32)
+#define VORNIK_HAVE_AVX2_PATHS 1
+#endif
 #endif
 
 namespace vornik {
@@ -70,6 +75,7 @@ __attribute__((target("ssse3"))) void convertToGraySsse3(const uint8_t* bgr, siz
   convertToGrayScalar(bgr + 3 * i, count - i, gray + i);
 }
 
+#if defined(VORNIK_HAVE_AVX2_PATHS)
 // As grayOfEight, for pixels 0-7 in the low lane and 8-15 in the high one.
 __attribute__((target("avx2"))) inline __m256i grayOfSixteen(const uint8_t* p) {
   const __m256i lo = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 24),
@@ -112,6 +118,7 @@ __attribute__((target("avx2"))) void convertToGrayAvx2(const uint8_t* bgr, size_
   convertToGrayScalar(bgr + 3 * i, count - i, gray + i);
 }
 #endif
+#endif
 
 #if defined(__SSE2__)
 // Sums of horizontally neighbouring bytes as 16-bit lanes.
@@ -151,7 +158,9 @@ std::vector<NamedKernel<GrayConversion>> grayConversions() {
   std::vector<NamedKernel<GrayConversion>> kernels = {{"scalar", convertToGrayScalar}};
 #if defined(VORNIK_HAVE_X86_PATHS)
   if (cpuHasSsse3()) kernels.push_back({"ssse3", convertToGraySsse3});
+#if defined(VORNIK_HAVE_AVX2_PATHS)
   if (cpuHasAvx2()) kernels.push_back({"avx2", convertToGrayAvx2});
+#endif
 #endif
   return kernels;
 }
