@@ -17,6 +17,24 @@ namespace {
 // Fixed so the same frame always yields the same tracking corners.
 constexpr uint32_t kShuffleSeed = 0x5EED1234u;
 
+void sortByScoreStable(const std::vector<ScoredCorner>& corners, std::vector<ScoredCorner>* sorted) {
+  // Scores are 0..254 (FAST scores are capped below 255): a counting sort is
+  // linear and, like a stable sort, keeps equal scores in their input order.
+  constexpr int32_t kScores = 256;
+  size_t start[kScores + 1] = {};
+  for (const ScoredCorner& c : corners) ++start[kScores - 1 - std::min(std::max(c.score, 0), 255)];
+  size_t next = 0;
+  for (int32_t i = 0; i <= kScores; ++i) {
+    const size_t count = start[i];
+    start[i] = next;
+    next += count;
+  }
+  sorted->resize(corners.size());
+  for (const ScoredCorner& c : corners) {
+    (*sorted)[start[kScores - 1 - std::min(std::max(c.score, 0), 255)]++] = c;
+  }
+}
+
 }  // namespace
 
 int32_t recognitionQuota(int32_t levelCount, int32_t level) {
@@ -33,9 +51,9 @@ bool detectRecognitionCorners(const Frame& frame, HessianGradientFeatureMngr* fe
   }
   const int32_t levelCount = frame.levelCount();
   const GrayImage* base = frame.getLevel(0);
-  std::vector<Corner> corners;
-  std::vector<int32_t> scores;
+  FastScratch scratch;
   std::vector<ScoredCorner> kept;
+  std::vector<ScoredCorner> byScore;
   for (int32_t level = 0; level < levelCount - 1; ++level) {
     const GrayImage* image = frame.getLevel(level);
     const int32_t quota = recognitionQuota(levelCount, level);
@@ -43,19 +61,14 @@ bool detectRecognitionCorners(const Frame& frame, HessianGradientFeatureMngr* fe
     const int32_t w = image->width;
     const int32_t h = image->height;
     const uint8_t* pixels = image->pixels.get();
-    detectFast12(pixels, w, h, w, kRecognitionFastThreshold, &corners);
-    scoreFast12(pixels, w, corners, kRecognitionFastThreshold, &scores);
-    suppressNonMax(corners, scores, &kept);
-    // Stable, so equal scores keep raster order and runs are reproducible.
-    std::stable_sort(kept.begin(), kept.end(), [](const ScoredCorner& a, const ScoredCorner& b) {
-      return a.score > b.score;
-    });
+    detectScoredCorners(pixels, w, h, w, kRecognitionFastThreshold, &scratch, &kept);
+    sortByScoreStable(kept, &byScore);
 
     int32_t offsets[16];
     fastCircleOffsets(w, offsets);
     const float scale = static_cast<float>(base->width) / static_cast<float>(w);
     int32_t accepted = 0;
-    for (const ScoredCorner& c : kept) {
+    for (const ScoredCorner& c : byScore) {
       if (accepted >= quota) break;
       if (c.x < kRecognitionBorder || c.x >= w - kRecognitionBorder || c.y < kRecognitionBorder ||
           c.y >= h - kRecognitionBorder) {
@@ -92,12 +105,9 @@ bool detectTrackingCorners(Frame* frame) {
   const int32_t cellHeight = std::max(h / rows, 1);
 
   const uint8_t* pixels = image->pixels.get();
-  std::vector<Corner> corners;
-  std::vector<int32_t> scores;
+  FastScratch scratch;
   std::vector<ScoredCorner> kept;
-  detectFast12(pixels, w, h, w, kTrackingFastThreshold, &corners);
-  scoreFast12(pixels, w, corners, kTrackingFastThreshold, &scores);
-  suppressNonMax(corners, scores, &kept);
+  detectScoredCorners(pixels, w, h, w, kTrackingFastThreshold, &scratch, &kept);
 
   std::vector<std::vector<Corner>> cells(static_cast<size_t>(rows * cols));
   for (const ScoredCorner& c : kept) {

@@ -303,4 +303,160 @@ std::vector<ScoredCorner> suppressNonMax(const std::vector<Corner>& corners,
   return kept;
 }
 
+#if VORNIK_FAST_SSE2
+namespace {
+
+// Rows of the score plane: the arc strength of a passing pixel (its score
+// plus one, so 1..255), 0 where none passes. Padded so the suppression can
+// read one pixel left and 16 right of any position.
+constexpr int32_t kRowPad = 16;
+
+// Plane values of 16 neighbouring pixels. The arc strength is the best over
+// the 16 arcs of the arc's smallest saturated difference to the centre,
+// brighter or darker; saturation turns differences of the wrong sign into 0,
+// which cannot change a best that is compared with a threshold >= 0.
+inline __m128i planeValues(const uint8_t* p, const int32_t offsets[16], __m128i above) {
+  const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i bright[16];
+  __m128i dark[16];
+  for (int i = 0; i < 16; ++i) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offsets[i]));
+    bright[i] = _mm_subs_epu8(v, c);
+    dark[i] = _mm_subs_epu8(c, v);
+  }
+  // Minima over windows of 2, 4, 8 and then 12 circle pixels.
+  auto arcBest = [](__m128i* d) {
+    __m128i two[16], four[16];
+    for (int i = 0; i < 16; ++i) two[i] = _mm_min_epu8(d[i], d[(i + 1) & 15]);
+    for (int i = 0; i < 16; ++i) four[i] = _mm_min_epu8(two[i], two[(i + 2) & 15]);
+    __m128i best = _mm_setzero_si128();
+    for (int i = 0; i < 16; ++i) {
+      const __m128i eight = _mm_min_epu8(four[i], four[(i + 4) & 15]);
+      best = _mm_max_epu8(best, _mm_min_epu8(eight, four[(i + 8) & 15]));
+    }
+    return best;
+  };
+  const __m128i strength = _mm_max_epu8(arcBest(bright), arcBest(dark));
+  // Passing means strength > threshold, i.e. strength >= above = threshold + 1.
+  const __m128i pass = _mm_cmpeq_epi8(_mm_max_epu8(strength, above), strength);
+  return _mm_and_si128(strength, pass);
+}
+
+// True when no pixel of the 16 can pass: the compass test of detectRowSse2.
+inline bool compassRejects(const uint8_t* p, const int32_t offsets[16], int32_t threshold) {
+  const __m128i sign = _mm_set1_epi8(static_cast<char>(0x80));
+  const __m128i t = _mm_set1_epi8(static_cast<char>(threshold));
+  const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i hi = _mm_xor_si128(_mm_adds_epu8(c, t), sign);
+  const __m128i lo = _mm_xor_si128(_mm_subs_epu8(c, t), sign);
+  auto ring = [&](int i) {
+    return _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offsets[i])), sign);
+  };
+  const __m128i v0 = ring(0), v4 = ring(4), v8 = ring(8), v12 = ring(12);
+  const __m128i b0 = _mm_cmpgt_epi8(v0, hi), b4 = _mm_cmpgt_epi8(v4, hi);
+  const __m128i b8 = _mm_cmpgt_epi8(v8, hi), b12 = _mm_cmpgt_epi8(v12, hi);
+  const __m128i d0 = _mm_cmpgt_epi8(lo, v0), d4 = _mm_cmpgt_epi8(lo, v4);
+  const __m128i d8 = _mm_cmpgt_epi8(lo, v8), d12 = _mm_cmpgt_epi8(lo, v12);
+  const __m128i bright =
+      _mm_or_si128(_mm_and_si128(_mm_and_si128(b0, b4), _mm_or_si128(b8, b12)),
+                   _mm_and_si128(_mm_and_si128(b8, b12), _mm_or_si128(b0, b4)));
+  const __m128i dark =
+      _mm_or_si128(_mm_and_si128(_mm_and_si128(d0, d4), _mm_or_si128(d8, d12)),
+                   _mm_and_si128(_mm_and_si128(d8, d12), _mm_or_si128(d0, d4)));
+  return _mm_movemask_epi8(_mm_or_si128(bright, dark)) == 0;
+}
+
+// Plane values of image row y into out (indexed by x; the caller zeroed it).
+void planeRow(const uint8_t* row, int32_t width, const int32_t offsets[16], int32_t threshold,
+              uint8_t* out) {
+  const __m128i above = _mm_set1_epi8(static_cast<char>(threshold + 1));
+  int32_t x = 3;
+  for (; x + 16 <= width - 3; x += 16) {
+    if (compassRejects(row + x, offsets, threshold)) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_setzero_si128());
+      continue;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), planeValues(row + x, offsets, above));
+  }
+  // The last block overlaps the one before it rather than leaving a scalar
+  // tail; its pixels get the same values either way.
+  if (x < width - 3 && width - 6 >= 16) {
+    x = width - 3 - 16;
+    const __m128i last = compassRejects(row + x, offsets, threshold)
+                             ? _mm_setzero_si128()
+                             : planeValues(row + x, offsets, above);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), last);
+    x = width - 3;
+  }
+  for (; x < width - 3; ++x) {
+    const uint8_t* p = row + x;
+    out[x] = passesFast12(p, offsets, threshold)
+                 ? static_cast<uint8_t>(scoreFast12(p, offsets, threshold) + 1)
+                 : 0;
+  }
+}
+
+// Keeps the pixels of plane row `mid` greater than all 8 neighbours.
+void suppressRow(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int32_t width,
+                 int32_t y, std::vector<ScoredCorner>* kept) {
+  for (int32_t x = 3; x < width - 3; x += 16) {
+    auto at = [](const uint8_t* r, int32_t i) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i));
+    };
+    const __m128i centre = at(mid, x);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(centre, _mm_setzero_si128())) == 0xFFFF) continue;
+    __m128i n = _mm_max_epu8(at(mid, x - 1), at(mid, x + 1));
+    n = _mm_max_epu8(n, _mm_max_epu8(at(up, x - 1), at(up, x)));
+    n = _mm_max_epu8(n, _mm_max_epu8(at(up, x + 1), at(down, x - 1)));
+    n = _mm_max_epu8(n, _mm_max_epu8(at(down, x), at(down, x + 1)));
+    // centre > n, bytes unsigned; a zero centre never is.
+    int mask = _mm_movemask_epi8(
+        _mm_xor_si128(_mm_cmpeq_epi8(_mm_max_epu8(n, centre), n), _mm_set1_epi8(-1)));
+    const int32_t limit = width - 3 - x;
+    if (limit < 16) mask &= (1 << limit) - 1;
+    while (mask != 0) {
+      int bit = 0;
+      while (((mask >> bit) & 1) == 0) ++bit;
+      kept->push_back(ScoredCorner{x + bit, y, mid[x + bit] - 1});
+      mask &= mask - 1;
+    }
+  }
+}
+
+}  // namespace
+#endif
+
+void detectScoredCorners(const uint8_t* pixels, int32_t width, int32_t height, int32_t stride,
+                         int32_t threshold, FastScratch* scratch, std::vector<ScoredCorner>* kept) {
+#if VORNIK_FAST_SSE2
+  // Plane values need threshold + 1 <= 254 so a score of 254 still fits.
+  if (pixels != nullptr && width >= 7 && height >= 7 && threshold >= 0 && threshold <= 253) {
+    kept->clear();
+    const size_t rowBytes = static_cast<size_t>(width) + 2 * kRowPad;
+    scratch->rows.assign(3 * rowBytes, 0);
+    uint8_t* rows[3] = {scratch->rows.data() + kRowPad, scratch->rows.data() + rowBytes + kRowPad,
+                        scratch->rows.data() + 2 * rowBytes + kRowPad};
+    int32_t offsets[16];
+    fastCircleOffsets(stride, offsets);
+    // rows[0..2] hold plane rows y - 2, y - 1, y; rows outside 3..height-4 stay 0.
+    for (int32_t y = 3; y <= height - 3; ++y) {
+      uint8_t* newest = rows[0];
+      rows[0] = rows[1];
+      rows[1] = rows[2];
+      rows[2] = newest;
+      if (y < height - 3) {
+        planeRow(pixels + static_cast<ptrdiff_t>(y) * stride, width, offsets, threshold, newest);
+      } else {
+        std::fill(newest - kRowPad, newest + width + kRowPad, uint8_t{0});
+      }
+      if (y > 3) suppressRow(rows[0], rows[1], rows[2], width, y - 1, kept);
+    }
+    return;
+  }
+#endif
+  detectFast12(pixels, width, height, stride, threshold, &scratch->corners);
+  scoreFast12(pixels, stride, scratch->corners, threshold, &scratch->scores);
+  suppressNonMax(scratch->corners, scratch->scores, kept);
+}
+
 }  // namespace vornik

@@ -50,4 +50,18 @@ std::vector<ScoredCorner> suppressNonMax(const std::vector<Corner>& corners,
 void suppressNonMax(const std::vector<Corner>& corners, const std::vector<int32_t>& scores,
                     std::vector<ScoredCorner>* kept);
 
+// Row buffers detectScoredCorners keeps between calls.
+struct FastScratch {
+  std::vector<uint8_t> rows;
+  std::vector<Corner> corners;
+  std::vector<int32_t> scores;
+};
+
+// The corners suppressNonMax keeps of detectFast12's corners scored with
+// scoreFast12, in the same raster order, in one pass over the image: the
+// segment test, the score and the suppression work on rows of 16 pixels at
+// a time. Replaces `kept`.
+void detectScoredCorners(const uint8_t* pixels, int32_t width, int32_t height, int32_t stride,
+                         int32_t threshold, FastScratch* scratch, std::vector<ScoredCorner>* kept);
+
 }  // namespace vornik

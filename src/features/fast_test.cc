@@ -91,6 +91,12 @@ void checkAgainstSlow(const std::vector<uint8_t>& img, int w, int h, int t) {
   std::vector<std::array<int, 3>> kept;
   for (const ScoredCorner& c : suppressNonMax(corners, scores)) kept.push_back({c.x, c.y, c.score});
   ASSERT_EQ(kept, slowSuppress(corners, scores));
+  FastScratch scratch;
+  std::vector<ScoredCorner> fused = {{1, 2, 3}};
+  detectScoredCorners(img.data(), w, h, w, t, &scratch, &fused);
+  std::vector<std::array<int, 3>> fusedRows;
+  for (const ScoredCorner& c : fused) fusedRows.push_back({c.x, c.y, c.score});
+  ASSERT_EQ(fusedRows, kept);
 }
 
 TEST(FastTest, MatchesDirectArcCheckOnSyntheticImagesAndPhotos) {
@@ -99,6 +105,14 @@ TEST(FastTest, MatchesDirectArcCheckOnSyntheticImagesAndPhotos) {
     checkAgainstSlow(blockImage(97, 83, seed), 97, 83, 12);
     checkAgainstSlow(blockImage(64, 64, seed + 10), 64, 64, 40);
     checkAgainstSlow(noiseImage(61, 47, seed), 61, 47, 13);
+    // Thresholds at the ends of the range, where a score reaches 254 or
+    // the plane value 255, and sizes that leave no full 16-pixel block.
+    for (int t : {0, 1, 200, 253, 254, 255}) checkAgainstSlow(noiseImage(41, 23, seed), 41, 23, t);
+    checkAgainstSlow(noiseImage(7, 7, seed), 7, 7, 5);
+    std::vector<uint8_t> binary = noiseImage(53, 29, seed);
+    for (uint8_t& v : binary) v = v < 40 ? 0 : 255;  // arcs of full strength 255
+    checkAgainstSlow(binary, 53, 29, 12);
+    checkAgainstSlow(blockImage(22, 9, seed), 22, 9, 12);
   }
   for (const char* name : {"camera.jpg", "text.jpg", "brick.jpg"}) {
     SCOPED_TRACE(name);
@@ -120,6 +134,14 @@ TEST(FastTest, StrideLargerThanWidthAndEmptyInputs) {
   EXPECT_EQ(corners[0].x, 10);
   EXPECT_EQ(corners[0].y, 10);
   EXPECT_EQ(scoreFast12(&img[10 * stride + 10], stride, 12), 149);  // passes for every b < 150
+  FastScratch scratch;
+  std::vector<ScoredCorner> fused;
+  detectScoredCorners(img.data(), w, h, stride, 12, &scratch, &fused);
+  ASSERT_EQ(fused.size(), 1u);
+  EXPECT_EQ(std::make_pair(fused[0].x, fused[0].y), std::make_pair(10, 10));
+  EXPECT_EQ(fused[0].score, 149);
+  detectScoredCorners(nullptr, 200, 100, 200, 12, &scratch, &fused);
+  EXPECT_TRUE(fused.empty());
   EXPECT_TRUE(detectFast12(img.data(), 6, 6, 6, 12).empty());
   EXPECT_TRUE(detectFast12(nullptr, 200, 100, 200, 12).empty());
   EXPECT_TRUE(suppressNonMax({}, {}).empty());
