@@ -245,15 +245,29 @@ void GradientDescriptor::cellSums(float* values) const {
   }
 }
 
-void GradientDescriptor::computeLevelGradients(int32_t width, int32_t height,
-                                               const uint8_t* pixels) {
+void GradientDescriptor::computeLevelGradients(
+    int32_t width, int32_t height, const uint8_t* pixels,
+    const std::vector<HessianGradientFeaturePtr>& features) {
   const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
   if (levelGx_.size() < count) {
     levelGx_.resize(count);
     levelGy_.resize(count);
   }
+  // A feature inside the margin reads gradients at most kSafeMargin - 2 away
+  // (the rotated sample grid), which keeps them 2 from every border.
+  spanBegin_.assign(static_cast<size_t>(height), width);
+  spanEnd_.assign(static_cast<size_t>(height), 0);
+  constexpr int32_t kReach = kSafeMargin - 2;
+  for (const HessianGradientFeaturePtr& f : features) {
+    if (!insideMargin(width, height, f->x, f->y)) continue;
+    for (int32_t y = f->y - kReach; y <= f->y + kReach; ++y) {
+      spanBegin_[y] = std::min(spanBegin_[y], f->x - kReach);
+      spanEnd_[y] = std::max(spanEnd_[y], f->x + kReach + 1);
+    }
+  }
   const ptrdiff_t w = width;
   for (int32_t y = 2; y < height - 2; ++y) {
+    if (spanBegin_[y] >= spanEnd_[y]) continue;
     const uint8_t* p = pixels + y * w;
     const uint8_t* up = p - w;
     const uint8_t* down = p + w;
@@ -261,14 +275,15 @@ void GradientDescriptor::computeLevelGradients(int32_t width, int32_t height,
     const uint8_t* down2 = p + 2 * w;
     int16_t* gx = levelGx_.data() + y * w;
     int16_t* gy = levelGy_.data() + y * w;
-    int32_t x = 2;
+    int32_t x = spanBegin_[y];
+    const int32_t end = spanEnd_[y];
 #if VORNIK_GRADIENT_SSE2
     // Eight pixels at a time in 16-bit lanes; |gx|, |gy| <= 12 * 255.
     const __m128i zero = _mm_setzero_si128();
     auto at = [&zero](const uint8_t* q) {
       return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), zero);
     };
-    for (; x + 8 <= width - 2; x += 8) {
+    for (; x + 8 <= end; x += 8) {
       const __m128i upDiff1 = _mm_sub_epi16(at(up + x + 1), at(up + x - 1));
       const __m128i downDiff1 = _mm_sub_epi16(at(down + x + 1), at(down + x - 1));
       const __m128i sx = _mm_add_epi16(
@@ -289,7 +304,7 @@ void GradientDescriptor::computeLevelGradients(int32_t width, int32_t height,
       _mm_storeu_si128(reinterpret_cast<__m128i*>(gy + x), sy);
     }
 #endif
-    for (; x < width - 2; ++x) {
+    for (; x < end; ++x) {
       int32_t sx;
       int32_t sy;
       gradientInterior(p + x, w, &sx, &sy);
@@ -333,7 +348,7 @@ void GradientDescriptor::describeLevel(int32_t width, int32_t height, const uint
   if (features == nullptr || pixels == nullptr || width <= 0 || height <= 0) return;
   const auto& list = features->levelFeatures(level);
   if (list.empty()) return;
-  computeLevelGradients(width, height, pixels);
+  computeLevelGradients(width, height, pixels, list);
   for (const HessianGradientFeaturePtr& f : list) {
     if (insideMargin(width, height, f->x, f->y)) {
       f->orientationBin = orientationBinFromGradients(width, f->x, f->y);

@@ -53,12 +53,18 @@ class GradientDescriptor {
   // each pixel's kernel is evaluated once per level instead of per sample.
   std::vector<int16_t> levelGx_;
   std::vector<int16_t> levelGy_;
+  // Per row, the columns [begin, end) whose gradients some feature reads.
+  std::vector<int32_t> spanBegin_;
+  std::vector<int32_t> spanEnd_;
 
   // One orientation sample: its magnitude times its weight into its bin.
   void addToHistogram(int32_t gx, int32_t gy, float weight);
   // The bin with the largest sum, the lowest on ties.
   int32_t strongestBin() const;
-  void computeLevelGradients(int32_t width, int32_t height, const uint8_t* pixels);
+  // Gradients of the pixels the level's interior features read; features in
+  // a busy frame cover a minority of a level.
+  void computeLevelGradients(int32_t width, int32_t height, const uint8_t* pixels,
+                             const std::vector<HessianGradientFeaturePtr>& features);
   int32_t orientationBinFromGradients(int32_t width, int32_t x, int32_t y);
   void computeValuesFromGradients(int32_t width, int32_t x, int32_t y, int32_t bin, float* values);
   void cellSums(float* values) const;
