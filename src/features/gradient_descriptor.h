@@ -13,6 +13,9 @@ constexpr int32_t kOrientationBins = 36;
 // Histogram bin of a gradient direction: truncate(((pi - atan2(gy, gx)) /
 // 2 pi) * 36) with the single-precision pi and 2 pi in double arithmetic.
 int32_t gradientOrientationBin(int32_t gx, int32_t gy);
+// The same for `count` gradients at once (4 per vector step where SIMD is
+// available); zero gradients get bin 0.
+void gradientOrientationBins(const int32_t* gx, const int32_t* gy, int32_t count, int32_t* bins);
 
 // Orientation and 4 x 4-cell gradient descriptor of recognition corners.
 // Holds work buffers and per-orientation sampling tables, so one instance is

@@ -235,12 +235,24 @@ TEST(QuantizeDescriptorTest, NoGradientGivesMidAndZeroBytes) {
 
 TEST(GradientOrientationTest, BinOfEveryGradientMatchesAtan2) {
   // Every gradient up to 400, then a lattice up to the largest the kernel gives.
+  // The batch form takes each column of the lattice at once.
+  std::vector<int32_t> gxs, gys, bins;
   for (const int step : {1, 7}) {
     const int limit = step == 1 ? 400 : 4080;
     for (int gx = -limit; gx <= limit; gx += step) {
+      gxs.clear();
+      gys.clear();
       for (int gy = -limit; gy <= limit; gy += step) {
+        gxs.push_back(gx);
+        gys.push_back(gy);
         if (gx == 0 && gy == 0) continue;
         ASSERT_EQ(gradientOrientationBin(gx, gy), atan2Bin(gx, gy)) << gx << "," << gy;
+      }
+      bins.assign(gxs.size(), -1);
+      gradientOrientationBins(gxs.data(), gys.data(), static_cast<int32_t>(gxs.size()), bins.data());
+      for (size_t k = 0; k < gxs.size(); ++k) {
+        const int expected = gxs[k] == 0 && gys[k] == 0 ? 0 : atan2Bin(gxs[k], gys[k]);
+        ASSERT_EQ(bins[k], expected) << gxs[k] << "," << gys[k];
       }
     }
   }
