@@ -8,6 +8,12 @@
 #include <emmintrin.h>
 #define VORNIK_FAST_SSE2 1
 #endif
+// 256-bit forms only where the compiler aligns their stack spills (not MinGW).
+#if VORNIK_FAST_SSE2 && defined(__GNUC__) && !defined(_WIN32)
+#include <immintrin.h>
+#define VORNIK_FAST_AVX2 1
+#include "platform/cpu_features.h"
+#endif
 
 namespace vornik {
 
@@ -366,11 +372,81 @@ inline bool compassRejects(const uint8_t* p, const int32_t offsets[16], int32_t 
   return _mm_movemask_epi8(_mm_or_si128(bright, dark)) == 0;
 }
 
+#if VORNIK_FAST_AVX2
+// (Lambdas would not inherit the target attribute: helpers instead.)
+__attribute__((target("avx2"))) inline __m256i load(const uint8_t* q) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+}
+
+__attribute__((target("avx2"))) inline __m256i arcBest(const __m256i* d) {
+  __m256i two[16], four[16];
+  for (int i = 0; i < 16; ++i) two[i] = _mm256_min_epu8(d[i], d[(i + 1) & 15]);
+  for (int i = 0; i < 16; ++i) four[i] = _mm256_min_epu8(two[i], two[(i + 2) & 15]);
+  __m256i best = _mm256_setzero_si256();
+  for (int i = 0; i < 16; ++i) {
+    const __m256i eight = _mm256_min_epu8(four[i], four[(i + 4) & 15]);
+    best = _mm256_max_epu8(best, _mm256_min_epu8(eight, four[(i + 8) & 15]));
+  }
+  return best;
+}
+
+// planeValues and compassRejects for 32 pixels; false when the compass test
+// rejects all of them (out untouched).
+__attribute__((target("avx2"))) bool planeValues32(const uint8_t* p, const int32_t offsets[16],
+                                                   int32_t threshold, uint8_t* out) {
+  const __m256i c = load(p);
+  {
+    const __m256i sign = _mm256_set1_epi8(static_cast<char>(0x80));
+    const __m256i t = _mm256_set1_epi8(static_cast<char>(threshold));
+    const __m256i hi = _mm256_xor_si256(_mm256_adds_epu8(c, t), sign);
+    const __m256i lo = _mm256_xor_si256(_mm256_subs_epu8(c, t), sign);
+    const __m256i v0 = _mm256_xor_si256(load(p + offsets[0]), sign);
+    const __m256i v4 = _mm256_xor_si256(load(p + offsets[4]), sign);
+    const __m256i v8 = _mm256_xor_si256(load(p + offsets[8]), sign);
+    const __m256i v12 = _mm256_xor_si256(load(p + offsets[12]), sign);
+    const __m256i b0 = _mm256_cmpgt_epi8(v0, hi), b4 = _mm256_cmpgt_epi8(v4, hi);
+    const __m256i b8 = _mm256_cmpgt_epi8(v8, hi), b12 = _mm256_cmpgt_epi8(v12, hi);
+    const __m256i d0 = _mm256_cmpgt_epi8(lo, v0), d4 = _mm256_cmpgt_epi8(lo, v4);
+    const __m256i d8 = _mm256_cmpgt_epi8(lo, v8), d12 = _mm256_cmpgt_epi8(lo, v12);
+    const __m256i bright = _mm256_or_si256(
+        _mm256_and_si256(_mm256_and_si256(b0, b4), _mm256_or_si256(b8, b12)),
+        _mm256_and_si256(_mm256_and_si256(b8, b12), _mm256_or_si256(b0, b4)));
+    const __m256i dark = _mm256_or_si256(
+        _mm256_and_si256(_mm256_and_si256(d0, d4), _mm256_or_si256(d8, d12)),
+        _mm256_and_si256(_mm256_and_si256(d8, d12), _mm256_or_si256(d0, d4)));
+    if (_mm256_testz_si256(_mm256_or_si256(bright, dark), _mm256_or_si256(bright, dark))) {
+      return false;
+    }
+  }
+  __m256i bright[16];
+  __m256i dark[16];
+  for (int i = 0; i < 16; ++i) {
+    const __m256i v = load(p + offsets[i]);
+    bright[i] = _mm256_subs_epu8(v, c);
+    dark[i] = _mm256_subs_epu8(c, v);
+  }
+  const __m256i strength = _mm256_max_epu8(arcBest(bright), arcBest(dark));
+  const __m256i above = _mm256_set1_epi8(static_cast<char>(threshold + 1));
+  const __m256i pass = _mm256_cmpeq_epi8(_mm256_max_epu8(strength, above), strength);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_and_si256(strength, pass));
+  return true;
+}
+#endif
+
 // Plane values of image row y into out (indexed by x; the caller zeroed it).
 void planeRow(const uint8_t* row, int32_t width, const int32_t offsets[16], int32_t threshold,
               uint8_t* out) {
   const __m128i above = _mm_set1_epi8(static_cast<char>(threshold + 1));
   int32_t x = 3;
+#if VORNIK_FAST_AVX2
+  if (cpuHasAvx2()) {
+    for (; x + 32 <= width - 3; x += 32) {
+      if (!planeValues32(row + x, offsets, threshold, out + x)) {
+        std::fill(out + x, out + x + 32, uint8_t{0});
+      }
+    }
+  }
+#endif
   for (; x + 16 <= width - 3; x += 16) {
     if (compassRejects(row + x, offsets, threshold)) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_setzero_si128());
