@@ -2,6 +2,13 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <smmintrin.h>
+#define VORNIK_RESPONSE_SSE41 1
+#include "platform/cpu_features.h"
+#endif
 
 namespace vornik {
 
@@ -10,6 +17,65 @@ namespace {
 // Weight 52/64 of the mixed term, in integers.
 constexpr int32_t kDiagonalWeight = 64;
 constexpr int32_t kMixedWeight = 52;
+
+#if VORNIK_RESPONSE_SSE41
+// Four neighbouring cells of a step-2 layer: the box corners of cell c sit
+// at row[2c + offset], so two loads and an even-lane shuffle give four.
+__attribute__((target("sse4.1"))) inline __m128i evenLanes(const uint32_t* p) {
+  const __m128 a = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  const __m128 b = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4)));
+  return _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+}
+
+// d - b - c + a of a box given by its four corner offsets, wrapping like the
+// scalar unsigned sums.
+__attribute__((target("sse4.1"))) inline __m128i boxSums(const uint32_t* p, const ptrdiff_t* q) {
+  return _mm_add_epi32(_mm_sub_epi32(_mm_sub_epi32(evenLanes(p + q[3]), evenLanes(p + q[1])),
+                                     evenLanes(p + q[2])),
+                       evenLanes(p + q[0]));
+}
+
+// Integer division truncating toward zero, through double: |n| < 2^31, so
+// n / area is never rounded across an integer.
+__attribute__((target("sse4.1"))) inline __m128i divideByArea(__m128i n, __m128d area) {
+  const __m128i low = _mm_cvttpd_epi32(_mm_div_pd(_mm_cvtepi32_pd(n), area));
+  const __m128i high =
+      _mm_cvttpd_epi32(_mm_div_pd(_mm_cvtepi32_pd(_mm_unpackhi_epi64(n, n)), area));
+  return _mm_unpacklo_epi64(low, high);
+}
+
+// The scalar loop below for cells [begin, end) of one row, four at a time;
+// returns the first cell it left.
+__attribute__((target("sse4.1"))) int32_t responseRowSse41(
+    const uint32_t* row, int32_t begin, int32_t end, int32_t area, const ptrdiff_t xx[8],
+    const ptrdiff_t yy[8], const ptrdiff_t xy[16], int32_t* out, uint8_t* lap) {
+  const __m128d areaD = _mm_set1_pd(static_cast<double>(area));
+  const __m128i three = _mm_set1_epi32(3);
+  int32_t c = begin;
+  for (; c + 4 <= end; c += 4) {
+    const uint32_t* p = row + 2 * static_cast<ptrdiff_t>(c);
+    const __m128i dxx = divideByArea(
+        _mm_sub_epi32(boxSums(p, xx), _mm_mullo_epi32(three, boxSums(p, xx + 4))), areaD);
+    const __m128i dyy = divideByArea(
+        _mm_sub_epi32(boxSums(p, yy), _mm_mullo_epi32(three, boxSums(p, yy + 4))), areaD);
+    const __m128i dxy = divideByArea(
+        _mm_sub_epi32(_mm_add_epi32(boxSums(p, xy), boxSums(p, xy + 4)),
+                      _mm_add_epi32(boxSums(p, xy + 8), boxSums(p, xy + 12))),
+        areaD);
+    const __m128i response =
+        _mm_sub_epi32(_mm_mullo_epi32(_mm_set1_epi32(kDiagonalWeight), _mm_mullo_epi32(dxx, dyy)),
+                      _mm_mullo_epi32(_mm_set1_epi32(kMixedWeight), _mm_mullo_epi32(dxy, dxy)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), response);
+    const __m128i sign =
+        _mm_and_si128(_mm_cmpgt_epi32(_mm_add_epi32(dxx, dyy), _mm_set1_epi32(-1)),
+                      _mm_set1_epi32(1));
+    const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(sign, sign), _mm_setzero_si128());
+    const int32_t packed = _mm_cvtsi128_si32(bytes);
+    std::memcpy(lap + c, &packed, 4);
+  }
+  return c;
+}
+#endif
 
 // The filter size is a template argument so the divisions by the area become
 // multiplications.
@@ -42,7 +108,21 @@ void computeLayer(const IntegralImage& integral, ResponseLayer* layer) {
     int32_t* out = &layer->responses[static_cast<size_t>(r) * layer->width];
     uint8_t* lap = &layer->laplacian[static_cast<size_t>(r) * layer->width];
     const uint32_t* row = base + static_cast<ptrdiff_t>(r) * step * s;
-    for (int32_t c = band; c < layer->width - band; ++c) {
+    int32_t c = band;
+#if VORNIK_RESPONSE_SSE41
+    if (step == 2 && cpuHasSse41()) {
+      const ptrdiff_t xx[8] = {xxOuter.a, xxOuter.bb, xxOuter.c, xxOuter.d,
+                               xxMiddle.a, xxMiddle.bb, xxMiddle.c, xxMiddle.d};
+      const ptrdiff_t yy[8] = {yyOuter.a, yyOuter.bb, yyOuter.c, yyOuter.d,
+                               yyMiddle.a, yyMiddle.bb, yyMiddle.c, yyMiddle.d};
+      const ptrdiff_t xy[16] = {xyUpperRight.a, xyUpperRight.bb, xyUpperRight.c, xyUpperRight.d,
+                                xyLowerLeft.a,  xyLowerLeft.bb,  xyLowerLeft.c,  xyLowerLeft.d,
+                                xyUpperLeft.a,  xyUpperLeft.bb,  xyUpperLeft.c,  xyUpperLeft.d,
+                                xyLowerRight.a, xyLowerRight.bb, xyLowerRight.c, xyLowerRight.d};
+      c = responseRowSse41(row, band, layer->width - band, area, xx, yy, xy, out, lap);
+    }
+#endif
+    for (; c < layer->width - band; ++c) {
       const uint32_t* p = row + static_cast<ptrdiff_t>(c) * step;
       auto sum = [p](const Box& q) {
         return static_cast<int32_t>(p[q.d] - p[q.bb] - p[q.c] + p[q.a]);

@@ -6,6 +6,7 @@ namespace vornik {
 // for them are chosen at run time, so one binary runs on every x86 machine;
 // elsewhere all are false and the portable forms run.
 bool cpuHasSsse3();
+bool cpuHasSse41();
 bool cpuHasAvx2();
 
 // One form of a kernel that has several (scalar reference, SSE2, AVX2 ...),
