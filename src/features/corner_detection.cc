@@ -17,7 +17,8 @@ namespace {
 // Fixed so the same frame always yields the same tracking corners.
 constexpr uint32_t kShuffleSeed = 0x5EED1234u;
 
-void sortByScoreStable(const std::vector<ScoredCorner>& corners, std::vector<ScoredCorner>* sorted) {
+void sortByScoreStable(const std::vector<ScoredCorner>& corners,
+                       std::vector<ScoredCorner>* sorted) {
   // Scores are 0..254 (FAST scores are capped below 255): a counting sort is
   // linear and, like a stable sort, keeps equal scores in their input order.
   constexpr int32_t kScores = 256;

@@ -363,12 +363,10 @@ inline bool compassRejects(const uint8_t* p, const int32_t offsets[16], int32_t 
   const __m128i b8 = _mm_cmpgt_epi8(v8, hi), b12 = _mm_cmpgt_epi8(v12, hi);
   const __m128i d0 = _mm_cmpgt_epi8(lo, v0), d4 = _mm_cmpgt_epi8(lo, v4);
   const __m128i d8 = _mm_cmpgt_epi8(lo, v8), d12 = _mm_cmpgt_epi8(lo, v12);
-  const __m128i bright =
-      _mm_or_si128(_mm_and_si128(_mm_and_si128(b0, b4), _mm_or_si128(b8, b12)),
-                   _mm_and_si128(_mm_and_si128(b8, b12), _mm_or_si128(b0, b4)));
-  const __m128i dark =
-      _mm_or_si128(_mm_and_si128(_mm_and_si128(d0, d4), _mm_or_si128(d8, d12)),
-                   _mm_and_si128(_mm_and_si128(d8, d12), _mm_or_si128(d0, d4)));
+  const __m128i bright = _mm_or_si128(_mm_and_si128(_mm_and_si128(b0, b4), _mm_or_si128(b8, b12)),
+                                      _mm_and_si128(_mm_and_si128(b8, b12), _mm_or_si128(b0, b4)));
+  const __m128i dark = _mm_or_si128(_mm_and_si128(_mm_and_si128(d0, d4), _mm_or_si128(d8, d12)),
+                                    _mm_and_si128(_mm_and_si128(d8, d12), _mm_or_si128(d0, d4)));
   return _mm_movemask_epi8(_mm_or_si128(bright, dark)) == 0;
 }
 
@@ -408,12 +406,12 @@ __attribute__((target("avx2"))) bool planeValues32(const uint8_t* p, const int32
     const __m256i b8 = _mm256_cmpgt_epi8(v8, hi), b12 = _mm256_cmpgt_epi8(v12, hi);
     const __m256i d0 = _mm256_cmpgt_epi8(lo, v0), d4 = _mm256_cmpgt_epi8(lo, v4);
     const __m256i d8 = _mm256_cmpgt_epi8(lo, v8), d12 = _mm256_cmpgt_epi8(lo, v12);
-    const __m256i bright = _mm256_or_si256(
-        _mm256_and_si256(_mm256_and_si256(b0, b4), _mm256_or_si256(b8, b12)),
-        _mm256_and_si256(_mm256_and_si256(b8, b12), _mm256_or_si256(b0, b4)));
-    const __m256i dark = _mm256_or_si256(
-        _mm256_and_si256(_mm256_and_si256(d0, d4), _mm256_or_si256(d8, d12)),
-        _mm256_and_si256(_mm256_and_si256(d8, d12), _mm256_or_si256(d0, d4)));
+    const __m256i bright =
+        _mm256_or_si256(_mm256_and_si256(_mm256_and_si256(b0, b4), _mm256_or_si256(b8, b12)),
+                        _mm256_and_si256(_mm256_and_si256(b8, b12), _mm256_or_si256(b0, b4)));
+    const __m256i dark =
+        _mm256_or_si256(_mm256_and_si256(_mm256_and_si256(d0, d4), _mm256_or_si256(d8, d12)),
+                        _mm256_and_si256(_mm256_and_si256(d8, d12), _mm256_or_si256(d0, d4)));
     if (_mm256_testz_si256(_mm256_or_si256(bright, dark), _mm256_or_si256(bright, dark))) {
       return false;
     }

@@ -15,7 +15,7 @@ struct Feature {
   float scale = 0.0f;
   int32_t layer = 0;  // response layer (stored: the level code)
   uint8_t polarity = 0;
-  float orientation = 0.0f;  // radians, [0, 2*pi)
+  float orientation = 0.0f;               // radians, [0, 2*pi)
   std::unique_ptr<uint8_t[]> descriptor;  // 64 bytes once described, else null
   float response = 0.0f;
   int32_t matchIndex = -1;  // index into the other list after matching

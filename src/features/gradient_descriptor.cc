@@ -153,8 +153,9 @@ void gradientOrientationBins(const int32_t* gx, const int32_t* gy, int32_t count
     const __m128 big = _mm_max_ps(ax, ay);
     const __m128 nonZero = _mm_cmpgt_ps(big, zero);
     // A zero gradient divides by 1 instead of 0 and is masked out below.
-    const __m128 r = _mm_div_ps(_mm_min_ps(ax, ay), _mm_or_ps(_mm_andnot_ps(nonZero, _mm_set1_ps(1.0f)),
-                                                              _mm_and_ps(nonZero, big)));
+    const __m128 r =
+        _mm_div_ps(_mm_min_ps(ax, ay),
+                   _mm_or_ps(_mm_andnot_ps(nonZero, _mm_set1_ps(1.0f)), _mm_and_ps(nonZero, big)));
     const __m128 r2 = _mm_mul_ps(r, r);
     __m128 poly = _mm_add_ps(_mm_set1_ps(-0.0851330f), _mm_mul_ps(r2, _mm_set1_ps(0.0208351f)));
     poly = _mm_add_ps(_mm_set1_ps(0.1801410f), _mm_mul_ps(r2, poly));

@@ -249,7 +249,8 @@ TEST(GradientOrientationTest, BinOfEveryGradientMatchesAtan2) {
         ASSERT_EQ(gradientOrientationBin(gx, gy), atan2Bin(gx, gy)) << gx << "," << gy;
       }
       bins.assign(gxs.size(), -1);
-      gradientOrientationBins(gxs.data(), gys.data(), static_cast<int32_t>(gxs.size()), bins.data());
+      gradientOrientationBins(gxs.data(), gys.data(), static_cast<int32_t>(gxs.size()),
+                              bins.data());
       for (size_t k = 0; k < gxs.size(); ++k) {
         const int expected = gxs[k] == 0 && gys[k] == 0 ? 0 : atan2Bin(gxs[k], gys[k]);
         ASSERT_EQ(bins[k], expected) << gxs[k] << "," << gys[k];

@@ -20,7 +20,9 @@ class Random {
     return x;
   }
   // Uniform integer in [0, bound); bound must be positive.
-  uint32_t uniform(uint32_t bound) { return static_cast<uint32_t>((uint64_t{next()} * bound) >> 32); }
+  uint32_t uniform(uint32_t bound) {
+    return static_cast<uint32_t>((uint64_t{next()} * bound) >> 32);
+  }
   void seed(uint32_t seed) { state_ = seed != 0 ? seed : kDefaultSeed; }
 
  private:

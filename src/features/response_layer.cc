@@ -30,9 +30,9 @@ __attribute__((target("sse4.1"))) inline __m128i evenLanes(const uint32_t* p) {
 // d - b - c + a of a box given by its four corner offsets, wrapping like the
 // scalar unsigned sums.
 __attribute__((target("sse4.1"))) inline __m128i boxSums(const uint32_t* p, const ptrdiff_t* q) {
-  return _mm_add_epi32(_mm_sub_epi32(_mm_sub_epi32(evenLanes(p + q[3]), evenLanes(p + q[1])),
-                                     evenLanes(p + q[2])),
-                       evenLanes(p + q[0]));
+  return _mm_add_epi32(
+      _mm_sub_epi32(_mm_sub_epi32(evenLanes(p + q[3]), evenLanes(p + q[1])), evenLanes(p + q[2])),
+      evenLanes(p + q[0]));
 }
 
 // Integer division truncating toward zero, through double: |n| < 2^31, so
@@ -58,17 +58,16 @@ __attribute__((target("sse4.1"))) int32_t responseRowSse41(
         _mm_sub_epi32(boxSums(p, xx), _mm_mullo_epi32(three, boxSums(p, xx + 4))), areaD);
     const __m128i dyy = divideByArea(
         _mm_sub_epi32(boxSums(p, yy), _mm_mullo_epi32(three, boxSums(p, yy + 4))), areaD);
-    const __m128i dxy = divideByArea(
-        _mm_sub_epi32(_mm_add_epi32(boxSums(p, xy), boxSums(p, xy + 4)),
-                      _mm_add_epi32(boxSums(p, xy + 8), boxSums(p, xy + 12))),
-        areaD);
+    const __m128i dxy =
+        divideByArea(_mm_sub_epi32(_mm_add_epi32(boxSums(p, xy), boxSums(p, xy + 4)),
+                                   _mm_add_epi32(boxSums(p, xy + 8), boxSums(p, xy + 12))),
+                     areaD);
     const __m128i response =
         _mm_sub_epi32(_mm_mullo_epi32(_mm_set1_epi32(kDiagonalWeight), _mm_mullo_epi32(dxx, dyy)),
                       _mm_mullo_epi32(_mm_set1_epi32(kMixedWeight), _mm_mullo_epi32(dxy, dxy)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), response);
-    const __m128i sign =
-        _mm_and_si128(_mm_cmpgt_epi32(_mm_add_epi32(dxx, dyy), _mm_set1_epi32(-1)),
-                      _mm_set1_epi32(1));
+    const __m128i sign = _mm_and_si128(_mm_cmpgt_epi32(_mm_add_epi32(dxx, dyy), _mm_set1_epi32(-1)),
+                                       _mm_set1_epi32(1));
     const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(sign, sign), _mm_setzero_si128());
     const int32_t packed = _mm_cvtsi128_si32(bytes);
     std::memcpy(lap + c, &packed, 4);
@@ -111,9 +110,9 @@ void computeLayer(const IntegralImage& integral, ResponseLayer* layer) {
     int32_t c = band;
 #if VORNIK_RESPONSE_SSE41
     if (step == 2 && cpuHasSse41()) {
-      const ptrdiff_t xx[8] = {xxOuter.a, xxOuter.bb, xxOuter.c, xxOuter.d,
+      const ptrdiff_t xx[8] = {xxOuter.a,  xxOuter.bb,  xxOuter.c,  xxOuter.d,
                                xxMiddle.a, xxMiddle.bb, xxMiddle.c, xxMiddle.d};
-      const ptrdiff_t yy[8] = {yyOuter.a, yyOuter.bb, yyOuter.c, yyOuter.d,
+      const ptrdiff_t yy[8] = {yyOuter.a,  yyOuter.bb,  yyOuter.c,  yyOuter.d,
                                yyMiddle.a, yyMiddle.bb, yyMiddle.c, yyMiddle.d};
       const ptrdiff_t xy[16] = {xyUpperRight.a, xyUpperRight.bb, xyUpperRight.c, xyUpperRight.d,
                                 xyLowerLeft.a,  xyLowerLeft.bb,  xyLowerLeft.c,  xyLowerLeft.d,
