@@ -20,11 +20,12 @@ constexpr int32_t kMixedWeight = 52;
 
 #if VORNIK_RESPONSE_SSE41
 // Four neighbouring cells of a step-2 layer: the box corners of cell c sit
-// at row[2c + offset], so two loads and an even-lane shuffle give four.
+// at row[2c + offset], so two loads and a shuffle give four. The second load
+// starts at p + 3 so nothing past p[6], the last value used, is read.
 __attribute__((target("sse4.1"))) inline __m128i evenLanes(const uint32_t* p) {
   const __m128 a = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-  const __m128 b = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4)));
-  return _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+  const __m128 b = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3)));
+  return _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 2, 0)));
 }
 
 // d - b - c + a of a box given by its four corner offsets, wrapping like the
