@@ -56,6 +56,9 @@ int32_t Tracker::init(int32_t width, int32_t height, int32_t pixelFormat,
   if (pixelFormat != 0 && pixelFormat != 1) return kTrackBadPixelFormat;
   loadedTargetId_.clear();
   keyframeTargetId_.clear();
+  // The database may have been loaded again since the keyframe was built.
+  keyframeImageId_.clear();
+  keyframes_.clear();
   featureExtractor_ = std::make_shared<FeatureExtractor>(width, height, pixelFormat);
   pixelFormat_ = pixelFormat;
   nameCache_.clear();
@@ -101,6 +104,22 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
   }
 
   keyframeTargetId_ = id;
+  // Re-acquiring the target of the keyframe in place: the keyframe is what
+  // decoding and building would give again, so both are skipped.
+  if (id != keyframeImageId_ || keyframes_.empty()) {
+    const int32_t built = buildKeyframe(id);
+    if (built != kDbOk) return built;
+  }
+  if (previousFrame_) spareFrame_ = std::move(previousFrame_);
+
+  pose_ = se3Exp(se3Ln(toMat44f(*poseMatrix_)));
+  velocity_ = SixVector();
+  if (initialPoseOptions_.refine) refineInitialPose(pixels);
+  fillResult(result, poseMatrix_, id);
+  return kTrackOk;
+}
+
+int32_t Tracker::buildKeyframe(const std::string& id) {
   uint8_t* image = nullptr;
   int32_t width = 0;
   int32_t height = 0;
@@ -121,13 +140,8 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
   detectTrackingCorners(keyframe.get());
   keyframe->buildTrackPoints();
   keyframes_.push_back(std::move(keyframe));
-  if (previousFrame_) spareFrame_ = std::move(previousFrame_);
-
-  pose_ = se3Exp(se3Ln(toMat44f(*poseMatrix_)));
-  velocity_ = SixVector();
-  if (initialPoseOptions_.refine) refineInitialPose(pixels);
-  fillResult(result, poseMatrix_, id);
-  return kTrackOk;
+  keyframeImageId_ = id;
+  return kDbOk;
 }
 
 bool Tracker::refineInitialPose(const uint8_t* pixels) {

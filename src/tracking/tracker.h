@@ -86,6 +86,9 @@ class Tracker {
   int32_t trackProgressive(const uint8_t* pixels, Trackable& result, const std::string& id);
   // False when the search failed and the pose was left as it was.
   bool refineInitialPose(const uint8_t* pixels);
+  // Decodes the target image of `id` and makes it the keyframe; the database
+  // code on failure (the keyframe in place then stays).
+  int32_t buildKeyframe(const std::string& id);
   bool trackFromKeyframe(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
                          float* error);
   bool trackFromPreviousFrame(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
@@ -97,6 +100,9 @@ class Tracker {
   int32_t targetHeight_ = 0;
   std::vector<FeaturePtr> targetFeatures_;
   std::string keyframeTargetId_;
+  // Target whose image keyframes_ was built from (kept while keyframeTargetId_
+  // is cleared by a loss, so that re-acquiring it needs no decoding).
+  std::string keyframeImageId_;
   InitialPoseOptions initialPoseOptions_;
   std::shared_ptr<FeatureExtractor> featureExtractor_;
   int32_t pixelFormat_ = 0;

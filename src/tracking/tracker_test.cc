@@ -259,6 +259,41 @@ TEST_F(TrackerTest, FollowsARenderedSequenceInColourAndGrey) {
   EXPECT_EQ(loads, 2u);
 }
 
+// After a loss the same target is acquired again from its keyframe in place:
+// the poses are those of a fresh tracker, even with the group file gone;
+// init drops that keyframe.
+TEST_F(TrackerTest, ReacquiringTheSameTargetReusesItsKeyframe) {
+  writeDatabase(kInfo, 2.0f);
+  std::vector<std::vector<uint8_t>> frames;
+  for (int i = 0; i < 5; ++i)
+    frames.push_back(render(viewPose({0.1f, 0.05f * i, 0}, {0.02f * i, 0, 1.6f})));
+  auto run = [&](Tracker& tracker, std::vector<float>* poses) {
+    for (const auto& f : frames) {
+      Trackable result;
+      ASSERT_EQ(tracker.track(f.data(), result, "", kRecognition), kTrackOk);
+      poses->insert(poses->end(), result.getPose(), result.getPose() + 16);
+    }
+  };
+  ::testing::internal::CaptureStdout();
+  Tracker fresh, reused;
+  ASSERT_EQ(fresh.init(kWidth, kHeight, 1, database_), kTrackOk);
+  ASSERT_EQ(reused.init(kWidth, kHeight, 1, database_), kTrackOk);
+  std::vector<float> expected, first, again;
+  run(fresh, &expected);
+  run(reused, &first);
+  std::filesystem::remove(dir_ + "/test.db");
+  reused.setKeyframeTargetId("");
+  run(reused, &again);
+  EXPECT_EQ(first, expected);
+  EXPECT_EQ(again, expected);
+  // A database without the image: after init the keyframe must be built anew.
+  writeDatabase(kInfo, 2.0f, false);
+  ASSERT_EQ(reused.init(kWidth, kHeight, 1, database_), kTrackOk);
+  Trackable result;
+  EXPECT_EQ(reused.track(frames[0].data(), result, "", kRecognition), kDbMalformed);
+  ::testing::internal::GetCapturedStdout();
+}
+
 // The opt-in refinement turns the homography's pose, which rests on features
 // of a 2-pixel grid, into the patch search's sub-pixel one.
 TEST_F(TrackerTest, RefinedInitialPoseIsSubPixel) {
