@@ -65,6 +65,30 @@ inline bool passesCompass(const uint8_t* p, const int32_t offsets[16], int32_t t
 }
 
 #if VORNIK_FAST_SSE2
+// True when none of 16 neighbouring pixels can pass: any 12-pixel arc covers
+// three of the four compass pixels. Unsigned byte comparisons via the sign
+// flip; saturation makes an impossible bound unreachable, as in the scalar test.
+inline bool compassRejects(const uint8_t* p, const int32_t offsets[16], int32_t threshold) {
+  const __m128i sign = _mm_set1_epi8(static_cast<char>(0x80));
+  const __m128i t = _mm_set1_epi8(static_cast<char>(threshold));
+  const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i hi = _mm_xor_si128(_mm_adds_epu8(c, t), sign);
+  const __m128i lo = _mm_xor_si128(_mm_subs_epu8(c, t), sign);
+  auto ring = [&](int i) {
+    return _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offsets[i])), sign);
+  };
+  const __m128i v0 = ring(0), v4 = ring(4), v8 = ring(8), v12 = ring(12);
+  const __m128i b0 = _mm_cmpgt_epi8(v0, hi), b4 = _mm_cmpgt_epi8(v4, hi);
+  const __m128i b8 = _mm_cmpgt_epi8(v8, hi), b12 = _mm_cmpgt_epi8(v12, hi);
+  const __m128i d0 = _mm_cmpgt_epi8(lo, v0), d4 = _mm_cmpgt_epi8(lo, v4);
+  const __m128i d8 = _mm_cmpgt_epi8(lo, v8), d12 = _mm_cmpgt_epi8(lo, v12);
+  const __m128i bright = _mm_or_si128(_mm_and_si128(_mm_and_si128(b0, b4), _mm_or_si128(b8, b12)),
+                                      _mm_and_si128(_mm_and_si128(b8, b12), _mm_or_si128(b0, b4)));
+  const __m128i dark = _mm_or_si128(_mm_and_si128(_mm_and_si128(d0, d4), _mm_or_si128(d8, d12)),
+                                    _mm_and_si128(_mm_and_si128(d8, d12), _mm_or_si128(d0, d4)));
+  return _mm_movemask_epi8(_mm_or_si128(bright, dark)) == 0;
+}
+
 // Segment test of 16 neighbouring pixels at once; returns the first x it
 // did not handle. Unsigned byte comparisons via the sign flip.
 int32_t detectRowSse2(const uint8_t* row, int32_t width, const int32_t offsets[16],
@@ -76,26 +100,13 @@ int32_t detectRowSse2(const uint8_t* row, int32_t width, const int32_t offsets[1
   int32_t x = 3;
   for (; x + 16 <= width - 3; x += 16) {
     const uint8_t* p = row + x;
+    if (compassRejects(p, offsets, threshold)) continue;
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    // Saturation makes an impossible bound unreachable, as in the scalar test.
     const __m128i hi = _mm_xor_si128(_mm_adds_epu8(c, t), sign);
     const __m128i lo = _mm_xor_si128(_mm_subs_epu8(c, t), sign);
     auto ring = [&](int i) {
       return _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offsets[i])), sign);
     };
-    const __m128i v0 = ring(0), v4 = ring(4), v8 = ring(8), v12 = ring(12);
-    const __m128i b0 = _mm_cmpgt_epi8(v0, hi), b4 = _mm_cmpgt_epi8(v4, hi);
-    const __m128i b8 = _mm_cmpgt_epi8(v8, hi), b12 = _mm_cmpgt_epi8(v12, hi);
-    const __m128i d0 = _mm_cmpgt_epi8(lo, v0), d4 = _mm_cmpgt_epi8(lo, v4);
-    const __m128i d8 = _mm_cmpgt_epi8(lo, v8), d12 = _mm_cmpgt_epi8(lo, v12);
-    // At least three of four: (a & b & (c | d)) | (c & d & (a | b)).
-    const __m128i brightCandidate =
-        _mm_or_si128(_mm_and_si128(_mm_and_si128(b0, b4), _mm_or_si128(b8, b12)),
-                     _mm_and_si128(_mm_and_si128(b8, b12), _mm_or_si128(b0, b4)));
-    const __m128i darkCandidate =
-        _mm_or_si128(_mm_and_si128(_mm_and_si128(d0, d4), _mm_or_si128(d8, d12)),
-                     _mm_and_si128(_mm_and_si128(d8, d12), _mm_or_si128(d0, d4)));
-    if (_mm_movemask_epi8(_mm_or_si128(brightCandidate, darkCandidate)) == 0) continue;
 
     __m128i bright[16];
     __m128i dark[16];
@@ -346,28 +357,6 @@ inline __m128i planeValues(const uint8_t* p, const int32_t offsets[16], __m128i 
   // Passing means strength > threshold, i.e. strength >= above = threshold + 1.
   const __m128i pass = _mm_cmpeq_epi8(_mm_max_epu8(strength, above), strength);
   return _mm_and_si128(strength, pass);
-}
-
-// True when no pixel of the 16 can pass: the compass test of detectRowSse2.
-inline bool compassRejects(const uint8_t* p, const int32_t offsets[16], int32_t threshold) {
-  const __m128i sign = _mm_set1_epi8(static_cast<char>(0x80));
-  const __m128i t = _mm_set1_epi8(static_cast<char>(threshold));
-  const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i hi = _mm_xor_si128(_mm_adds_epu8(c, t), sign);
-  const __m128i lo = _mm_xor_si128(_mm_subs_epu8(c, t), sign);
-  auto ring = [&](int i) {
-    return _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offsets[i])), sign);
-  };
-  const __m128i v0 = ring(0), v4 = ring(4), v8 = ring(8), v12 = ring(12);
-  const __m128i b0 = _mm_cmpgt_epi8(v0, hi), b4 = _mm_cmpgt_epi8(v4, hi);
-  const __m128i b8 = _mm_cmpgt_epi8(v8, hi), b12 = _mm_cmpgt_epi8(v12, hi);
-  const __m128i d0 = _mm_cmpgt_epi8(lo, v0), d4 = _mm_cmpgt_epi8(lo, v4);
-  const __m128i d8 = _mm_cmpgt_epi8(lo, v8), d12 = _mm_cmpgt_epi8(lo, v12);
-  const __m128i bright = _mm_or_si128(_mm_and_si128(_mm_and_si128(b0, b4), _mm_or_si128(b8, b12)),
-                                      _mm_and_si128(_mm_and_si128(b8, b12), _mm_or_si128(b0, b4)));
-  const __m128i dark = _mm_or_si128(_mm_and_si128(_mm_and_si128(d0, d4), _mm_or_si128(d8, d12)),
-                                    _mm_and_si128(_mm_and_si128(d8, d12), _mm_or_si128(d0, d4)));
-  return _mm_movemask_epi8(_mm_or_si128(bright, dark)) == 0;
 }
 
 #if VORNIK_FAST_AVX2
