@@ -527,8 +527,8 @@ int run(int argc, char** argv) {
       "(recognize alone where none was) median %.3f, mean %.3f ms\n",
       median(allFrames), mean(allFrames));
   std::printf(
-      "   initial pose median %.3f ms when found (%zu calls; it then also decodes the target "
-      "image and builds its keyframe), %.3f ms when not (%zu)\n",
+      "   initial pose median %.3f ms when found (%zu calls; it then also builds the target's "
+      "keyframe unless that target's is in place), %.3f ms when not (%zu)\n",
       median(poseFound), poseFound.size(), median(poseFailed), poseFailed.size());
   std::printf(
       "2. %zu-frame orbit of %s at 35 degrees tilt, a fresh tracker per pass: %zu steady calls "
