@@ -68,6 +68,7 @@
 #include "manager/frame_stepper.h"
 #include "manager/tracking_engines.h"
 #include "orb_baseline.h"
+#include "quiet_stdout.h"
 #include "recognition/recognizer.h"
 #include "tracking/tracker.h"
 
@@ -96,27 +97,6 @@ struct Options {
 struct Photo {
   std::string name;
   Image image;
-};
-
-// Keeps the library's diagnostic lines out of the report while the
-// workers run; progress goes to stderr.
-class QuietStdout {
- public:
-  QuietStdout() {
-    std::fflush(stdout);
-    saved_ = dup(1);
-    const int devNull = open("/dev/null", O_WRONLY);
-    dup2(devNull, 1);
-    close(devNull);
-  }
-  ~QuietStdout() {
-    std::fflush(stdout);
-    dup2(saved_, 1);
-    close(saved_);
-  }
-
- private:
-  int saved_;
 };
 
 double secondsSince(std::chrono::steady_clock::time_point start) {

@@ -56,6 +56,7 @@
 #include "manager/frame_stepper.h"
 #include "manager/tracking_engines.h"
 #include "orb_baseline.h"
+#include "quiet_stdout.h"
 #include "recognition/recognizer.h"
 #include "tracking/tracker.h"
 
@@ -81,26 +82,6 @@ struct Options {
   int views = 5;
   int frames = kDefaultSequenceFrames;
   uint32_t seed = 1;
-};
-
-// Keeps the library's diagnostic lines out of the report while it runs.
-class QuietStdout {
- public:
-  QuietStdout() {
-    std::fflush(stdout);
-    saved_ = dup(1);
-    const int devNull = open("/dev/null", O_WRONLY);
-    dup2(devNull, 1);
-    close(devNull);
-  }
-  ~QuietStdout() {
-    std::fflush(stdout);
-    dup2(saved_, 1);
-    close(saved_);
-  }
-
- private:
-  int saved_;
 };
 
 double msSince(Clock::time_point start) {

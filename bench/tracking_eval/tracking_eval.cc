@@ -22,6 +22,7 @@
 #include "common/synthetic_view.h"
 #include "database/ardb_mngr.h"
 #include "manager/trackable.h"
+#include "quiet_stdout.h"
 #include "tracking/tracker.h"
 
 namespace vornik {
@@ -65,26 +66,6 @@ double cornerError(const std::array<double, 8>& a, const std::array<double, 8>& 
     worst = std::max(worst, std::hypot(a[2 * i] - b[2 * i], a[2 * i + 1] - b[2 * i + 1]));
   return worst;
 }
-
-// Keeps the tracker's diagnostic lines out of the report.
-class QuietStdout {
- public:
-  QuietStdout() {
-    std::fflush(stdout);
-    saved_ = dup(1);
-    const int devNull = open("/dev/null", O_WRONLY);
-    dup2(devNull, 1);
-    close(devNull);
-  }
-  ~QuietStdout() {
-    std::fflush(stdout);
-    dup2(saved_, 1);
-    close(saved_);
-  }
-
- private:
-  int saved_;
-};
 
 int run(const Options& options) {
   const std::string dir = "/tmp/vornik_tracking_eval_" + std::to_string(getpid());
