@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -6,6 +7,7 @@
 #include "features/feature_mngr.h"
 #include "features/integral_image.h"
 #include "features/response_layer.h"
+#include "platform/cpu_features.h"
 
 namespace vornik {
 
@@ -40,9 +42,18 @@ class FeatureExtractor {
   std::vector<std::shared_ptr<ResponseLayer>> layers_;
 };
 
+// Writes to `columns` the columns c in [begin, end) of `row` whose value
+// exceeds kHessianMinResponse and the 24 other cells of its 5 x 5 block
+// (rows `stride` apart), in order; returns how many.
+using MaximaRowScan = int32_t (*)(const int32_t* row, ptrdiff_t stride, int32_t begin, int32_t end,
+                                  int32_t* columns);
+// Every form this processor runs, the scalar reference first.
+std::vector<NamedKernel<MaximaRowScan>> maximaRowScans();
+
 // Appends to `features`, in raster order, every cell of the layer that
-// exceeds kHessianMinResponse and all 24 other cells of its 5 x 5 block.
+// exceeds kHessianMinResponse and all 24 other cells of its 5 x 5 block;
+// `scan` picks a form (default: the fastest).
 void findLayerMaxima(const ResponseLayer& layer, int32_t layerIndex,
-                     std::vector<FeaturePtr>* features);
+                     std::vector<FeaturePtr>* features, MaximaRowScan scan = nullptr);
 
 }  // namespace vornik

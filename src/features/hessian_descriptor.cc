@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <type_traits>
 #include <vector>
 
 #include "features/descriptor_tables.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vornik {
 
@@ -38,17 +43,21 @@ inline int32_t waveletScale(float scale) { return static_cast<int32_t>(scale + 0
 
 // Both Haar responses of even size n at (row, column) from the 3 x 3 grid
 // of integral corners around it. Clamping each corner coordinate to the
-// image gives exactly the clipped box sums of haarX and haarY.
+// image gives exactly the clipped box sums of haarX and haarY; callers whose
+// samples all lie far enough inside skip the clamps.
+template <bool kClamp>
 inline void haarXY(const IntegralImage& integral, int32_t row, int32_t col, int32_t h, float* hx,
                    float* hy) {
   const int32_t H = integral.height();
   const int32_t W = integral.width();
-  const int32_t r0 = std::min(std::max(row - h, 0), H);
-  const int32_t r1 = std::min(std::max(row, 0), H);
-  const int32_t r2 = std::min(std::max(row + h, 0), H);
-  const int32_t c0 = std::min(std::max(col - h, 0), W);
-  const int32_t c1 = std::min(std::max(col, 0), W);
-  const int32_t c2 = std::min(std::max(col + h, 0), W);
+  auto clampRow = [H](int32_t r) { return kClamp ? std::min(std::max(r, 0), H) : r; };
+  auto clampCol = [W](int32_t c) { return kClamp ? std::min(std::max(c, 0), W) : c; };
+  const int32_t r0 = clampRow(row - h);
+  const int32_t r1 = clampRow(row);
+  const int32_t r2 = clampRow(row + h);
+  const int32_t c0 = clampCol(col - h);
+  const int32_t c1 = clampCol(col);
+  const int32_t c2 = clampCol(col + h);
   const uint32_t* d = integral.data();
   const size_t s = static_cast<size_t>(integral.stride());
   const uint32_t* p0 = d + r0 * s;
@@ -60,6 +69,14 @@ inline void haarXY(const IntegralImage& integral, int32_t row, int32_t col, int3
   const uint32_t upper = p1[c2] - p0[c2] - p1[c0] + p0[c0];
   *hx = static_cast<float>(static_cast<int32_t>(right) - static_cast<int32_t>(left));
   *hy = static_cast<float>(static_cast<int32_t>(lower) - static_cast<int32_t>(upper));
+}
+
+// True when every Haar box of half size h centred in rows [rowMin, rowMax]
+// and columns [colMin, colMax] lies inside the image, clamps or not.
+inline bool boxesInside(const IntegralImage& integral, int32_t rowMin, int32_t rowMax,
+                        int32_t colMin, int32_t colMax, int32_t h) {
+  return rowMin - h >= 0 && rowMax + h <= integral.height() && colMin - h >= 0 &&
+         colMax + h <= integral.width();
 }
 
 // Sample weights exp(-d^2 / (2 sigma^2)) / (2 pi sigma^2), sigma = 2.5 s, by
@@ -128,9 +145,12 @@ const OrientationWindows& orientationWindows() {
 
 }  // namespace
 
-float computeOrientation(const IntegralImage& integral, int32_t x, int32_t y, float scale,
-                         ResponseAndAngle* work) {
-  const int32_t s = waveletScale(scale);
+namespace {
+
+// The 109 weighted responses of the orientation samples, in sample order.
+template <bool kClamp>
+void orientationResponses(const IntegralImage& integral, int32_t x, int32_t y, int32_t s,
+                          ResponseAndAngle* work) {
   int32_t n = 0;
   for (int32_t i = -kOrientationRadius; i <= kOrientationRadius; ++i) {
     for (int32_t j = -kOrientationRadius; j <= kOrientationRadius; ++j) {
@@ -138,7 +158,7 @@ float computeOrientation(const IntegralImage& integral, int32_t x, int32_t y, fl
       const float weight = kOrientationGauss[std::abs(i)][std::abs(j)];
       float hx;
       float hy;
-      haarXY(integral, y + j * s, x + i * s, 2 * s, &hx, &hy);
+      haarXY<kClamp>(integral, y + j * s, x + i * s, 2 * s, &hx, &hy);
       const float rx = weight * hx;
       const float ry = weight * hy;
       work->responseX[n] = rx;
@@ -147,29 +167,49 @@ float computeOrientation(const IntegralImage& integral, int32_t x, int32_t y, fl
       ++n;
     }
   }
+}
 
-  // Members of each window in sample order, so every window sums exactly
-  // the same terms in the same order as a scan over all samples would.
+}  // namespace
+
+float computeOrientation(const IntegralImage& integral, int32_t x, int32_t y, float scale,
+                         ResponseAndAngle* work) {
+  const int32_t s = waveletScale(scale);
+  // Samples reach 5 s from the centre (i^2 + j^2 < 36), their boxes 2 s more.
+  const int32_t reach = (kOrientationRadius - 1) * s;
+  if (boxesInside(integral, y - reach, y + reach, x - reach, x + reach, 2 * s)) {
+    orientationResponses<false>(integral, x, y, s, work);
+  } else {
+    orientationResponses<true>(integral, x, y, s, work);
+  }
+
+  // Each window sums its members in sample order, the same terms in the
+  // same order as a scan over all samples per window would.
   const OrientationWindows& windows = orientationWindows();
-  uint8_t members[64][kOrientationSampleCount];
-  int32_t memberCount[64] = {};
+  float sumX[64] = {};
+  float sumY[64] = {};
   for (int32_t k = 0; k < kOrientationSampleCount; ++k) {
     const float angle = work->angle[k];
     if (angle == kNoAngle) continue;
-    // Regular windows near the angle; the margins cover the accumulated
-    // rounding of the window starts.
-    const int32_t lo = std::max(0, static_cast<int32_t>((angle - kPiThird) / kWindowStep) - 1);
-    const int32_t hi = std::min(windows.regular - 1, static_cast<int32_t>(angle / kWindowStep) + 1);
-    for (int32_t wi = lo; wi <= hi; ++wi) {
-      if (windows.start[wi] < angle && angle < windows.end[wi]) {
-        members[wi][memberCount[wi]++] = static_cast<uint8_t>(k);
-      }
+    const float rx = work->responseX[k];
+    const float ry = work->responseY[k];
+    // Starts and ends of the regular windows both grow with the index, so
+    // the windows holding the angle form one run [first, last]. The
+    // estimates bracket it, with margins for the accumulated rounding of the
+    // starts, and are moved onto its ends.
+    int32_t last = std::min(windows.regular - 1, static_cast<int32_t>(angle / kWindowStep) + 1);
+    while (last >= 0 && !(windows.start[last] < angle)) --last;
+    int32_t first = std::max(0, static_cast<int32_t>((angle - kPiThird) / kWindowStep) - 1);
+    while (first <= last && !(angle < windows.end[first])) ++first;
+    for (int32_t wi = first; wi <= last; ++wi) {
+      sumX[wi] += rx;
+      sumY[wi] += ry;
     }
-    for (int32_t wi = windows.regular; wi < windows.count; ++wi) {
-      const float a = windows.start[wi];
-      const float e = windows.end[wi];
-      if ((0.0f < angle && angle < e) || (a < angle && angle < kPi)) {
-        members[wi][memberCount[wi]++] = static_cast<uint8_t>(k);
+    // Wrapping windows start beyond pi, so only 0 < angle < e can hold; their
+    // ends grow with the index too, so the members are the last few.
+    if (0.0f < angle) {
+      for (int32_t wi = windows.count - 1; wi >= windows.regular && angle < windows.end[wi]; --wi) {
+        sumX[wi] += rx;
+        sumY[wi] += ry;
       }
     }
   }
@@ -178,17 +218,11 @@ float computeOrientation(const IntegralImage& integral, int32_t x, int32_t y, fl
   float bestX = 0.0f;
   float bestY = 0.0f;
   for (int32_t wi = 0; wi < windows.count; ++wi) {
-    float sumX = 0.0f;
-    float sumY = 0.0f;
-    for (int32_t m = 0; m < memberCount[wi]; ++m) {
-      sumX += work->responseX[members[wi][m]];
-      sumY += work->responseY[members[wi][m]];
-    }
-    const float length = sumX * sumX + sumY * sumY;
+    const float length = sumX[wi] * sumX[wi] + sumY[wi] * sumY[wi];
     if (length > best) {
       best = length;
-      bestX = sumX;
-      bestY = sumY;
+      bestX = sumX[wi];
+      bestY = sumY[wi];
     }
   }
   if (best <= 0.0f) return 0.0f;
@@ -212,8 +246,12 @@ void computeHessianDescriptorValues(const IntegralImage& integral, int32_t x, in
   constexpr int32_t kSide = 24;
   int32_t gridX[kSide * kSide];
   int32_t gridY[kSide * kSide];
-  float gridU[kSide * kSide];
-  float gridW[kSide * kSide];
+  // Per sample (u, u, w, w): one vector per sample gives all four sums.
+  alignas(16) float gridUW[kSide * kSide * 4];
+  int32_t minX = x;
+  int32_t maxX = x;
+  int32_t minY = y;
+  int32_t maxY = y;
   for (int32_t a = 0; a < kSide; ++a) {
     const float ks = static_cast<float>((kFirst + a) * s);
     for (int32_t b = 0; b < kSide; ++b) {
@@ -221,14 +259,32 @@ void computeHessianDescriptorValues(const IntegralImage& integral, int32_t x, in
       const int32_t g = a * kSide + b;
       const int32_t px = static_cast<int32_t>(fx + ks * co - ls * si + 0.5f);
       const int32_t py = static_cast<int32_t>(fy + ls * co + ks * si + 0.5f);
-      float rx;
-      float ry;
-      haarXY(integral, py, px, 2 * s, &rx, &ry);
       gridX[g] = px;
       gridY[g] = py;
-      gridU[g] = co * ry - si * rx;
-      gridW[g] = si * ry + co * rx;
+      minX = std::min(minX, px);
+      maxX = std::max(maxX, px);
+      minY = std::min(minY, py);
+      maxY = std::max(maxY, py);
     }
+  }
+  auto responses = [&](auto clamp) {
+    for (int32_t g = 0; g < kSide * kSide; ++g) {
+      float rx;
+      float ry;
+      haarXY<decltype(clamp)::value>(integral, gridY[g], gridX[g], 2 * s, &rx, &ry);
+      const float u = co * ry - si * rx;
+      const float w = si * ry + co * rx;
+      float* q = gridUW + 4 * g;
+      q[0] = u;
+      q[1] = u;
+      q[2] = w;
+      q[3] = w;
+    }
+  };
+  if (boxesInside(integral, minY, maxY, minX, maxX, 2 * s)) {
+    responses(std::false_type());
+  } else {
+    responses(std::true_type());
   }
 
   int32_t index = 0;
@@ -240,10 +296,14 @@ void computeHessianDescriptorValues(const IntegralImage& integral, int32_t x, in
       const float cj = static_cast<float>((j0 + 5) * s);
       const int32_t xs = static_cast<int32_t>(fx + ci * co - cj * si + 0.5f);
       const int32_t ys = static_cast<int32_t>(fy + cj * co + ci * si + 0.5f);
-      float sumU = 0.0f;
-      float sumAbsU = 0.0f;
-      float sumW = 0.0f;
-      float sumAbsW = 0.0f;
+      // Four running sums (u, |u|, w, |w|), each over the samples in k, l
+      // order: the vector form keeps every lane's additions and order.
+#if defined(__SSE2__)
+      const __m128 absOdd = _mm_castsi128_ps(_mm_set_epi32(0x7fffffff, -1, 0x7fffffff, -1));
+      __m128 sums = _mm_setzero_ps();
+#else
+      float sums[4] = {};
+#endif
       for (int32_t k = i0; k < i0 + kSubRegionSamples; ++k) {
         const int32_t rowBase = (k - kFirst) * kSide - kFirst;
         for (int32_t l = j0; l < j0 + kSubRegionSamples; ++l) {
@@ -253,19 +313,25 @@ void computeHessianDescriptorValues(const IntegralImage& integral, int32_t x, in
           const int32_t d2 = dx * dx + dy * dy;
           const float g1 =
               (weights != nullptr && d2 < kTabulatedDistanceSq) ? weights[d2] : sampleWeight(s, d2);
-          const float u = gridU[g] * g1;
-          const float w = gridW[g] * g1;
-          sumU += u;
-          sumAbsU += std::fabs(u);
-          sumW += w;
-          sumAbsW += std::fabs(w);
+#if defined(__SSE2__)
+          const __m128 terms = _mm_mul_ps(_mm_load_ps(gridUW + 4 * g), _mm_set1_ps(g1));
+          sums = _mm_add_ps(sums, _mm_and_ps(terms, absOdd));
+#else
+          for (int32_t c = 0; c < 4; ++c) {
+            const float t = gridUW[4 * g + c] * g1;
+            sums[c] += (c & 1) ? std::fabs(t) : t;
+          }
+#endif
         }
       }
+#if defined(__SSE2__)
+      alignas(16) float sum[4];
+      _mm_store_ps(sum, sums);
+#else
+      const float* sum = sums;
+#endif
       const float g2 = kSubRegionWeights[ii][jj];
-      values[index++] = sumU * g2;
-      values[index++] = sumAbsU * g2;
-      values[index++] = sumW * g2;
-      values[index++] = sumAbsW * g2;
+      for (int32_t c = 0; c < 4; ++c) values[index++] = sum[c] * g2;
     }
   }
 }

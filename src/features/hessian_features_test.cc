@@ -73,11 +73,11 @@ TEST(IntegralImageTest, ColourInputIsConvertedAndLargeImagesStayExact) {
   EXPECT_EQ(boxSum(big, 1000, 1100, 3000, 3100), 10000 * 255);
 }
 
-void checkLayerAgainstFormula(const Gray& g, int filter, int stride) {
+void checkLayerAgainstFormula(const Gray& g, int filter, int stride, int form) {
   IntegralImage integral(g.w, g.h);
   integral.compute(g.p.data(), false);
   ResponseLayer layer(g.w / 2, g.h / 2, 2, filter);
-  layer.compute(integral);
+  layer.compute(integral, form);
   const int b = (filter - 1) / 2, l = filter / 3, area = filter * filter;
   const int band = (filter - 1 + 3) / 4;
   for (int r = 0; r < layer.height;
@@ -105,13 +105,16 @@ void checkLayerAgainstFormula(const Gray& g, int filter, int stride) {
 }
 
 TEST(ResponseLayerTest, MatchesTheFormulaPixelByPixel) {
-  for (int filter : {21, 45}) {
-    SCOPED_TRACE(filter);
-    checkLayerAgainstFormula(randomImage(130, 110, 8), filter, 1);
-    checkLayerAgainstFormula(photoCrop("coffee.jpg", 50, 40, 640, 480), filter, 7);
+  const auto forms = ResponseLayer::forms();
+  for (int form = 0; form < static_cast<int>(forms.size()); ++form) {
+    for (int filter : {21, 45}) {
+      SCOPED_TRACE(forms[form] + " " + std::to_string(filter));
+      checkLayerAgainstFormula(randomImage(130, 110, 8), filter, 1, form);
+      checkLayerAgainstFormula(photoCrop("coffee.jpg", 50, 40, 640, 480), filter, 7, form);
+    }
   }
   // Sizes without a dedicated kernel take the general path.
-  checkLayerAgainstFormula(photoCrop("camera.jpg", 100, 100, 120, 90), 27, 1);
+  checkLayerAgainstFormula(photoCrop("camera.jpg", 100, 100, 120, 90), 27, 1, -1);
 }
 
 std::vector<std::pair<int, int>> slowMaxima(const ResponseLayer& layer) {
@@ -137,18 +140,21 @@ TEST(LayerMaximaTest, MatchesBruteForceScan) {
   ResponseLayer layer(80, 60, 2, 21);
   for (auto& v : layer.responses) v = static_cast<int32_t>(rng() % 400);
   for (auto& v : layer.laplacian) v = static_cast<uint8_t>(rng() % 2);
-  std::vector<FeaturePtr> features;
-  findLayerMaxima(layer, 1, &features);
   const auto expected = slowMaxima(layer);
-  ASSERT_EQ(features.size(), expected.size());
   ASSERT_FALSE(expected.empty());
-  for (size_t i = 0; i < features.size(); ++i) {
-    const Feature& f = *features[i];
-    const int r = expected[i].first, c = expected[i].second;
-    // Scale 21 x 1.2 / 9 in floats: 2.8f + 1 ulp.
-    EXPECT_EQ(std::make_tuple(f.x, f.y, f.response, int{f.polarity}, f.layer, f.scale),
-              std::make_tuple(2 * c, 2 * r, static_cast<float>(layer.response(r, c)),
-                              int{layer.laplacianAt(r, c)}, 1, 2.80000019f));
+  for (const auto& form : maximaRowScans()) {
+    SCOPED_TRACE(form.name);
+    std::vector<FeaturePtr> features;
+    findLayerMaxima(layer, 1, &features, form.run);
+    ASSERT_EQ(features.size(), expected.size());
+    for (size_t i = 0; i < features.size(); ++i) {
+      const Feature& f = *features[i];
+      const int r = expected[i].first, c = expected[i].second;
+      // Scale 21 x 1.2 / 9 in floats: 2.8f + 1 ulp.
+      EXPECT_EQ(std::make_tuple(f.x, f.y, f.response, int{f.polarity}, f.layer, f.scale),
+                std::make_tuple(2 * c, 2 * r, static_cast<float>(layer.response(r, c)),
+                                int{layer.laplacianAt(r, c)}, 1, 2.80000019f));
+    }
   }
 }
 

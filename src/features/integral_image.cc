@@ -5,6 +5,10 @@
 
 #include "features/gray_image.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vornik {
 
 IntegralImage::IntegralImage(int32_t width, int32_t height)
@@ -28,7 +32,32 @@ void IntegralImage::compute(const uint8_t* pixels, bool bgr) {
     uint32_t* out = &sums_[static_cast<size_t>(y + 1) * stride];
     uint32_t rowSum = 0;
     out[0] = 0;
-    for (int32_t x = 0; x < width_; ++x) {
+    int32_t x = 0;
+#if defined(__SSE2__)
+    // Prefix sums of four pixels at a time in wrapping 32-bit lanes, the
+    // same sums as the loop below.
+    const __m128i zero = _mm_setzero_si128();
+    __m128i carry = zero;
+    auto fourSums = [&](__m128i v, int32_t at) {
+      v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
+      v = _mm_add_epi32(v, _mm_slli_si128(v, 8));
+      v = _mm_add_epi32(v, carry);
+      carry = _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 3, 3));
+      const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + at + 1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at + 1), _mm_add_epi32(v, up));
+    };
+    for (; x + 16 <= width_; x += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gray + x));
+      const __m128i low = _mm_unpacklo_epi8(bytes, zero);
+      const __m128i high = _mm_unpackhi_epi8(bytes, zero);
+      fourSums(_mm_unpacklo_epi16(low, zero), x);
+      fourSums(_mm_unpackhi_epi16(low, zero), x + 4);
+      fourSums(_mm_unpacklo_epi16(high, zero), x + 8);
+      fourSums(_mm_unpackhi_epi16(high, zero), x + 12);
+    }
+    rowSum = static_cast<uint32_t>(_mm_cvtsi128_si32(carry));
+#endif
+    for (; x < width_; ++x) {
       rowSum += gray[x];
       out[x + 1] = above[x + 1] + rowSum;
     }

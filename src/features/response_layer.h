@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "features/integral_image.h"
@@ -14,8 +15,11 @@ struct ResponseLayer {
 
   // Recomputes every cell from the integral image (whose size must be at
   // least width x height times step). Cells outside the band the filter
-  // fits in hold 0.
-  void compute(const IntegralImage& integral);
+  // fits in hold 0. `form` indexes forms() (default: the fastest).
+  void compute(const IntegralImage& integral, int32_t form = -1);
+
+  // The kernel forms this processor runs, the scalar reference first.
+  static std::vector<std::string> forms();
 
   int32_t response(int32_t row, int32_t col) const {
     return responses[static_cast<size_t>(row) * width + col];
