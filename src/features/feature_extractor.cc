@@ -56,27 +56,32 @@ int32_t scanMaximaRowScalar(const int32_t* row, ptrdiff_t stride, int32_t begin,
 }
 
 #if VORNIK_MAXIMA_SSE41
+// (A lambda would not inherit the target attribute.)
+__attribute__((target("sse4.1"))) inline __m128i loadCells(const int32_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
 // Four cells at a time: a cell is kept when it is above the threshold and
 // above the largest of its 24 neighbours, without a branch per neighbour.
 __attribute__((target("sse4.1"))) int32_t scanMaximaRowSse41(const int32_t* row, ptrdiff_t stride,
                                                              int32_t begin, int32_t end,
                                                              int32_t* columns) {
-  auto at = [](const int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
   const __m128i threshold = _mm_set1_epi32(kHessianMinResponse);
   int32_t count = 0;
   int32_t c = begin;
   for (; c + 4 <= end; c += 4) {
     const int32_t* p = row + c;
-    const __m128i v = at(p);
+    const __m128i v = loadCells(p);
     const __m128i above = _mm_cmpgt_epi32(v, threshold);
     if (_mm_movemask_epi8(above) == 0) continue;
-    __m128i m =
-        _mm_max_epi32(_mm_max_epi32(at(p - 2), at(p - 1)), _mm_max_epi32(at(p + 1), at(p + 2)));
+    __m128i m = _mm_max_epi32(_mm_max_epi32(loadCells(p - 2), loadCells(p - 1)),
+                              _mm_max_epi32(loadCells(p + 1), loadCells(p + 2)));
     for (ptrdiff_t dr : {-2, -1, 1, 2}) {
       const int32_t* q = p + dr * stride;
-      m = _mm_max_epi32(m,
-                        _mm_max_epi32(_mm_max_epi32(at(q - 2), at(q - 1)),
-                                      _mm_max_epi32(at(q), _mm_max_epi32(at(q + 1), at(q + 2)))));
+      m = _mm_max_epi32(
+          m, _mm_max_epi32(
+                 _mm_max_epi32(loadCells(q - 2), loadCells(q - 1)),
+                 _mm_max_epi32(loadCells(q), _mm_max_epi32(loadCells(q + 1), loadCells(q + 2)))));
     }
     int32_t bits = _mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(above, _mm_cmpgt_epi32(v, m))));
     for (int32_t lane = 0; bits != 0; ++lane, bits >>= 1) {
