@@ -173,7 +173,7 @@ unportable_targets="toolkit_tests builder_tests play_tests"
 #   demo_short                    runs the Linux demo script.
 # Each test program runs as one test under Wine, so the cases go to the
 # programs as a Google Test filter, and ctest leaves out the rest.
-skipped_tests='_NOT_BUILT$|^demo_short$'
+skipped_tests="_NOT_BUILT\$|^demo_short\$|^(${unportable_targets// /|})\$"
 skipped_cases='-SharedLibrary.ExportsEveryFunctionOfBothHeadersAndNothingElse'
 skipped_cases+=':DescriptorTablesTest.PinnedValuesAgreeWithLibm'
 skipped_cases+=':ImageLoaderJPG.RegionDecodeReadsExactlyTheGivenBytes'

@@ -382,8 +382,6 @@ __attribute__((target("avx2"))) inline __m256i arcBest(const __m256i* d) {
 __attribute__((target("avx2"))) bool planeValues32(const uint8_t* p, const int32_t offsets[16],
                                                    int32_t threshold, uint8_t* out) {
   const __m256i c = load(p);
-  bool anyBright;
-  bool anyDark;
   {
     const __m256i sign = _mm256_set1_epi8(static_cast<char>(0x80));
     const __m256i t = _mm256_set1_epi8(static_cast<char>(threshold));
@@ -403,23 +401,18 @@ __attribute__((target("avx2"))) bool planeValues32(const uint8_t* p, const int32
     const __m256i dark =
         _mm256_or_si256(_mm256_and_si256(_mm256_and_si256(d0, d4), _mm256_or_si256(d8, d12)),
                         _mm256_and_si256(_mm256_and_si256(d8, d12), _mm256_or_si256(d0, d4)));
-    anyBright = !_mm256_testz_si256(bright, bright);
-    anyDark = !_mm256_testz_si256(dark, dark);
-    if (!anyBright && !anyDark) return false;
+    if (_mm256_testz_si256(_mm256_or_si256(bright, dark), _mm256_or_si256(bright, dark))) {
+      return false;
+    }
   }
-  // A side no pixel passes the compass test for has no arc above the
-  // threshold anywhere, so it can neither make a pixel pass nor be the
-  // strength of one that does: it is left out.
-  __m256i strength = _mm256_setzero_si256();
-  __m256i differences[16];
-  if (anyBright) {
-    for (int i = 0; i < 16; ++i) differences[i] = _mm256_subs_epu8(load(p + offsets[i]), c);
-    strength = arcBest(differences);
+  __m256i bright[16];
+  __m256i dark[16];
+  for (int i = 0; i < 16; ++i) {
+    const __m256i v = load(p + offsets[i]);
+    bright[i] = _mm256_subs_epu8(v, c);
+    dark[i] = _mm256_subs_epu8(c, v);
   }
-  if (anyDark) {
-    for (int i = 0; i < 16; ++i) differences[i] = _mm256_subs_epu8(c, load(p + offsets[i]));
-    strength = _mm256_max_epu8(strength, arcBest(differences));
-  }
+  const __m256i strength = _mm256_max_epu8(arcBest(bright), arcBest(dark));
   const __m256i above = _mm256_set1_epi8(static_cast<char>(threshold + 1));
   const __m256i pass = _mm256_cmpeq_epi8(_mm256_max_epu8(strength, above), strength);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_and_si256(strength, pass));
