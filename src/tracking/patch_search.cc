@@ -257,13 +257,19 @@ bool findPatchCoarse(PatchTemplate& patch, const GrayImage& image, int32_t centr
   // every window.
   constexpr double kRejectMargin = 1.0 - 1.0e-5;
   double bestSquaredBound = static_cast<double>(best) * best * kRejectMargin;
+#if defined(__SSE2__)
+  const WidenedTemplate widened = widenTemplate(patch.pixels);
+#endif
   for (const SpiralOffset& o : offsets) {
     const int64_t left = int64_t{centreX} + o.dx - kHalf;
     const int64_t top = int64_t{centreY} + o.dy - kHalf;
     if (left < 0 || top < 0 || left > maxLeft || top > maxTop) continue;
-    const WindowSums s =
-        windowSums(windowAt(image, static_cast<int32_t>(left), static_cast<int32_t>(top)),
-                   image.width, patch.pixels);
+    const uint8_t* window = windowAt(image, static_cast<int32_t>(left), static_cast<int32_t>(top));
+#if defined(__SSE2__)
+    const WindowSums s = windowSumsSse2(window, image.width, widened);
+#else
+    const WindowSums s = windowSums(window, image.width, patch.pixels);
+#endif
     const CorrelationParts parts = correlationParts(patch, s, varT);
     // best stays positive, so windows without a positive correlation never win.
     if (!(parts.numerator > 0.0 && parts.denominator > 0.0)) continue;

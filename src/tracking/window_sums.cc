@@ -20,7 +20,7 @@ WindowSums windowSumsScalar(const uint8_t* window, int32_t stride, const uint8_t
 std::vector<NamedKernel<WindowSumsKernel>> windowSumsKernels() {
   std::vector<NamedKernel<WindowSumsKernel>> kernels = {{"scalar", windowSumsScalar}};
 #if defined(__SSE2__)
-  kernels.push_back({"sse2", windowSumsSse2});
+  kernels.push_back({"sse2", static_cast<WindowSumsKernel>(windowSumsSse2)});
 #endif
   return kernels;
 }

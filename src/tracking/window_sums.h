@@ -31,26 +31,45 @@ WindowSums windowSumsScalar(const uint8_t* window, int32_t stride, const uint8_t
 std::vector<NamedKernel<WindowSumsKernel>> windowSumsKernels();
 
 #if defined(__SSE2__)
+// The template widened to 16 bits once per search, two rows per register.
+struct WidenedTemplate {
+  __m128i low[4];   // rows 2k, the first 8 of the 16 bytes of rows 2k, 2k + 1
+  __m128i high[4];  // row 2k + 1
+};
+
+inline WidenedTemplate widenTemplate(const uint8_t* templ) {
+  const __m128i zero = _mm_setzero_si128();
+  WidenedTemplate w;
+  for (int32_t k = 0; k < 4; ++k) {
+    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(templ + 16 * k));
+    w.low[k] = _mm_unpacklo_epi8(t, zero);
+    w.high[k] = _mm_unpackhi_epi8(t, zero);
+  }
+  return w;
+}
+
 // Two rows per step, widened to 16 bits; pixel products fit the signed
 // 16-bit multiply-add (255 * 255 summed in pairs stays below 2^31).
-inline WindowSums windowSumsSse2(const uint8_t* window, int32_t stride, const uint8_t* templ) {
+inline WindowSums windowSumsSse2(const uint8_t* window, int32_t stride,
+                                 const WidenedTemplate& templ) {
   const __m128i zero = _mm_setzero_si128();
   __m128i sum = zero;
   __m128i squares = zero;
   __m128i products = zero;
-  for (int32_t y = 0; y < 8; y += 2) {
-    const uint8_t* row = window + static_cast<intptr_t>(y) * stride;
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC unroll 4
+#endif
+  for (int32_t k = 0; k < 4; ++k) {
+    const uint8_t* row = window + static_cast<intptr_t>(2 * k) * stride;
     const __m128i v =
         _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)),
                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + stride)));
-    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(templ + 8 * y));
     sum = _mm_add_epi64(sum, _mm_sad_epu8(v, zero));
     const __m128i v0 = _mm_unpacklo_epi8(v, zero);
     const __m128i v1 = _mm_unpackhi_epi8(v, zero);
     squares = _mm_add_epi32(squares, _mm_add_epi32(_mm_madd_epi16(v0, v0), _mm_madd_epi16(v1, v1)));
-    products =
-        _mm_add_epi32(products, _mm_add_epi32(_mm_madd_epi16(v0, _mm_unpacklo_epi8(t, zero)),
-                                              _mm_madd_epi16(v1, _mm_unpackhi_epi8(t, zero))));
+    products = _mm_add_epi32(products, _mm_add_epi32(_mm_madd_epi16(v0, templ.low[k]),
+                                                     _mm_madd_epi16(v1, templ.high[k])));
   }
   // Squares and products: four 32-bit partial sums each; fold both at once.
   const __m128i pairs =
@@ -61,6 +80,10 @@ inline WindowSums windowSumsSse2(const uint8_t* window, int32_t stride, const ui
   s.sumII = _mm_cvtsi128_si32(folded);
   s.sumIT = _mm_cvtsi128_si32(_mm_shuffle_epi32(folded, _MM_SHUFFLE(1, 1, 1, 1)));
   return s;
+}
+
+inline WindowSums windowSumsSse2(const uint8_t* window, int32_t stride, const uint8_t* templ) {
+  return windowSumsSse2(window, stride, widenTemplate(templ));
 }
 #endif
 
