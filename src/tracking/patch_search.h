@@ -5,6 +5,7 @@
 
 #include "features/frame.h"
 #include "features/gray_image.h"
+#include "platform/cpu_features.h"
 #include "tracking/keyframe.h"
 #include "tracking/patch_template.h"
 #include "tracking/pose_types.h"
@@ -40,6 +41,13 @@ const SpiralOffsets& spiralOffsets(int32_t radius);
 // lies outside the image.
 bool makeTemplate(const GrayImage& source, float centreX, float centreY, const float warp[4],
                   PatchTemplate& patch);
+
+// The sampling of makeTemplate (pixels, sum and sum of squares) once the
+// corners are known to lie inside; every form this processor runs, the
+// scalar reference first.
+using TemplateSampler = void (*)(const GrayImage& source, float centreX, float centreY,
+                                 const float warp[4], PatchTemplate& patch);
+std::vector<NamedKernel<TemplateSampler>> templateSamplers();
 
 // Normalised cross-correlation of the template with the 8 x 8 window whose
 // top-left pixel is (left, top); the window must lie inside the image. A flat

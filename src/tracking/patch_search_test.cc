@@ -101,6 +101,36 @@ TEST(MakeTemplate, SamplesARampExactly) {
   EXPECT_EQ(t.sumSquares, sumSquares);
 }
 
+TEST(MakeTemplate, EveryFormSamplesAsTheScalarOne) {
+  // Rotated, scaled and sheared warps at random centres, many of them with a
+  // corner on or near the last row or column, where the clamps decide.
+  auto image = makeTexture(61, 47, 7, 2);
+  Random random(17);
+  const auto forms = templateSamplers();
+  for (int i = 0; i < 400; ++i) {
+    const float angle = static_cast<float>(random.uniform(628)) / 100.0f;
+    const float size = 0.4f + static_cast<float>(random.uniform(250)) / 100.0f;
+    const float shear = static_cast<float>(random.uniform(41) - 20) / 100.0f;
+    const float warp[4] = {size * std::cos(angle), -size * std::sin(angle) + shear,
+                           size * std::sin(angle), size * std::cos(angle)};
+    const float x = static_cast<float>(random.uniform(6100)) / 100.0f;
+    const float y = static_cast<float>(random.uniform(4700)) / 100.0f;
+    PatchTemplate reference;
+    if (!makeTemplate(*image, x, y, warp, reference)) continue;
+    forms.front().run(*image, x, y, warp, reference);
+    for (const auto& form : forms) {
+      PatchTemplate t;
+      form.run(*image, x, y, warp, t);
+      ASSERT_EQ(std::vector<uint8_t>(t.pixels, t.pixels + 64),
+                std::vector<uint8_t>(reference.pixels, reference.pixels + 64))
+          << form.name << " " << i;
+      ASSERT_EQ(std::make_pair(t.sum, t.sumSquares),
+                std::make_pair(reference.sum, reference.sumSquares))
+          << form.name << " " << i;
+    }
+  }
+}
+
 TEST(MakeTemplate, CornersMustLieInsideTheSourceImage) {
   auto image = makeTexture(32, 24, 3);
   const float wide[4] = {3, 0, 0, 1};  // corners at centre -12 .. +9
