@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <smmintrin.h>
 #define VORNIK_TEMPLATE_SSE41 1
@@ -418,8 +421,91 @@ bool makeSubpixelTemplate(PatchTemplate& patch) {
   return true;
 }
 
-bool iterateSubpixel(PatchTemplate& patch, const GrayImage& image, int32_t maxIterations) {
+void subpixelSumsScalar(const PatchTemplate& patch, const uint8_t* origin, int32_t stride,
+                        const float weights[4], float b[3]) {
   constexpr int32_t s = PatchTemplate::kSize;
+  const float w00 = weights[0], w10 = weights[1], w01 = weights[2], w11 = weights[3];
+  float bx = 0.0f, by = 0.0f, be = 0.0f;
+  for (int32_t j = 0; j < 6; ++j) {
+    const uint8_t* row0 = origin + static_cast<size_t>(j) * stride;
+    const uint8_t* row1 = row0 + stride;
+    for (int32_t i = 0; i < 6; ++i) {
+      const float sample = w00 * row0[i] + w10 * row0[i + 1] + w01 * row1[i] + w11 * row1[i + 1];
+      const int32_t t = (1 + j) * s + 1 + i;
+      const float e = sample - patch.pixels[t] + patch.meanDifference;
+      bx += patch.gradientX[t] * e;
+      by += patch.gradientY[t] * e;
+      be += e;
+    }
+  }
+  b[0] = bx;
+  b[1] = by;
+  b[2] = be;
+}
+
+#if defined(__SSE2__)
+namespace {
+inline __m128 fourBytes(const uint8_t* p) {
+  int32_t word;
+  std::memcpy(&word, p, 4);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bytes = _mm_cvtsi32_si128(word);
+  return _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
+}
+}  // namespace
+
+// Samples, differences and products four at a time with the scalar form's
+// operations; the sums then add them one by one in the same order. The
+// second block's last two lanes (columns 6 and 7, inside the image and the
+// template) are computed but not added.
+void subpixelSumsSse2(const PatchTemplate& patch, const uint8_t* origin, int32_t stride,
+                      const float weights[4], float b[3]) {
+  constexpr int32_t s = PatchTemplate::kSize;
+  const __m128 w00 = _mm_set1_ps(weights[0]), w10 = _mm_set1_ps(weights[1]);
+  const __m128 w01 = _mm_set1_ps(weights[2]), w11 = _mm_set1_ps(weights[3]);
+  const __m128 mean = _mm_set1_ps(patch.meanDifference);
+  float bx = 0.0f, by = 0.0f, be = 0.0f;
+  for (int32_t j = 0; j < 6; ++j) {
+    const uint8_t* row0 = origin + static_cast<size_t>(j) * stride;
+    const uint8_t* row1 = row0 + stride;
+    for (int32_t i = 0; i < 6; i += 4) {
+      const __m128 sample =
+          _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(w00, fourBytes(row0 + i)),
+                                           _mm_mul_ps(w10, fourBytes(row0 + i + 1))),
+                                _mm_mul_ps(w01, fourBytes(row1 + i))),
+                     _mm_mul_ps(w11, fourBytes(row1 + i + 1)));
+      const int32_t t = (1 + j) * s + 1 + i;
+      alignas(16) float e[4], px[4], py[4];
+      const __m128 difference = _mm_add_ps(_mm_sub_ps(sample, fourBytes(patch.pixels + t)), mean);
+      _mm_store_ps(e, difference);
+      _mm_store_ps(px, _mm_mul_ps(_mm_loadu_ps(patch.gradientX + t), difference));
+      _mm_store_ps(py, _mm_mul_ps(_mm_loadu_ps(patch.gradientY + t), difference));
+      const int32_t lanes = i == 0 ? 4 : 2;
+      for (int32_t l = 0; l < lanes; ++l) {
+        bx += px[l];
+        by += py[l];
+        be += e[l];
+      }
+    }
+  }
+  b[0] = bx;
+  b[1] = by;
+  b[2] = be;
+}
+#endif
+
+std::vector<NamedKernel<SubpixelSums>> subpixelSumsForms() {
+  std::vector<NamedKernel<SubpixelSums>> forms = {{"scalar", subpixelSumsScalar}};
+#if defined(__SSE2__)
+  forms.push_back({"sse2", subpixelSumsSse2});
+#endif
+  return forms;
+}
+
+bool iterateSubpixel(PatchTemplate& patch, const GrayImage& image, int32_t maxIterations,
+                     SubpixelSums sums) {
+  static const SubpixelSums fastest = subpixelSumsForms().back().run;
+  if (sums == nullptr) sums = fastest;
   const int32_t w = image.width;
   const int32_t h = image.height;
   const uint8_t* pixels = image.pixels.get();
@@ -443,19 +529,10 @@ bool iterateSubpixel(PatchTemplate& patch, const GrayImage& image, int32_t maxIt
     // Sample (x - 3 + i, y - 3 + j) = base + (1 + i, 1 + j).
     const int32_t left = static_cast<int32_t>(baseX) + 1;
     const int32_t top = static_cast<int32_t>(baseY) + 1;
-    float bx = 0.0f, by = 0.0f, be = 0.0f;
-    for (int32_t j = 0; j < 6; ++j) {
-      const uint8_t* row0 = pixels + static_cast<size_t>(top + j) * w + left;
-      const uint8_t* row1 = row0 + w;
-      for (int32_t i = 0; i < 6; ++i) {
-        const float sample = w00 * row0[i] + w10 * row0[i + 1] + w01 * row1[i] + w11 * row1[i + 1];
-        const int32_t t = (1 + j) * s + 1 + i;
-        const float e = sample - patch.pixels[t] + patch.meanDifference;
-        bx += patch.gradientX[t] * e;
-        by += patch.gradientY[t] * e;
-        be += e;
-      }
-    }
+    const float weights[4] = {w00, w10, w01, w11};
+    float b[3];
+    sums(patch, pixels + static_cast<size_t>(top) * w + left, w, weights, b);
+    const float bx = b[0], by = b[1], be = b[2];
     const float* m = patch.inverseNormal;
     const float u0 = m[0] * bx + m[1] * by + m[2] * be;
     const float u1 = m[3] * bx + m[4] * by + m[5] * be;

@@ -68,7 +68,17 @@ bool makeSubpixelTemplate(PatchTemplate& patch);
 
 // Gauss-Newton refinement of (patch.subpixelX, patch.subpixelY), which hold
 // the start position on entry and the refined position on success.
-bool iterateSubpixel(PatchTemplate& patch, const GrayImage& image, int32_t maxIterations);
+// The three sums of one refinement step: over the inner 6 x 6 template
+// pixels, e = bilinear sample (weights w00, w10, w01, w11 of the 2 x 2
+// neighbours from `origin`, rows `stride` apart) - template + mean
+// difference; sums of gradientX * e, gradientY * e and e. Every form this
+// processor runs, the scalar reference first.
+using SubpixelSums = void (*)(const PatchTemplate& patch, const uint8_t* origin, int32_t stride,
+                              const float weights[4], float b[3]);
+std::vector<NamedKernel<SubpixelSums>> subpixelSumsForms();
+
+bool iterateSubpixel(PatchTemplate& patch, const GrayImage& image, int32_t maxIterations,
+                     SubpixelSums sums = nullptr);
 
 // Searches every listed point in `frame` with templates warped out of the
 // keyframe. Returns the number found (with sub-pixel iterations: found and
