@@ -350,10 +350,10 @@ void GradientDescriptor::computeLevelGradients(
   for (int32_t y = 2; y < height - 2; ++y) {
     if (spanBegin_[y] >= spanEnd_[y]) continue;
     const uint8_t* p = pixels + y * w;
-    const uint8_t* up = p - w;
-    const uint8_t* down = p + w;
-    const uint8_t* up2 = p - 2 * w;
-    const uint8_t* down2 = p + 2 * w;
+    [[maybe_unused]] const uint8_t* up = p - w;
+    [[maybe_unused]] const uint8_t* down = p + w;
+    [[maybe_unused]] const uint8_t* up2 = p - 2 * w;
+    [[maybe_unused]] const uint8_t* down2 = p + 2 * w;
     int16_t* gx = levelGx_.data() + y * w;
     int16_t* gy = levelGy_.data() + y * w;
     int32_t x = spanBegin_[y];
@@ -491,7 +491,83 @@ void separateTies(const float* f, uint8_t* d, int component, bool maximum) {
   }
 }
 
+// The six steps, in their order.
+struct TieStep {
+  int component;
+  bool maximum;
+};
+constexpr TieStep kTieSteps[6] = {{0, true}, {0, false}, {1, true},
+                                  {2, true}, {2, false}, {3, true}};
+
+void separateAllTiesScalar(const float* f, uint8_t* d) {
+  for (const TieStep& step : kTieSteps) separateTies(f, d, step.component, step.maximum);
+}
+
+#if VORNIK_GRADIENT_SSE2
+// The same steps without a branch per cell. Without NaNs the first cell
+// equal to the maximum (or minimum) is the one the strict scan keeps (+0 and
+// -0 compare equal in both); values with a NaN take the scan itself.
+void separateAllTiesSse2(const float* f, uint8_t* d) {
+  __m128 cells[16];
+  __m128 unordered = _mm_setzero_ps();
+  for (int32_t k = 0; k < 16; ++k) {
+    cells[k] = _mm_loadu_ps(f + 4 * k);
+    unordered = _mm_or_ps(unordered, _mm_cmpunord_ps(cells[k], cells[k]));
+  }
+  if (_mm_movemask_ps(unordered) != 0) {
+    separateAllTiesScalar(f, d);
+    return;
+  }
+  __m128 largest = cells[0];
+  __m128 smallest = cells[0];
+  for (int32_t k = 1; k < 16; ++k) {
+    largest = _mm_max_ps(largest, cells[k]);
+    smallest = _mm_min_ps(smallest, cells[k]);
+  }
+  int32_t maxCell[4] = {};
+  int32_t minCell[4] = {};
+  for (int32_t k = 15; k >= 0; --k) {
+    // Downwards, so the last write per component is the first cell.
+    const int32_t atMax = _mm_movemask_ps(_mm_cmpeq_ps(cells[k], largest));
+    const int32_t atMin = _mm_movemask_ps(_mm_cmpeq_ps(cells[k], smallest));
+    for (int32_t c = 0; c < 4; ++c) {
+      if (atMax & (1 << c)) maxCell[c] = k;
+      if (atMin & (1 << c)) minCell[c] = k;
+    }
+  }
+  // Byte lanes of each component.
+  alignas(16) static const uint8_t kLanes[4][16] = {
+      {0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0},
+      {0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0},
+      {0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0},
+      {0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF}};
+  for (const TieStep& step : kTieSteps) {
+    const int32_t c = step.component;
+    const int32_t at = 4 * (step.maximum ? maxCell[c] : minCell[c]) + c;
+    const uint8_t kept = d[at];
+    const __m128i byte = _mm_set1_epi8(static_cast<char>(kept));
+    const __m128i lanes = _mm_load_si128(reinterpret_cast<const __m128i*>(kLanes[c]));
+    for (int32_t q = 0; q < 4; ++q) {
+      __m128i* p = reinterpret_cast<__m128i*>(d + 16 * q);
+      const __m128i v = _mm_loadu_si128(p);
+      // -1 where a byte moves: down by adding it, up by subtracting it.
+      const __m128i equal = _mm_and_si128(_mm_cmpeq_epi8(v, byte), lanes);
+      _mm_storeu_si128(p, step.maximum ? _mm_add_epi8(v, equal) : _mm_sub_epi8(v, equal));
+    }
+    d[at] = kept;  // the extreme's own byte stays
+  }
+}
+#endif
+
 }  // namespace
+
+std::vector<NamedKernel<TieSeparation>> tieSeparations() {
+  std::vector<NamedKernel<TieSeparation>> forms = {{"scalar", separateAllTiesScalar}};
+#if VORNIK_GRADIENT_SSE2
+  forms.push_back({"sse2", separateAllTiesSse2});
+#endif
+  return forms;
+}
 
 void GradientDescriptor::quantizeDescriptor(HessianGradientFeature* feature) {
   if (feature == nullptr) return;
@@ -510,12 +586,8 @@ void GradientDescriptor::quantizeDescriptor(HessianGradientFeature* feature) {
     d[m] = maxSigned > 0.0f ? static_cast<uint8_t>(f[m] / maxSigned * 127.5f + 127.5f) : 127;
     d[m + 1] = maxAbsolute > 0.0f ? static_cast<uint8_t>(f[m + 1] / maxAbsolute * 255.0f) : 0;
   }
-  separateTies(f, d, 0, true);
-  separateTies(f, d, 0, false);
-  separateTies(f, d, 1, true);
-  separateTies(f, d, 2, true);
-  separateTies(f, d, 2, false);
-  separateTies(f, d, 3, true);
+  static const TieSeparation separate = tieSeparations().back().run;
+  separate(f, d);
 }
 
 }  // namespace vornik

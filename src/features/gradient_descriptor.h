@@ -5,6 +5,7 @@
 
 #include "features/hessian_gradient_feature.h"
 #include "features/hessian_gradient_feature_mngr.h"
+#include "platform/cpu_features.h"
 
 namespace vornik {
 
@@ -16,6 +17,11 @@ int32_t gradientOrientationBin(int32_t gx, int32_t gy);
 // The same for `count` gradients at once (4 per vector step where SIMD is
 // available); zero gradients get bin 0.
 void gradientOrientationBins(const int32_t* gx, const int32_t* gy, int32_t count, int32_t* bins);
+
+// The tie separation of quantizeDescriptor over the 64 bytes `d` of the
+// values `f`; every form this processor runs, the scalar reference first.
+using TieSeparation = void (*)(const float* f, uint8_t* d);
+std::vector<NamedKernel<TieSeparation>> tieSeparations();
 
 // Orientation and 4 x 4-cell gradient descriptor of recognition corners.
 // Holds work buffers and per-orientation sampling tables, so one instance is

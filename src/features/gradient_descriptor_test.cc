@@ -221,6 +221,34 @@ TEST(QuantizeDescriptorTest, TieSeparationKeepsTheFloatMaximum) {
   EXPECT_EQ(descriptorKey(f.descriptor.data()), 0x9001FF);
 }
 
+TEST(QuantizeDescriptorTest, EveryTieSeparationFormMovesTheScalarBytes) {
+  // Few distinct values per component, so bytes and float extremes tie
+  // often; signed zeros, and a NaN case that takes the plain scan.
+  std::mt19937 rng(31);
+  const auto forms = tieSeparations();
+  for (int n = 0; n < 2000; ++n) {
+    float f[64];
+    uint8_t d[64];
+    for (int m = 0; m < 64; ++m) {
+      f[m] = static_cast<float>(static_cast<int>(rng() % 5) - 2) * (n % 3 == 0 ? 0.0f : 1.0f);
+      if (n % 3 == 0 && rng() % 2) f[m] = -f[m];
+      if (n % 3 != 0) f[m] += static_cast<float>(rng() % 3) * 0.25f;
+      d[m] = static_cast<uint8_t>(rng() % 4 == 0 ? 255 : rng() % 3);
+    }
+    if (n == 7) f[9] = std::nanf("");
+    uint8_t expected[64];
+    std::copy(d, d + 64, expected);
+    forms.front().run(f, expected);
+    for (const auto& form : forms) {
+      uint8_t got[64];
+      std::copy(d, d + 64, got);
+      form.run(f, got);
+      ASSERT_EQ(std::vector<uint8_t>(got, got + 64), std::vector<uint8_t>(expected, expected + 64))
+          << form.name << " " << n;
+    }
+  }
+}
+
 TEST(QuantizeDescriptorTest, NoGradientGivesMidAndZeroBytes) {
   HessianGradientFeature f;
   f.descriptorValues.fill(0.0f);
