@@ -348,8 +348,17 @@ float correlationScore(const PatchTemplate& patch, const GrayImage& image, int32
   return scoreOf(correlationParts(patch, s, templateVariance(patch)));
 }
 
-bool findPatchCoarse(PatchTemplate& patch, const GrayImage& image, int32_t centreX, int32_t centreY,
-                     const SpiralOffsets& offsets, float* foundX, float* foundY) {
+namespace {
+
+// The spiral search with one window-sums form: `Sums` widens the template
+// once (widen) and sums a window against it (sum). Every form gives the same
+// sums, so every instance the same result.
+template <typename Sums>
+inline __attribute__((always_inline)) bool spiralSearch(PatchTemplate& patch,
+                                                        const GrayImage& image, int32_t centreX,
+                                                        int32_t centreY,
+                                                        const SpiralOffsets& offsets, float* foundX,
+                                                        float* foundY) {
   float best = kStartScore;
   const int32_t maxLeft = image.width - PatchTemplate::kSize;
   const int32_t maxTop = image.height - PatchTemplate::kSize;
@@ -360,20 +369,14 @@ bool findPatchCoarse(PatchTemplate& patch, const GrayImage& image, int32_t centr
   // every window.
   constexpr double kRejectMargin = 1.0 - 1.0e-5;
   double bestSquaredBound = static_cast<double>(best) * best * kRejectMargin;
-#if defined(__SSE2__)
-  const WidenedTemplate widened = widenTemplate(patch.pixels);
-#endif
+  const auto widened = Sums::widen(patch.pixels);
   for (const SpiralOffset& o : offsets) {
     const int64_t left = int64_t{centreX} + o.dx - kHalf;
     const int64_t top = int64_t{centreY} + o.dy - kHalf;
     if (left < 0 || top < 0 || left > maxLeft || top > maxTop) continue;
     const uint8_t* window = windowAt(image, static_cast<int32_t>(left), static_cast<int32_t>(top));
-#if defined(__SSE2__)
-    const WindowSums s = windowSumsSse2(window, image.width, widened);
-#else
-    const WindowSums s = windowSums(window, image.width, patch.pixels);
-#endif
-    const CorrelationParts parts = correlationParts(patch, s, varT);
+    const CorrelationParts parts =
+        correlationParts(patch, Sums::sum(window, image.width, widened), varT);
     // best stays positive, so windows without a positive correlation never win.
     if (!(parts.numerator > 0.0 && parts.denominator > 0.0)) continue;
     if (parts.numerator * parts.numerator < bestSquaredBound * parts.denominator) continue;
@@ -389,6 +392,55 @@ bool findPatchCoarse(PatchTemplate& patch, const GrayImage& image, int32_t centr
   const bool found = best >= kMinScore;
   patch.score = found ? best : 0.0f;
   return found;
+}
+
+#if defined(__SSE2__)
+struct PortableSums {
+  static WidenedTemplate widen(const uint8_t* templ) { return widenTemplate(templ); }
+  static WindowSums sum(const uint8_t* window, int32_t stride, const WidenedTemplate& t) {
+    return windowSumsSse2(window, stride, t);
+  }
+};
+#else
+struct PortableSums {
+  static const uint8_t* widen(const uint8_t* templ) { return templ; }
+  static WindowSums sum(const uint8_t* window, int32_t stride, const uint8_t* t) {
+    return windowSumsScalar(window, stride, t);
+  }
+};
+#endif
+
+#if VORNIK_WINDOW_SUMS_AVX2
+struct Avx2Sums {
+  __attribute__((target("avx2"))) static WidenedTemplateAvx2 widen(const uint8_t* templ) {
+    return widenTemplateAvx2(templ);
+  }
+  __attribute__((target("avx2"))) static WindowSums sum(const uint8_t* window, int32_t stride,
+                                                        const WidenedTemplateAvx2& t) {
+    return windowSumsAvx2(window, stride, t);
+  }
+};
+
+// The whole loop in one AVX2 function, so that the sums inline into it.
+__attribute__((target("avx2"))) bool findPatchCoarseAvx2(PatchTemplate& patch,
+                                                         const GrayImage& image, int32_t centreX,
+                                                         int32_t centreY,
+                                                         const SpiralOffsets& offsets,
+                                                         float* foundX, float* foundY) {
+  return spiralSearch<Avx2Sums>(patch, image, centreX, centreY, offsets, foundX, foundY);
+}
+#endif
+
+}  // namespace
+
+bool findPatchCoarse(PatchTemplate& patch, const GrayImage& image, int32_t centreX, int32_t centreY,
+                     const SpiralOffsets& offsets, float* foundX, float* foundY) {
+#if VORNIK_WINDOW_SUMS_AVX2
+  if (cpuHasAvx2()) {
+    return findPatchCoarseAvx2(patch, image, centreX, centreY, offsets, foundX, foundY);
+  }
+#endif
+  return spiralSearch<PortableSums>(patch, image, centreX, centreY, offsets, foundX, foundY);
 }
 
 bool makeSubpixelTemplate(PatchTemplate& patch) {

@@ -22,6 +22,9 @@ std::vector<NamedKernel<WindowSumsKernel>> windowSumsKernels() {
 #if defined(__SSE2__)
   kernels.push_back({"sse2", static_cast<WindowSumsKernel>(windowSumsSse2)});
 #endif
+#if VORNIK_WINDOW_SUMS_AVX2
+  if (cpuHasAvx2()) kernels.push_back({"avx2", static_cast<WindowSumsKernel>(windowSumsAvx2)});
+#endif
   return kernels;
 }
 
