@@ -84,6 +84,15 @@ struct AcquisitionOptions {
   int acquiringAttempts = 1;
 };
 
+// Opt-in tracking range, off by default.
+struct TrackingOptions {
+  // Pyramid levels of the stored target, beyond the one tracking uses,
+  // that a far (or very near) target's templates may come from. 0 loses a
+  // target that shrinks below about a quarter of the frame width; 2 keeps it
+  // down to about a tenth, at a little more time per frame there.
+  int keyframeLevelRange = 0;
+};
+
 // Receives every diagnostic line (without an added line end).
 using LogCallback = void (*)(const char* line);
 
@@ -120,6 +129,10 @@ VORNIK_API void stopRendering();
 VORNIK_API void setAcquisitionOptions(const AcquisitionOptions& options);
 // The options in force (after clamping).
 VORNIK_API AcquisitionOptions getAcquisitionOptions();
+// Takes effect like the acquisition options; the level range is clamped to
+// 0 .. 3.
+VORNIK_API void setTrackingOptions(const TrackingOptions& options);
+VORNIK_API TrackingOptions getTrackingOptions();
 
 // Still-image test modes.
 VORNIK_API void startTest(TestModeEnum mode, std::string reportPath, int width, int height);

@@ -74,6 +74,12 @@ VORNIK_API void setAcquisitionOptions(int initialPoseFeaturesPerLayer);
  * target before recognition starts again, 1 by default, clamped to 1 .. 30. */
 VORNIK_API void setInitialPoseRefinement(int enabled);
 VORNIK_API void setAcquiringAttempts(int attempts);
+/* Opt-in tracking range, off (0) by default: pyramid levels of the stored
+ * target beyond the one tracking uses that a far target's templates may
+ * come from. 0 loses a target below about a quarter of the frame width; 2
+ * keeps it down to about a tenth. Clamped to 0 .. 3; takes effect like the
+ * acquisition options. */
+VORNIK_API void setTrackingLevelRange(int levels);
 
 /* Routes diagnostics to callback; null restores standard error. The callback
  * runs on the thread that logs (a host thread, the capture or the tracking

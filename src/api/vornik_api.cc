@@ -6,6 +6,7 @@
 #include "api/library_lifetime.h"
 #include "features/feature_mngr.h"
 #include "manager/ar_manager.h"
+#include "tracking/progressive_tracking.h"
 #include "vornik/vornik.h"
 
 namespace vornik {
@@ -37,6 +38,14 @@ void setAcquisitionOptions(const AcquisitionOptions& options) {
 AcquisitionOptions getAcquisitionOptions() {
   return ARManager::getInstance()->acquisitionOptions();
 }
+
+void setTrackingOptions(const TrackingOptions& options) {
+  TrackingOptions clamped = options;
+  clamped.keyframeLevelRange = std::clamp(options.keyframeLevelRange, 0, kMaxKeyframeLevelRange);
+  ARManager::getInstance()->setTrackingOptions(clamped);
+}
+
+TrackingOptions getTrackingOptions() { return ARManager::getInstance()->trackingOptions(); }
 
 ITrackingResult& getTrackingResult() { return ARManager::getInstance()->getTrackingResult(); }
 

@@ -68,6 +68,12 @@ void setAcquiringAttempts(int attempts) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setTrackingLevelRange(int levels) {
+  vornik::TrackingOptions options = vornik::getTrackingOptions();
+  options.keyframeLevelRange = levels;
+  vornik::setTrackingOptions(options);
+}
+
 int getTrackableCount(void) {
   vornik::ITrackingResult& snapshot = vornik::getTrackingResult();
   g_snapshot.store(&snapshot);

@@ -238,6 +238,7 @@ void ARManager::runFrame() {
     clearLatestResult();
   }
   engines_->setInitialPoseOptions(initialPoseOptions());
+  engines_->setKeyframeLevelRange(trackingOptions().keyframeLevelRange);
   stepper_->setAcquiringAttempts(acquisitionOptions().acquiringAttempts);
   processFrame(trackingBuffer_.data(), trackingWidth_, trackingHeight_, trackingPixelFormat_);
   engines_->frameStepFinished();
@@ -332,6 +333,16 @@ void ARManager::setAcquisitionOptions(const AcquisitionOptions& options) {
 AcquisitionOptions ARManager::acquisitionOptions() const {
   MutexLock lock(configMutex_);
   return acquisitionOptions_;
+}
+
+void ARManager::setTrackingOptions(const TrackingOptions& options) {
+  MutexLock lock(configMutex_);
+  trackingOptions_ = options;
+}
+
+TrackingOptions ARManager::trackingOptions() const {
+  MutexLock lock(configMutex_);
+  return trackingOptions_;
 }
 
 InitialPoseOptions ARManager::initialPoseOptions() const {

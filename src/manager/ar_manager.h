@@ -71,6 +71,9 @@ class ARManager : public CameraPreviewCallback {
   void setAcquisitionOptions(const AcquisitionOptions& options);
   AcquisitionOptions acquisitionOptions() const;
   InitialPoseOptions initialPoseOptions() const;
+  // The host's opt-in tracking range, passed on the same way.
+  void setTrackingOptions(const TrackingOptions& options);
+  TrackingOptions trackingOptions() const;
 
   std::shared_ptr<ArdbMngr> getArdbMngr() const { return ardbMngr_; }
   std::shared_ptr<Recognizer> getRecognizer() const { return recognizer_; }
@@ -152,6 +155,7 @@ class ARManager : public CameraPreviewCallback {
   std::string appDataDirPath_;
   std::string ardbAssetDirPath_;
   AcquisitionOptions acquisitionOptions_;
+  TrackingOptions trackingOptions_;
 
   // Bad frames come with every capture; one line a second says so.
   ThrottledLog badFrameLog_;

@@ -41,4 +41,8 @@ void DefaultTrackingEngines::setInitialPoseOptions(const InitialPoseOptions& opt
   tracker_->setInitialPoseOptions(options);
 }
 
+void DefaultTrackingEngines::setKeyframeLevelRange(int32_t levels) {
+  tracker_->setKeyframeLevelRange(levels);
+}
+
 }  // namespace vornik

@@ -31,6 +31,8 @@ class TrackingEngines {
   virtual void clearKeyframeTarget() = 0;
   // The host's opt-ins for the initial pose.
   virtual void setInitialPoseOptions(const InitialPoseOptions& /*options*/) {}
+  // The host's opt-in tracking range (Tracker::setKeyframeLevelRange).
+  virtual void setKeyframeLevelRange(int32_t /*levels*/) {}
   // The tracking thread has finished with one frame (results published);
   // lets scripted engines follow the thread.
   virtual void frameStepFinished() {}
@@ -52,6 +54,7 @@ class DefaultTrackingEngines : public TrackingEngines {
                 std::string recognition) override;
   void clearKeyframeTarget() override;
   void setInitialPoseOptions(const InitialPoseOptions& options) override;
+  void setKeyframeLevelRange(int32_t levels) override;
 
  private:
   std::shared_ptr<ArdbMngr> database_;

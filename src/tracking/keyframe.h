@@ -27,6 +27,9 @@ struct TrackPoint {
   float jacobianV[6] = {};
   int32_t sourceLevel = 0;
   int32_t searchLevel = 0;
+  // Keyframe levels the source was moved from the base for range (positive:
+  // coarser); the search radius follows the search level alone.
+  int32_t sourceShift = 0;
   bool inImage = false;
   bool searched = false;
   bool isFound = false;

@@ -84,7 +84,8 @@ bool searchOnePointInKeyframe(const Keyframe& keyframe, TrackPoint& point, const
   if (!toPixelCentre(point.projected[0], &cx) || !toPixelCentre(point.projected[1], &cy)) {
     return false;
   }
-  const int32_t r = shiftedRadius(radius, point.sourceLevel - trackingBaseLevel(keyframe));
+  const int32_t r =
+      shiftedRadius(radius, point.sourceLevel - point.sourceShift - trackingBaseLevel(keyframe));
   if (!findPatchCoarse(patch, *target, cx, cy, cache.get(r), &point.found[0], &point.found[1])) {
     return false;
   }

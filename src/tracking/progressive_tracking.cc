@@ -57,7 +57,8 @@ bool fineStageMeasured(const std::vector<TrackPoint*>& points, int32_t inliers) 
 
 }  // namespace
 
-void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& pose) {
+void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& pose,
+                        int32_t keyframeLevelRange) {
   const int32_t keyLevel = trackingBaseLevel(keyframe);
   const int32_t frameLevel = trackingBaseLevel(frame);
   const GrayImage* key = keyframe.getLevel(keyLevel);
@@ -72,6 +73,7 @@ void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& po
     point.inlier = false;
     point.sourceLevel = keyLevel;
     point.searchLevel = frameLevel;
+    point.sourceShift = 0;
     if (key == nullptr || base == nullptr || point.corner == nullptr) continue;
     const int32_t kw = keyFull->width;
     const int32_t kh = keyFull->height;
@@ -101,21 +103,32 @@ void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& po
     // scaling loops below; such a point is not usable anyway.
     if (!(det > 0.0f) || !std::isfinite(det)) continue;
     int32_t k = 0;
-    // Levels beyond one step away are rejected below, so the loops stop there.
+    // Levels beyond reach are rejected below, so the loops stop there.
+    const int32_t reach = 1 + keyframeLevelRange;
     if (det <= 1.0f) {
-      while (det < 0.25f && k > -2) {
+      while (det < 0.25f && k > -reach - 1) {
         det *= 4.0f;
         --k;
       }
     } else {
-      while (det > 3.0f && k < 2) {
+      while (det > 3.0f && k < reach + 1) {
         det *= 0.25f;
         ++k;
       }
     }
-    // A level the frame does not have counts as outside the image.
-    if (k < -1 || k > 1 || frame.getLevel(frameLevel + k) == nullptr) continue;
-    const float margin = 4.0f * std::ldexp(1.0f, k);
+    if (k < -reach || k > reach) continue;
+    // Beyond one step, the template comes from a keyframe level as many steps
+    // coarser (a far target) or finer (a near one), so that the search level
+    // stays within one step of the frame's base. The warp is the same: both
+    // levels move, the scale between them does not.
+    const int32_t shift = k < -1 ? -1 - k : (k > 1 ? 1 - k : 0);
+    const int32_t searchOffset = k + shift;
+    // A level either pyramid does not have counts as outside the image.
+    if (frame.getLevel(frameLevel + searchOffset) == nullptr ||
+        keyframe.getLevel(keyLevel + shift) == nullptr) {
+      continue;
+    }
+    const float margin = 4.0f * std::ldexp(1.0f, searchOffset);
     const float u = point.projected[0];
     const float v = point.projected[1];
     if (!(u >= margin && u <= base->width - 1 - margin && v >= margin &&
@@ -123,7 +136,9 @@ void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& po
       continue;
     }
     point.inImage = true;
-    point.searchLevel = frameLevel + k;
+    point.searchLevel = frameLevel + searchOffset;
+    point.sourceLevel = keyLevel + shift;
+    point.sourceShift = shift;
     const float scale = std::ldexp(1.0f, -k) / std::fabs(det);
     point.warp[0] = scale * d11;
     point.warp[1] = -scale * d01;
@@ -236,15 +251,24 @@ void ProgressiveTracking::selectCoarseSet(Keyframe& keyframe, const Frame& frame
   coarseSet_.clear();
   for (TrackPoint& point : keyframe.trackPoints) {
     if (static_cast<int32_t>(coarseSet_.size()) >= kCoarsePoints) break;
-    // Without both levels one step up the point is left to the fine set.
-    if (!point.inImage || keyframe.getLevel(point.sourceLevel + 1) == nullptr ||
-        frame.getLevel(point.searchLevel + 1) == nullptr) {
+    if (!point.inImage) {
+      point.searched = false;
+      continue;
+    }
+    // Without both levels one step up the point is left to the fine set;
+    // a far point whose template already comes from a coarser keyframe level
+    // is searched on its own levels instead (the keyframe has no coarser one).
+    const bool raise = keyframe.getLevel(point.sourceLevel + 1) != nullptr &&
+                       frame.getLevel(point.searchLevel + 1) != nullptr;
+    if (!raise && point.sourceShift <= 0) {
       point.searched = false;
       continue;
     }
     point.searched = true;
-    ++point.sourceLevel;
-    ++point.searchLevel;
+    if (raise) {
+      ++point.sourceLevel;
+      ++point.searchLevel;
+    }
     coarseSet_.push_back(&point);
   }
 }
@@ -284,7 +308,7 @@ void ProgressiveTracking::buildIterationSet() {
 bool ProgressiveTracking::trackFromKeyframe(Keyframe& keyframe, const Frame& frame,
                                             const Mat44f& predictedPose, Mat44f* pose,
                                             float* error) {
-  prepareTrackPoints(keyframe, frame, predictedPose);
+  prepareTrackPoints(keyframe, frame, predictedPose, keyframeLevelRange_);
   selectCoarseSet(keyframe, frame);
   const int32_t found =
       searchPointsInKeyframe(keyframe, coarseSet_, frame, kCoarseRadius, kCoarseSubpixelIterations);
@@ -312,7 +336,7 @@ bool ProgressiveTracking::trackFromPreviousFrame(Keyframe& keyframe, const Frame
                                                  const Mat44f& predictedPose, Mat44f* pose,
                                                  float* error) {
   startTimer(kTimerPreparing);
-  prepareTrackPoints(keyframe, frame, predictedPose);
+  prepareTrackPoints(keyframe, frame, predictedPose, keyframeLevelRange_);
   stopTimer(kTimerPreparing);
 
   startTimer(kTimerCoarseMatching);

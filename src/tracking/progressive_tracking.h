@@ -13,7 +13,14 @@ namespace vornik {
 // with `pose`, and chooses each point's search level (one of base - 1, base,
 // base + 1, from how much the projection scales the keyframe around it) and
 // its template warp. Resets the in-image, searched, found and inlier flags.
-void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& pose);
+// `keyframeLevelRange` > 0 keeps points whose scale lies up to that many
+// levels further off: their templates come from a coarser (or finer)
+// keyframe level instead, and the search level stays within one step.
+void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& pose,
+                        int32_t keyframeLevelRange = 0);
+
+// Largest useful keyframe level range: a keyframe has at most six levels.
+constexpr int32_t kMaxKeyframeLevelRange = 3;
 
 // Derivatives of the point's projection at a level with focal length
 // `focal` (pixels of that level per plane unit) with respect to the six
@@ -30,6 +37,14 @@ class ProgressiveTracking {
   static constexpr int32_t kFinePoints = 70;
   static constexpr int32_t kMinCoarseFound = 15;
   static constexpr int32_t kMinCoarseInliers = 8;
+
+  // Extra keyframe levels a point may take its template from (see
+  // prepareTrackPoints); 0, the default, keeps every search within one level.
+  void setKeyframeLevelRange(int32_t levels) {
+    keyframeLevelRange_ =
+        levels < 0 ? 0 : (levels > kMaxKeyframeLevelRange ? kMaxKeyframeLevelRange : levels);
+  }
+  int32_t keyframeLevelRange() const { return keyframeLevelRange_; }
 
   // Templates from the keyframe only: the first frame after an initial pose.
   bool trackFromKeyframe(Keyframe& keyframe, const Frame& frame, const Mat44f& predictedPose,
@@ -59,6 +74,7 @@ class ProgressiveTracking {
                      int32_t previousFrameLevel);
   void buildIterationSet();
 
+  int32_t keyframeLevelRange_ = 0;
   LeastSquares6 system_;
   std::vector<float> squaredErrors_;
   SixVector lastUpdate_;

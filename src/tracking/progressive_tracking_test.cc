@@ -50,30 +50,41 @@ std::unique_ptr<Keyframe> photoKeyframe(const GrayImage& photo) {
 }
 
 TEST(PrepareTrackPoints, ChoosesTheLevelWhoseScaleMatchesTheKeyframe) {
-  // 320 x 240 keyframe against a 640 x 480 frame (base level 1, 320 wide) or
-  // a 320 x 240 one (base level 0, three levels).
+  // 320 x 240 keyframe (levels 0-2, base 0) against a 640 x 480 frame (base
+  // level 1, 320 wide) or a 320 x 240 one (base level 0, three levels). With
+  // a level range, far points take their templates from a coarser keyframe
+  // level and keep the warp of their scale.
   struct Case {
     int frameWidth;
     float depth;
+    int range;
     bool inImage;
     int levelOffset;
+    int sourceLevel;
     float warp;  // diagonal of the warp
   };
-  const Case cases[] = {{640, 1.0f, true, 0, 1.0f},    // same scale
-                        {640, 0.5f, true, 1, 1.0f},    // twice as large: one level coarser
-                        {640, 2.0f, true, 0, 2.0f},    // det exactly 0.25 stays on the base level
-                        {640, 2.1f, true, -1, 1.05f},  // det below 0.25
-                        {640, 4.5f, false, 0, 0.0f},   // two levels away: not usable
-                        {320, 1.0f, true, 0, 1.0f},
-                        {320, 2.1f, false, 0, 0.0f}};  // the finer level does not exist
+  const Case cases[] = {{640, 1.0f, 0, true, 0, 0, 1.0f},    // same scale
+                        {640, 0.5f, 0, true, 1, 0, 1.0f},    // twice as large: one level coarser
+                        {640, 2.0f, 0, true, 0, 0, 2.0f},    // det exactly 0.25 stays on the base
+                        {640, 2.1f, 0, true, -1, 0, 1.05f},  // det below 0.25
+                        {640, 4.5f, 0, false, 0, 0, 0.0f},   // two levels away: not usable
+                        {320, 1.0f, 0, true, 0, 0, 1.0f},
+                        {320, 2.1f, 0, false, 0, 0, 0.0f},     // the finer level does not exist
+                        {640, 2.1f, 2, true, -1, 0, 1.05f},    // within one step: as without range
+                        {640, 4.5f, 2, true, -1, 1, 1.125f},   // one keyframe level coarser
+                        {640, 9.5f, 2, true, -1, 2, 1.1875f},  // two
+                        {640, 9.5f, 1, false, 0, 0, 0.0f},     // beyond the range
+                        {640, 19.5f, 3, false, 0, 0, 0.0f},    // the keyframe has no third level
+                        {640, 0.2f, 2, false, 0, 0, 0.0f}};    // near: no finer keyframe level
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.frameWidth << " at " << c.depth);
+    SCOPED_TRACE(::testing::Message() << c.frameWidth << " at " << c.depth << " range " << c.range);
     auto frame = frameOf(std::make_unique<GrayImage>(c.frameWidth, c.frameWidth * 3 / 4));
     auto keyframe = keyframeWithCorners({{160, 120}});
-    prepareTrackPoints(*keyframe, *frame, viewPose({0, 0, 0}, {0, 0, c.depth}));
+    prepareTrackPoints(*keyframe, *frame, viewPose({0, 0, 0}, {0, 0, c.depth}), c.range);
     const TrackPoint& p = keyframe->trackPoints[0];
     EXPECT_EQ(p.inImage, c.inImage);
-    EXPECT_EQ(p.sourceLevel, 0);
+    EXPECT_EQ(p.sourceLevel, c.sourceLevel);
+    EXPECT_EQ(p.sourceShift, c.sourceLevel);
     EXPECT_FALSE(p.searched || p.isFound || p.inlier);
     // The keyframe centre lands on the frame centre: full-resolution (320,
     // 240) of a 640 x 480 frame is (159.75, 119.75) on its base level 1.

@@ -71,6 +71,10 @@ class Tracker {
   // behaviour.
   void setInitialPoseOptions(const InitialPoseOptions& options) { initialPoseOptions_ = options; }
   const InitialPoseOptions& initialPoseOptions() const { return initialPoseOptions_; }
+  // Keyframe levels beyond the base that tracking may take templates from,
+  // so that far (and very near) targets stay tracked; 0 by default.
+  void setKeyframeLevelRange(int32_t levels) { progressive_.setKeyframeLevelRange(levels); }
+  int32_t keyframeLevelRange() const { return progressive_.keyframeLevelRange(); }
 
   const std::string& keyframeTargetId() const { return keyframeTargetId_; }
   // The AR manager clears it to force a new initial pose.

@@ -259,6 +259,43 @@ TEST_F(TrackerTest, FollowsARenderedSequenceInColourAndGrey) {
   EXPECT_EQ(loads, 2u);
 }
 
+// The target backs off from 62 % of the frame width to 11 %. As described,
+// tracking ends near a quarter of the width (the search would need a level
+// two steps finer than the frame's base); with a keyframe level range of 2
+// the templates come from coarser keyframe levels and every frame is held.
+TEST_F(TrackerTest, KeyframeLevelRangeKeepsARecedingTargetTracked) {
+  writeDatabase(kInfo, 2.0f);
+  Tracker described, ranged;
+  ASSERT_EQ(described.init(kWidth, kHeight, 1, database_), kTrackOk);
+  ASSERT_EQ(ranged.init(kWidth, kHeight, 1, database_), kTrackOk);
+  ranged.setKeyframeLevelRange(2);
+  const int frames = 48;
+  int describedLostAt = -1;
+  float worst = 0;
+  for (int i = 0; i < frames; ++i) {
+    const float s = static_cast<float>(i) / (frames - 1);
+    const float depth = 1.6f * std::pow(9.0f / 1.6f, s);
+    const Mat44f truth = viewPose({0.2f, 0.1f, 0.05f + 0.1f * s}, {0.02f, -0.01f, depth});
+    const std::vector<uint8_t> frame = render(truth);
+    Trackable result, rangedResult;
+    ::testing::internal::CaptureStdout();
+    const int code = described.track(frame.data(), result, "", kRecognition);
+    const int rangedCode = ranged.track(frame.data(), rangedResult, "", kRecognition);
+    ::testing::internal::GetCapturedStdout();
+    if (code != kTrackOk && describedLostAt < 0) describedLostAt = i;
+    ASSERT_EQ(rangedCode, kTrackOk) << "frame " << i << " at depth " << depth;
+    Mat44f pose;
+    for (int k = 0; k < 16; ++k)
+      pose(k % 4, k / 4) = rangedResult.getPose()[k] / (k > 11 && k < 15 ? 512 : 1);
+    // The first pose is the homography's, whole pixels off.
+    if (i > 0) worst = std::max(worst, cornerDistance(pose, truth));
+  }
+  EXPECT_LT(worst, 2.0f);
+  // Lost once the target is under about a fifth of the width (depth 5).
+  EXPECT_GT(describedLostAt, 20);
+  EXPECT_LT(describedLostAt, 40);
+}
+
 // After a loss the same target is acquired again from its keyframe in place:
 // the poses are those of a fresh tracker, even with the group file gone;
 // init drops that keyframe.

@@ -15,6 +15,8 @@ constexpr KindName kKindNames[] = {
     {SequenceKind::kOrbit, "orbit"},   {SequenceKind::kApproach, "approach"},
     {SequenceKind::kShake, "shake"},   {SequenceKind::kPan, "pan"},
     {SequenceKind::kStatic, "static"}, {SequenceKind::kReenter, "reenter"},
+    {SequenceKind::kZoom, "zoom"},     {SequenceKind::kRecede, "recede"},
+    {SequenceKind::kNear, "near"},
 };
 
 // Periods of the faster motions are in frames so their speed does not depend
@@ -84,6 +86,24 @@ ViewParams sequenceView(SequenceKind kind, int frameIndex, int frameCount) {
       view.widthFraction = 0.4;
       // Centre 0.9 frame widths to the right: the whole target is outside.
       view.offsetX = 0.9 * there;
+      break;
+    case SequenceKind::kZoom:
+      view.tiltDeg = 15.0;
+      view.tiltDirectionDeg = 30.0;
+      view.widthFraction = 0.1 * std::pow(9.0, there);
+      view.offsetY = 0.02 * std::sin(kTwoPi * i / kShakePeriodsFrames[1] + 2.0);
+      break;
+    case SequenceKind::kRecede:
+      view.tiltDeg = 15.0;
+      view.tiltDirectionDeg = 210.0;
+      // At rest at both ends: from 0.9 to 0.1 along half a cosine.
+      view.widthFraction = 0.9 * std::pow(1.0 / 9.0, 0.5 * (1.0 - std::cos(0.5 * cycle)));
+      break;
+    case SequenceKind::kNear:
+      view.tiltDeg = 15.0;
+      view.tiltDirectionDeg = 120.0;
+      view.rotationDeg = -4.0;
+      view.widthFraction = 0.7;
       break;
   }
   return view;

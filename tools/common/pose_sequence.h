@@ -14,11 +14,15 @@ enum class SequenceKind {
   kPan,       // fast side-to-side sweeps, up to about 17 px per frame at 640 wide
   kStatic,    // one fixed view (frames differ only by image noise)
   kReenter,   // the target slides out of the frame and comes back
+  kZoom,      // from 10 % of the frame width to 90 % and back
+  kRecede,    // backing off from 90 % of the frame width to 10 %
+  kNear,      // one fixed view at 70 % of the frame width
 };
 
 constexpr int kDefaultSequenceFrames = 300;
 
-// Names as on the command line: orbit, approach, shake, pan, static, reenter.
+// Names as on the command line: orbit, approach, shake, pan, static, reenter,
+// zoom, recede, near.
 bool parseSequenceKind(const std::string& name, SequenceKind* kind);
 const char* sequenceKindName(SequenceKind kind);
 

@@ -42,8 +42,10 @@ const char kUsage[] =
     "      --rotation-range A,B   degrees (default 0,360)\n"
     "      --offset-range R       centre shift up to +-R in each axis (default 0.1)\n"
     "  --sequence KIND        a camera motion: orbit, approach, shake, pan, static\n"
-    "                         (fixed view; noise defaults to 2) or reenter (the target\n"
-    "                         leaves the frame and comes back)\n"
+    "                         (fixed view; noise defaults to 2), reenter (the target\n"
+    "                         leaves the frame and comes back), zoom (10 % of the\n"
+    "                         frame width to 90 % and back), recede (90 % to 10 %) or\n"
+    "                         near (fixed view at 70 %; noise defaults to 2)\n"
     "      --frames N             number of frames (default 300)\n"
     "\n"
     "Options:\n"
@@ -199,7 +201,7 @@ bool parseArguments(int argc, char** argv, Settings* s, bool* help, std::string*
     } else if (name == "--sequence") {
       if (!value(&text)) return false;
       if (!parseSequenceKind(text, &s->sequence)) {
-        return bad(text, "orbit, approach, shake, pan, static or reenter");
+        return bad(text, "orbit, approach, shake, pan, static, reenter, zoom, recede or near");
       }
       s->mode = Settings::Mode::kSequence;
       ++s->modeCount;
@@ -328,7 +330,9 @@ int main(int argc, char** argv) {
         views.push_back(sequenceView(settings.sequence, static_cast<int>(i),
                                      static_cast<int>(settings.frames)));
       }
-      if (settings.sequence == SequenceKind::kStatic && !settings.noiseGiven) {
+      if ((settings.sequence == SequenceKind::kStatic ||
+           settings.sequence == SequenceKind::kNear) &&
+          !settings.noiseGiven) {
         settings.noise = kStaticDefaultNoise;
       }
       break;
