@@ -2,11 +2,16 @@
 
 #include <cmath>
 
+#if defined(__SSE__) || defined(_M_X64)
+#include <xmmintrin.h>
+#define VORNIK_LEAST_SQUARES_SSE 1
+#endif
+
 namespace vornik {
 
 void LeastSquares6::clear(float prior) {
   for (int i = 0; i < kSize; ++i) {
-    for (int j = 0; j < kSize; ++j) normal_[i][j] = 0.0f;
+    for (int j = 0; j < 8; ++j) normal_[i][j] = 0.0f;
     normal_[i][i] = prior;
     rhs_[i] = 0.0f;
   }
@@ -19,6 +24,25 @@ void LeastSquares6::addToDiagonal(float value) {
 }
 
 void LeastSquares6::addMeasurement(float m, const SixVector& jacobian, float weight) {
+#if VORNIK_LEAST_SQUARES_SSE
+  // Whole rows: normal[i][j] += (J[j] w) J[i] for every j, as the plain form
+  // does for j >= i.
+  const __m128 w = _mm_set1_ps(weight);
+  const __m128 low = _mm_mul_ps(_mm_loadu_ps(jacobian.v), w);
+  const __m128 high = _mm_mul_ps(_mm_setr_ps(jacobian[4], jacobian[5], 0.0f, 0.0f), w);
+  for (int i = 0; i < kSize; ++i) {
+    const __m128 ji = _mm_set1_ps(jacobian[i]);
+    _mm_store_ps(normal_[i], _mm_add_ps(_mm_load_ps(normal_[i]), _mm_mul_ps(low, ji)));
+    _mm_store_ps(normal_[i] + 4, _mm_add_ps(_mm_load_ps(normal_[i] + 4), _mm_mul_ps(high, ji)));
+    rhs_[i] += jacobian[i] * weight * m;
+  }
+  sum_ += m * weight * m;
+#else
+  addMeasurementPlain(m, jacobian, weight);
+#endif
+}
+
+void LeastSquares6::addMeasurementPlain(float m, const SixVector& jacobian, float weight) {
   for (int i = 0; i < kSize; ++i) {
     const float jw = jacobian[i] * weight;
     for (int j = i; j < kSize; ++j) normal_[i][j] += jacobian[j] * weight * jacobian[i];

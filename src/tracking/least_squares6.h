@@ -19,6 +19,10 @@ class LeastSquares6 {
   void addToDiagonal(float value);
   // One measurement m with Jacobian row J and weight w.
   void addMeasurement(float m, const SixVector& jacobian, float weight);
+  // The same, one element at a time: the reference the vector form above
+  // matches bit for bit (each element gets the same products in the same
+  // order).
+  void addMeasurementPlain(float m, const SixVector& jacobian, float weight);
   // Cholesky solve of N x = v. Returns false, leaving a zero solution, when N
   // is not positive definite (too few or degenerate measurements).
   bool solve();
@@ -31,7 +35,9 @@ class LeastSquares6 {
   float rhs(int i) const { return rhs_[i]; }
 
  private:
-  float normal_[kSize][kSize];
+  // Rows padded to eight, so that a row is two four-float vectors; the
+  // elements left of the diagonal and the padding are never read.
+  alignas(16) float normal_[kSize][8];
   float rhs_[kSize];
   float sum_;
   SixVector solution_;

@@ -40,6 +40,29 @@ TEST(LeastSquares6Test, MatchesDoubleNormalEquationsAndRefusesSingularOnes) {
   for (int i = 0; i < 6; ++i) EXPECT_EQ(ls.solution()[i], 0.0f);
 }
 
+// The vector form against the plain one, bit for bit, over measurements of
+// every sign and size.
+TEST(LeastSquares6Test, BothFormsAddTheSameBits) {
+  Random rng(5);
+  LeastSquares6 fast, plain;
+  fast.clear(100.0f);
+  plain.clear(100.0f);
+  for (int k = 0; k < 500; ++k) {
+    SixVector j;
+    const float scale = k % 3 == 0 ? 1e-3f : (k % 3 == 1 ? 1.0f : 300.0f);
+    for (int i = 0; i < 6; ++i) j[i] = scale * uniformIn(rng, -1.0f, 1.0f);
+    const float m = uniformIn(rng, -3.0f, 3.0f);
+    const float w = uniformIn(rng, 0.0f, 1.0f);
+    fast.addMeasurement(m, j, w);
+    plain.addMeasurementPlain(m, j, w);
+  }
+  for (int r = 0; r < 6; ++r) {
+    for (int c = r; c < 6; ++c) EXPECT_EQ(fast.normal(r, c), plain.normal(r, c)) << r << c;
+    EXPECT_EQ(fast.rhs(r), plain.rhs(r)) << r;
+  }
+  EXPECT_EQ(fast.weightedSquaredSum(), plain.weightedSquaredSum());
+}
+
 TEST(CholeskyInverse3Test, InvertsSpdMatricesFromLowerTriangleAndReportsRankDeficiency) {
   Random rng(8);
   for (int k = 0; k < 50; ++k) {

@@ -31,6 +31,7 @@ constexpr float kConvergedStep2 = 0.0025f;
 constexpr float kAcceptedStep2 = 0.01f;
 constexpr int32_t kSubpixelBorder = 5;
 constexpr int32_t kPreviousFrameRadius = 3;
+constexpr int32_t kFineSubpixelIterations = 5;
 constexpr int32_t kSearchThreads = 3;
 const float kIdentityWarp[4] = {1.0f, 0.0f, 0.0f, 1.0f};
 
@@ -663,6 +664,28 @@ void projectPlanePoint(const Mat44f& pose, float X, float Y, int32_t width, int3
   normalizedToLevel(normalized, width, height, level, pixel);
 }
 
+namespace {
+
+// Whole-pixel matches of templates cut from the previous frame at its pose
+// would let a still target's pose walk away from the truth: each frame
+// re-cuts the templates where the last pose put them, and the rounding of
+// the matches feeds back. The match is refined like a coarse one; where the
+// refinement fails or leaves the pixel, the whole-pixel match stays.
+void refineFineMatch(PatchTemplate& patch, const GrayImage& image, float found[2]) {
+  if (!makeSubpixelTemplate(patch)) return;
+  patch.subpixelX = found[0];
+  patch.subpixelY = found[1];
+  if (!iterateSubpixel(patch, image, kFineSubpixelIterations)) return;
+  if (!(std::fabs(patch.subpixelX - found[0]) < 1.0f &&
+        std::fabs(patch.subpixelY - found[1]) < 1.0f)) {
+    return;
+  }
+  found[0] = patch.subpixelX;
+  found[1] = patch.subpixelY;
+}
+
+}  // namespace
+
 int32_t searchPointsInPreviousFrame(const Frame& previous, const Mat44f& previousPose,
                                     const std::vector<TrackPoint*>& points, const Frame& frame,
                                     const Mat44f& pose) {
@@ -699,6 +722,7 @@ int32_t searchPointsInPreviousFrame(const Frame& previous, const Mat44f& previou
         shiftedRadius(kPreviousFrameRadius, point->sourceLevel - trackingBaseLevel(previous));
     if (findPatchCoarse(patch, *target, cx, cy, spiralOffsets(r), &point->found[0],
                         &point->found[1])) {
+      refineFineMatch(patch, *target, point->found);
       point->isFound = true;
       ++found;
     }

@@ -452,5 +452,38 @@ TEST(PyramidConvention, SubpixelShiftIsRecoveredWithoutBiasOnEveryLevel) {
   }
 }
 
+// Templates cut from the previous frame where its pose puts the corners are
+// found in a frame moved by a sub-pixel amount where they really lie, to a
+// small fraction of a pixel (whole-pixel matches would be off by up to half).
+TEST(PreviousFrameSearch, MatchesAreSubpixel) {
+  const double dx = 0.375, dy = -0.625;  // full-resolution pixels
+  Keyframe keyframe;
+  keyframe.buildPyramid(multiScaleTexture(640, 480, 0, 0));
+  ASSERT_TRUE(detectTrackingCorners(&keyframe));  // on level 1
+  keyframe.buildTrackPoints();
+  Frame previous;
+  previous.buildPyramid(multiScaleTexture(640, 480, 0, 0));
+  Frame frame;
+  frame.buildPyramid(multiScaleTexture(640, 480, dx, dy));
+  const Mat44f previousPose = viewPose({0, 0, 0}, {0, 0, 1});
+  const Mat44f pose = viewPose({0, 0, 0}, {dx / 640, dy / 640, 1});
+  prepareTrackPoints(keyframe, frame, pose);
+  std::vector<TrackPoint*> points;
+  for (TrackPoint& p : keyframe.trackPoints) {
+    if (!p.inImage) continue;
+    p.sourceLevel = p.searchLevel = trackingBaseLevel(frame);
+    points.push_back(&p);
+  }
+  ASSERT_GE(searchPointsInPreviousFrame(previous, previousPose, points, frame, pose), 30);
+  std::vector<double> errors;
+  for (const TrackPoint* p : points) {
+    if (!p->isFound) continue;
+    // The corner's level-1 pixel centre, moved.
+    const double x = p->corner->x + dx / 2, y = p->corner->y + dy / 2;
+    errors.push_back(std::hypot(p->found[0] - x, p->found[1] - y));
+  }
+  EXPECT_LT(medianOf(errors), 0.08);
+}
+
 }  // namespace
 }  // namespace vornik

@@ -5,6 +5,11 @@
 #include <cstdio>
 #include <limits>
 
+#if defined(__SSE__) || defined(_M_X64)
+#include <xmmintrin.h>
+#define VORNIK_JACOBIANS_SSE 1
+#endif
+
 #include "features/pyramid_coordinates.h"
 #include "manager/profiler.h"
 #include "tracking/patch_search.h"
@@ -148,6 +153,34 @@ void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& po
 }
 
 void computeJacobians(TrackPoint& point, float focal) {
+#if VORNIK_JACOBIANS_SSE
+  // The plain form's operations lane by lane, components 0-3 and 4-5 (and
+  // two unused lanes) of u and v at once: four divisions instead of 24.
+  const float X = point.camera[0];
+  const float Y = point.camera[1];
+  const float Z = point.camera[2];
+  const __m128 x = _mm_set1_ps(X), y = _mm_set1_ps(Y), z = _mm_set1_ps(Z);
+  const __m128 w = _mm_set1_ps(focal);
+  auto row = [&](__m128 g, __m128 gz, __m128 p) {
+    return _mm_div_ps(_mm_mul_ps(_mm_sub_ps(g, _mm_div_ps(_mm_mul_ps(p, gz), z)), w), z);
+  };
+  const __m128 gzLow = _mm_setr_ps(0.0f, 0.0f, 1.0f, Y);
+  const __m128 gzHigh = _mm_setr_ps(-X, 0.0f, 0.0f, 0.0f);
+  alignas(16) float u[8], v[8];
+  _mm_store_ps(u, row(_mm_setr_ps(1.0f, 0.0f, 0.0f, 0.0f), gzLow, x));
+  _mm_store_ps(u + 4, row(_mm_setr_ps(Z, -Y, 0.0f, 0.0f), gzHigh, x));
+  _mm_store_ps(v, row(_mm_setr_ps(0.0f, 1.0f, 0.0f, -Z), gzLow, y));
+  _mm_store_ps(v + 4, row(_mm_setr_ps(0.0f, X, 0.0f, 0.0f), gzHigh, y));
+  for (int j = 0; j < 6; ++j) {
+    point.jacobianU[j] = u[j];
+    point.jacobianV[j] = v[j];
+  }
+#else
+  computeJacobiansPlain(point, focal);
+#endif
+}
+
+void computeJacobiansPlain(TrackPoint& point, float focal) {
   const float X = point.camera[0];
   const float Y = point.camera[1];
   const float Z = point.camera[2];

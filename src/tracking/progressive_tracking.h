@@ -26,6 +26,9 @@ constexpr int32_t kMaxKeyframeLevelRange = 3;
 // `focal` (pixels of that level per plane unit) with respect to the six
 // pose-update components, from its camera position.
 void computeJacobians(TrackPoint& point, float focal);
+// The same one component at a time: the reference the vector form matches
+// bit for bit.
+void computeJacobiansPlain(TrackPoint& point, float focal);
 
 // Frame-to-frame refinement of a target pose: patch search around the
 // projections of a predicted pose, then robust Gauss-Newton on SE(3), first

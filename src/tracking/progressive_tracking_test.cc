@@ -148,6 +148,24 @@ TEST(ComputeJacobians, MatchFiniteDifferencesOfTheProjection) {
   }
 }
 
+TEST(ComputeJacobians, VectorFormGivesThePlainBits) {
+  Random random(12);
+  for (int k = 0; k < 300; ++k) {
+    TrackPoint fast, plain;
+    for (int i = 0; i < 3; ++i) {
+      fast.camera[i] = plain.camera[i] =
+          (i == 2 ? 0.2f : -1.0f) + static_cast<float>(random.uniform(100001)) / 50000.0f;
+    }
+    const float focal = 40.0f + random.uniform(600);
+    computeJacobians(fast, focal);
+    computeJacobiansPlain(plain, focal);
+    for (int j = 0; j < 6; ++j) {
+      EXPECT_EQ(fast.jacobianU[j], plain.jacobianU[j]) << k << " " << j;
+      EXPECT_EQ(fast.jacobianV[j], plain.jacobianV[j]) << k << " " << j;
+    }
+  }
+}
+
 // Found points with chosen errors (x, y, x, y, ...) and random Jacobians.
 std::vector<TrackPoint> syntheticPoints(const std::vector<float>& errors) {
   Random random(7);
