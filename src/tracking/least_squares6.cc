@@ -42,6 +42,48 @@ void LeastSquares6::addMeasurement(float m, const SixVector& jacobian, float wei
 #endif
 }
 
+void LeastSquares6::addMeasurements(const Measurement* measurements, int count) {
+#if VORNIK_LEAST_SQUARES_SSE
+  __m128 low[kSize], high[kSize];
+  for (int i = 0; i < kSize; ++i) {
+    low[i] = _mm_load_ps(normal_[i]);
+    high[i] = _mm_load_ps(normal_[i] + 4);
+  }
+  alignas(16) float rhs[8] = {rhs_[0], rhs_[1], rhs_[2], rhs_[3], rhs_[4], rhs_[5], 0.0f, 0.0f};
+  __m128 rhsLow = _mm_load_ps(rhs), rhsHigh = _mm_load_ps(rhs + 4);
+  for (int k = 0; k < count; ++k) {
+    const Measurement& e = measurements[k];
+    const float* j = e.jacobian;
+    const __m128 w = _mm_set1_ps(e.weight);
+    const __m128 jwLow = _mm_mul_ps(_mm_loadu_ps(j), w);
+    const __m128 jwHigh = _mm_mul_ps(_mm_setr_ps(j[4], j[5], 0.0f, 0.0f), w);
+    for (int i = 0; i < kSize; ++i) {
+      const __m128 ji = _mm_set1_ps(j[i]);
+      low[i] = _mm_add_ps(low[i], _mm_mul_ps(jwLow, ji));
+      high[i] = _mm_add_ps(high[i], _mm_mul_ps(jwHigh, ji));
+    }
+    // rhs[i] += (J[i] w) m, lane by lane.
+    const __m128 m = _mm_set1_ps(e.m);
+    rhsLow = _mm_add_ps(rhsLow, _mm_mul_ps(jwLow, m));
+    rhsHigh = _mm_add_ps(rhsHigh, _mm_mul_ps(jwHigh, m));
+    sum_ += e.m * e.weight * e.m;
+  }
+  for (int i = 0; i < kSize; ++i) {
+    _mm_store_ps(normal_[i], low[i]);
+    _mm_store_ps(normal_[i] + 4, high[i]);
+  }
+  _mm_store_ps(rhs, rhsLow);
+  _mm_store_ps(rhs + 4, rhsHigh);
+  for (int i = 0; i < kSize; ++i) rhs_[i] = rhs[i];
+#else
+  for (int k = 0; k < count; ++k) {
+    SixVector j;
+    for (int i = 0; i < kSize; ++i) j[i] = measurements[k].jacobian[i];
+    addMeasurementPlain(measurements[k].m, j, measurements[k].weight);
+  }
+#endif
+}
+
 void LeastSquares6::addMeasurementPlain(float m, const SixVector& jacobian, float weight) {
   for (int i = 0; i < kSize; ++i) {
     const float jw = jacobian[i] * weight;

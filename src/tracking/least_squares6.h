@@ -23,6 +23,14 @@ class LeastSquares6 {
   // matches bit for bit (each element gets the same products in the same
   // order).
   void addMeasurementPlain(float m, const SixVector& jacobian, float weight);
+  // Several measurements in order, as many addMeasurement calls would add
+  // them (bit for bit), with the sums held in registers meanwhile.
+  struct Measurement {
+    float m;
+    float weight;
+    const float* jacobian;  // six floats
+  };
+  void addMeasurements(const Measurement* measurements, int count);
   // Cholesky solve of N x = v. Returns false, leaving a zero solution, when N
   // is not positive definite (too few or degenerate measurements).
   bool solve();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <Eigen/Dense>
+#include <vector>
 
 #include "features/random.h"
 #include "tracking/cholesky_inverse3.h"
@@ -44,23 +45,31 @@ TEST(LeastSquares6Test, MatchesDoubleNormalEquationsAndRefusesSingularOnes) {
 // every sign and size.
 TEST(LeastSquares6Test, BothFormsAddTheSameBits) {
   Random rng(5);
-  LeastSquares6 fast, plain;
+  LeastSquares6 fast, batch, plain;
   fast.clear(100.0f);
+  batch.clear(100.0f);
   plain.clear(100.0f);
+  std::vector<SixVector> jacobians(500);
+  std::vector<LeastSquares6::Measurement> measurements;
   for (int k = 0; k < 500; ++k) {
-    SixVector j;
+    SixVector& j = jacobians[k];
     const float scale = k % 3 == 0 ? 1e-3f : (k % 3 == 1 ? 1.0f : 300.0f);
     for (int i = 0; i < 6; ++i) j[i] = scale * uniformIn(rng, -1.0f, 1.0f);
     const float m = uniformIn(rng, -3.0f, 3.0f);
     const float w = uniformIn(rng, 0.0f, 1.0f);
     fast.addMeasurement(m, j, w);
     plain.addMeasurementPlain(m, j, w);
+    measurements.push_back({m, w, j.v});
   }
-  for (int r = 0; r < 6; ++r) {
-    for (int c = r; c < 6; ++c) EXPECT_EQ(fast.normal(r, c), plain.normal(r, c)) << r << c;
-    EXPECT_EQ(fast.rhs(r), plain.rhs(r)) << r;
+  batch.addMeasurements(measurements.data(), 200);
+  batch.addMeasurements(measurements.data() + 200, 300);
+  for (const LeastSquares6* form : {&fast, &batch}) {
+    for (int r = 0; r < 6; ++r) {
+      for (int c = r; c < 6; ++c) EXPECT_EQ(form->normal(r, c), plain.normal(r, c)) << r << c;
+      EXPECT_EQ(form->rhs(r), plain.rhs(r)) << r;
+    }
+    EXPECT_EQ(form->weightedSquaredSum(), plain.weightedSquaredSum());
   }
-  EXPECT_EQ(fast.weightedSquaredSum(), plain.weightedSquaredSum());
 }
 
 TEST(CholeskyInverse3Test, InvertsSpdMatricesFromLowerTriangleAndReportsRankDeficiency) {

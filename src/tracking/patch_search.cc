@@ -149,6 +149,8 @@ ThrottledLog& threadFailureLog() {
 
 SpiralOffsets computeSpiralOffsets(int32_t radius) {
   SpiralOffsets offsets;
+  // The disc holds fewer than (2r - 1)^2 offsets: one allocation.
+  if (radius > 0) offsets.reserve(static_cast<size_t>(2 * radius - 1) * (2 * radius - 1));
   offsets.push_back({0, 0});
   const int32_t r2 = radius * radius;
   auto keep = [&](int32_t dx, int32_t dy) {

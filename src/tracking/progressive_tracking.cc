@@ -229,6 +229,7 @@ SixVector ProgressiveTracking::computePoseUpdate(const std::vector<TrackPoint*>&
 
   system_.clear(0.0f);
   system_.addToDiagonal(kPosePrior);
+  measurements_.clear();
   for (TrackPoint* point : points) {
     if (!point->isFound) continue;
     const float e2 = point->squaredError;
@@ -241,15 +242,10 @@ SixVector ProgressiveTracking::computePoseUpdate(const std::vector<TrackPoint*>&
     }
     point->inlier = true;
     ++*inlierCount;
-    SixVector ju;
-    SixVector jv;
-    for (int j = 0; j < 6; ++j) {
-      ju[j] = point->jacobianU[j];
-      jv[j] = point->jacobianV[j];
-    }
-    system_.addMeasurement(point->error[0], ju, point->weight);
-    system_.addMeasurement(point->error[1], jv, point->weight);
+    measurements_.push_back({point->error[0], point->weight, point->jacobianU});
+    measurements_.push_back({point->error[1], point->weight, point->jacobianV});
   }
+  system_.addMeasurements(measurements_.data(), static_cast<int>(measurements_.size()));
   system_.solve();
   return system_.solution();
 }

@@ -80,6 +80,7 @@ class ProgressiveTracking {
   int32_t keyframeLevelRange_ = 0;
   LeastSquares6 system_;
   std::vector<float> squaredErrors_;
+  std::vector<LeastSquares6::Measurement> measurements_;
   SixVector lastUpdate_;
   std::vector<TrackPoint*> coarseSet_;
   std::vector<TrackPoint*> fineSet_;
