@@ -48,11 +48,25 @@ class Keyframe : public Frame {
  public:
   Keyframe();
 
-  // One point per entry of `corners`, in that order. Call once `corners` is
-  // final: the points refer to its entries.
+  // One point per entry of `corners`, in that order, and the smoothed
+  // levels. Call once `corners` and the levels are final: the points refer to
+  // the corners.
   void buildTrackPoints();
 
+  // Level `index` lightly smoothed, the source of templates that minify:
+  // their samples lie further apart than the level's pixels and would alias.
+  // Null where getLevel is.
+  const GrayImage* smoothedLevel(int32_t index) const;
+
   std::vector<TrackPoint> trackPoints;
+
+ private:
+  std::array<std::unique_ptr<GrayImage>, kMaxLevels> smoothed_;
 };
+
+// Separable (1 6 1) / 8 smoothing with the border pixels repeated, rounded:
+// a footprint about twice a pixel's, as the frame pyramid gives a target
+// seen at half the keyframe level's scale.
+std::unique_ptr<GrayImage> smoothForMinification(const GrayImage& image);
 
 }  // namespace vornik

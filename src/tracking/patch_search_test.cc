@@ -485,5 +485,56 @@ TEST(PreviousFrameSearch, MatchesAreSubpixel) {
   EXPECT_LT(medianOf(errors), 0.08);
 }
 
+// The smoothing kernel pinned on an impulse and at a repeated border.
+TEST(KeyframeSearch, SmoothingForMinification) {
+  GrayImage image(5, 4);
+  image.pixels[2 * 5 + 2] = 128;  // (2, 2)
+  image.pixels[0] = 64;           // corner (0, 0)
+  const auto smoothed = smoothForMinification(image);
+  const uint8_t expected[20] = {49, 7,  0,  0,  0,  //
+                                7,  3,  12, 2,  0,  //
+                                0,  12, 72, 12, 0,  //
+                                0,  2,  12, 2,  0};
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(smoothed->pixels[i], expected[i]) << i;
+}
+
+// A target seen at 55-70 % of its keyframe levels' scale: templates that
+// minify are matched to a tenth of a level pixel or so, on the base level and
+// one up (plain samples of the sharp level alias: 0.15-0.2 px).
+TEST(KeyframeSearch, MinifyingTemplatesMatchPrecisely) {
+  const auto photo =
+      testing_images::loadGrayJpeg(std::string(VORNIK_DATA_DIR) + "/photos/rocket.jpg");
+  ASSERT_TRUE(photo);
+  Keyframe keyframe;
+  keyframe.buildPyramid(
+      std::make_unique<GrayImage>(photo->width, photo->height, photo->pixels.get()));
+  ASSERT_TRUE(detectTrackingCorners(&keyframe));
+  keyframe.buildTrackPoints();
+  std::vector<double> errors;
+  for (const float depth : {1.4286f, 1.8f}) {
+    const Mat44f pose = viewPose({0.05f, -0.08f, 0.02f}, {0.01f, -0.02f, depth});
+    Frame frame;
+    frame.buildPyramid(testing_images::renderPlane(*photo, pose, 640, 480));
+    for (const int32_t raise : {0, 1}) {
+      prepareTrackPoints(keyframe, frame, pose);
+      std::vector<TrackPoint*> points;
+      for (TrackPoint& p : keyframe.trackPoints) {
+        if (!p.inImage) continue;
+        p.sourceLevel += raise;
+        p.searchLevel += raise;
+        points.push_back(&p);
+      }
+      ASSERT_GE(searchPointsInKeyframe(keyframe, points, frame, 15, 5), 100);
+      for (const TrackPoint* p : points) {
+        if (p->isFound) {
+          errors.push_back(
+              std::hypot(p->found[0] - p->projected[0], p->found[1] - p->projected[1]));
+        }
+      }
+    }
+  }
+  EXPECT_LT(medianOf(errors), 0.14);
+}
+
 }  // namespace
 }  // namespace vornik
