@@ -67,9 +67,25 @@ bool templateMinifies(const float warp[4]) {
   return step > kMinifyingStep;
 }
 
+int32_t pointRadius(const Keyframe& keyframe, const TrackPoint& point, int32_t radius) {
+  return shiftedRadius(radius, point.sourceLevel - point.sourceShift - trackingBaseLevel(keyframe));
+}
+
+// Offset lists of a search: `shared` (filled before the search, only read
+// during it, so any number of threads may use it) and, for a radius it lacks,
+// the searching thread's own.
+struct OffsetSource {
+  const SpiralOffsetCache* shared;
+  SpiralOffsetCache* own;
+  const SpiralOffsets& get(int32_t radius) const {
+    const SpiralOffsets* found = shared != nullptr ? shared->find(radius) : nullptr;
+    return found != nullptr ? *found : own->get(radius);
+  }
+};
+
 bool searchOnePointInKeyframe(const Keyframe& keyframe, TrackPoint& point, const Frame& frame,
                               int32_t radius, int32_t subpixelIterations,
-                              SpiralOffsetCache& cache) {
+                              const OffsetSource& offsets) {
   point.refined = false;
   point.isFound = false;
   const GrayImage* source = templateMinifies(point.warp) ? keyframe.smoothedLevel(point.sourceLevel)
@@ -98,9 +114,8 @@ bool searchOnePointInKeyframe(const Keyframe& keyframe, TrackPoint& point, const
   if (!toPixelCentre(point.projected[0], &cx) || !toPixelCentre(point.projected[1], &cy)) {
     return false;
   }
-  const int32_t r =
-      shiftedRadius(radius, point.sourceLevel - point.sourceShift - trackingBaseLevel(keyframe));
-  if (!findPatchCoarse(patch, *target, cx, cy, cache.get(r), &point.found[0], &point.found[1])) {
+  const int32_t r = pointRadius(keyframe, point, radius);
+  if (!findPatchCoarse(patch, *target, cx, cy, offsets.get(r), &point.found[0], &point.found[1])) {
     return false;
   }
   point.isFound = true;
@@ -127,28 +142,30 @@ struct SearchTask {
   const Frame* frame;
   int32_t radius;
   int32_t subpixelIterations;
+  const SpiralOffsetCache* offsets;  // holds every radius of the points
   std::atomic<int32_t> nextIndex{-1};
   std::atomic<int32_t> foundCount{0};
 };
 
-// Takes points off the shared list until none is left. Every participant
-// brings its own offset cache.
-void searchSharedList(SearchTask* task, SpiralOffsetCache& cache) {
+// Takes points off the shared list until none is left. The shared offset
+// lists are only read; a radius they lacked would go to the participant's own.
+void searchSharedList(SearchTask* task) {
+  SpiralOffsetCache own;
+  const OffsetSource offsets{task->offsets, &own};
   const int32_t count = static_cast<int32_t>(task->points->size());
   for (;;) {
     const int32_t index = task->nextIndex.fetch_add(1) + 1;
     if (index >= count) break;
     TrackPoint* point = (*task->points)[index];
     if (searchOnePointInKeyframe(*task->keyframe, *point, *task->frame, task->radius,
-                                 task->subpixelIterations, cache)) {
+                                 task->subpixelIterations, offsets)) {
       task->foundCount.fetch_add(1);
     }
   }
 }
 
 void* searchWorker(void* argument) {
-  SpiralOffsetCache cache;
-  searchSharedList(static_cast<SearchTask*>(argument), cache);
+  searchSharedList(static_cast<SearchTask*>(argument));
   return nullptr;
 }
 
@@ -176,6 +193,11 @@ SpiralOffsets computeSpiralOffsets(int32_t radius) {
     for (int32_t i = k; i > -k; --i) keep(-k, i);
   }
   return offsets;
+}
+
+const SpiralOffsets* SpiralOffsetCache::find(int32_t radius) const {
+  auto it = lists_.find(radius);
+  return it == lists_.end() ? nullptr : &it->second;
 }
 
 const SpiralOffsets& SpiralOffsetCache::get(int32_t radius) {
@@ -620,9 +642,9 @@ bool iterateSubpixel(PatchTemplate& patch, const GrayImage& image, int32_t maxIt
 int32_t searchPointsInKeyframe(const Keyframe& keyframe, const std::vector<TrackPoint*>& points,
                                const Frame& frame, int32_t radius, int32_t subpixelIterations) {
   int32_t found = 0;
+  const OffsetSource offsets{nullptr, &processCache()};
   for (TrackPoint* point : points) {
-    if (searchOnePointInKeyframe(keyframe, *point, frame, radius, subpixelIterations,
-                                 processCache())) {
+    if (searchOnePointInKeyframe(keyframe, *point, frame, radius, subpixelIterations, offsets)) {
       ++found;
     }
   }
@@ -638,6 +660,10 @@ int32_t searchPointsInKeyframeThreaded(const Keyframe& keyframe,
   task.frame = &frame;
   task.radius = radius;
   task.subpixelIterations = subpixelIterations;
+  // Filled here, before any worker runs, so the workers allocate nothing.
+  SpiralOffsetCache& offsets = processCache();
+  for (const TrackPoint* point : points) offsets.get(pointRadius(keyframe, *point, radius));
+  task.offsets = &offsets;
   ThreadHandle workers[kSearchThreads];
   int32_t started = 0;
   int lastError = 0;
@@ -654,9 +680,7 @@ int32_t searchPointsInKeyframeThreaded(const Keyframe& keyframe,
         "Patch search: %d of %d worker threads could not be started (error %d); the calling "
         "thread searches the remaining points\n",
         kSearchThreads - started, kSearchThreads, lastError);
-    // Not the single-threaded cache: the started workers are still running.
-    SpiralOffsetCache cache;
-    searchSharedList(&task, cache);
+    searchSharedList(&task);
   }
   for (int32_t i = 0; i < started; ++i) joinThread(workers[i]);
   return task.foundCount.load();

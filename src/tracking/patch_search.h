@@ -22,11 +22,14 @@ using SpiralOffsets = std::vector<SpiralOffset>;
 // offsets with squared length at most radius^2 are kept.
 SpiralOffsets computeSpiralOffsets(int32_t radius);
 
-// Offset lists computed once per radius. Not locked: each thread that
-// searches keeps its own.
+// Offset lists computed once per radius. Not locked: get may add a list, so
+// a cache that several threads share is filled first and then only read
+// with find.
 class SpiralOffsetCache {
  public:
   const SpiralOffsets& get(int32_t radius);
+  // Null when no list for `radius` was made yet.
+  const SpiralOffsets* find(int32_t radius) const;
 
  private:
   std::map<int32_t, SpiralOffsets> lists_;
