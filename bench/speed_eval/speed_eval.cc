@@ -5,6 +5,7 @@
 //
 //   speed_eval [--cpu N] [--repeats N] [--views N] [--frames N]
 //              [--training-views N] [--tracking-views N] [--seed S]
+//              [--search-threads N]
 //
 // Ten of the bundled photos are trained as targets with the builder's
 // defaults (--training-views and --tracking-views set its trainingViews and
@@ -25,7 +26,9 @@
 //      machine (FrameStepper) beside the baseline against the 8 targets.
 // Every engine makes --repeats passes (default 3) over its frames. --cpu
 // pins the process to one core before any thread starts (the tracker's
-// search threads share it); without it the run is unpinned. The goals are
+// search threads share it); without it the run is unpinned.
+// --search-threads sets the tracker's coarse-search workers (default 3, as
+// the library's default; 0 searches on the tracking thread). The goals are
 // printed beside the figures, judged on the medians; nothing fails on time.
 #include <fcntl.h>
 #include <sched.h>
@@ -82,6 +85,7 @@ struct Options {
   int views = 5;
   int frames = kDefaultSequenceFrames;
   uint32_t seed = 1;
+  int searchThreads = 3;  // the tracker's coarse-search workers (0: none)
 };
 
 double msSince(Clock::time_point start) {
@@ -229,7 +233,8 @@ bool orbGood(const OrbResult& result, int expected, const RenderedView& view) {
 int usage() {
   std::fprintf(stderr,
                "usage: speed_eval [--cpu N] [--repeats N] [--views N] [--frames N]\n"
-               "                  [--training-views N] [--tracking-views N] [--seed S]\n");
+               "                  [--training-views N] [--tracking-views N] [--seed S]\n"
+               "                  [--search-threads N]\n");
   return 2;
 }
 
@@ -251,6 +256,8 @@ int run(int argc, char** argv) {
       options.build.trainingViews = std::max(0, std::atoi(argv[++i]));
     } else if (arg == "--tracking-views" && hasValue) {
       options.build.trackingTrainingViews = std::max(0, std::atoi(argv[++i]));
+    } else if (arg == "--search-threads" && hasValue) {
+      options.searchThreads = std::clamp(std::atoi(argv[++i]), 0, 3);
     } else if (arg == "--seed" && hasValue) {
       options.seed = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     } else {
@@ -406,6 +413,7 @@ int run(int argc, char** argv) {
       if (k % sequence.size() == 0) {
         tracker = std::make_unique<Tracker>();
         tracker->init(kFrameWidth, kFrameHeight, 0, small.database);
+        tracker->setSearchThreads(options.searchThreads);
       }
       steady[k] = k % sequence.size() > 0 && tracked[k - 1];
       Trackable result;
@@ -421,6 +429,7 @@ int run(int argc, char** argv) {
         engines = std::make_unique<DefaultTrackingEngines>(small.database, small.recognizer,
                                                            std::make_shared<Tracker>());
         engines->initTracker(kFrameWidth, kFrameHeight, 0);
+        engines->setSearchThreads(options.searchThreads);
         stepper = std::make_unique<FrameStepper>(engines.get());
       }
       const FrameStepper::Stage stage = stepper->stage();
@@ -488,9 +497,10 @@ int run(int argc, char** argv) {
     std::printf("%s %s", i == kSmallDatabase ? "; 10 adds" : "", photos[i].name.c_str());
   }
   std::printf(
-      ") in front of %s, %dx%d BGR frames (pixel format 0), %d passes, %s\n",
+      ") in front of %s, %dx%d BGR frames (pixel format 0), %d passes, %s, %d search threads\n",
       background.name.c_str(), kFrameWidth, kFrameHeight, passes,
-      options.cpu >= 0 ? ("pinned to CPU " + std::to_string(options.cpu)).c_str() : "unpinned");
+      options.cpu >= 0 ? ("pinned to CPU " + std::to_string(options.cpu)).c_str() : "unpinned",
+      options.searchThreads);
   std::printf(
       "Builder: %d training views, %d tracking-scoring views, seed %u; 10 targets trained and "
       "both databases built in %.1f s\n",

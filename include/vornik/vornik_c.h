@@ -80,6 +80,10 @@ VORNIK_API void setAcquiringAttempts(int attempts);
  * keeps it down to about a tenth. Clamped to 0 .. 3; takes effect like the
  * acquisition options. */
 VORNIK_API void setTrackingLevelRange(int levels);
+/* Worker threads of the steady state's patch search per frame, 3 by
+ * default; 0 searches on the tracking thread, faster on one or two cores.
+ * Clamped to 0 .. 3; takes effect like the acquisition options. */
+VORNIK_API void setTrackingSearchThreads(int threads);
 
 /* Routes diagnostics to callback; null restores standard error. The callback
  * runs on the thread that logs (a host thread, the capture or the tracking

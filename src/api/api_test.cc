@@ -164,13 +164,16 @@ TEST(FlatApi, AcquisitionOptionsReachTheManagerClamped) {
   }
 }
 
-TEST(FlatApi, TrackingLevelRangeReachesTheManagerClamped) {
+TEST(FlatApi, TrackingOptionsReachTheManagerClamped) {
   const std::shared_ptr<ARManager> manager = ARManager::getInstance();
   for (const auto& c : {std::make_pair(2, 2), std::make_pair(-1, 0), std::make_pair(1 << 30, 3),
                         std::make_pair(0, 0)}) {
     ::setTrackingLevelRange(c.first);
     EXPECT_EQ(manager->trackingOptions().keyframeLevelRange, c.second) << c.first;
+    ::setTrackingSearchThreads(c.first);
+    EXPECT_EQ(manager->trackingOptions().searchThreads, c.second) << c.first;
   }
+  ::setTrackingSearchThreads(3);
 }
 
 TEST(FlatApi, DestroyTwiceOnlyStopsTheTrackerTwiceAndTheLogCallbackEndsWhenCleared) {

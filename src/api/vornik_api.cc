@@ -42,6 +42,7 @@ AcquisitionOptions getAcquisitionOptions() {
 void setTrackingOptions(const TrackingOptions& options) {
   TrackingOptions clamped = options;
   clamped.keyframeLevelRange = std::clamp(options.keyframeLevelRange, 0, kMaxKeyframeLevelRange);
+  clamped.searchThreads = std::clamp(options.searchThreads, 0, kMaxSearchThreads);
   ARManager::getInstance()->setTrackingOptions(clamped);
 }
 

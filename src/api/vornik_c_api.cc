@@ -74,6 +74,12 @@ void setTrackingLevelRange(int levels) {
   vornik::setTrackingOptions(options);
 }
 
+void setTrackingSearchThreads(int threads) {
+  vornik::TrackingOptions options = vornik::getTrackingOptions();
+  options.searchThreads = threads;
+  vornik::setTrackingOptions(options);
+}
+
 int getTrackableCount(void) {
   vornik::ITrackingResult& snapshot = vornik::getTrackingResult();
   g_snapshot.store(&snapshot);

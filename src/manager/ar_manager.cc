@@ -238,7 +238,9 @@ void ARManager::runFrame() {
     clearLatestResult();
   }
   engines_->setInitialPoseOptions(initialPoseOptions());
-  engines_->setKeyframeLevelRange(trackingOptions().keyframeLevelRange);
+  const TrackingOptions tracking = trackingOptions();
+  engines_->setKeyframeLevelRange(tracking.keyframeLevelRange);
+  engines_->setSearchThreads(tracking.searchThreads);
   stepper_->setAcquiringAttempts(acquisitionOptions().acquiringAttempts);
   processFrame(trackingBuffer_.data(), trackingWidth_, trackingHeight_, trackingPixelFormat_);
   engines_->frameStepFinished();

@@ -45,4 +45,8 @@ void DefaultTrackingEngines::setKeyframeLevelRange(int32_t levels) {
   tracker_->setKeyframeLevelRange(levels);
 }
 
+void DefaultTrackingEngines::setSearchThreads(int32_t threads) {
+  tracker_->setSearchThreads(threads);
+}
+
 }  // namespace vornik

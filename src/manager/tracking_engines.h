@@ -33,6 +33,8 @@ class TrackingEngines {
   virtual void setInitialPoseOptions(const InitialPoseOptions& /*options*/) {}
   // The host's opt-in tracking range (Tracker::setKeyframeLevelRange).
   virtual void setKeyframeLevelRange(int32_t /*levels*/) {}
+  // The host's search threads (Tracker::setSearchThreads).
+  virtual void setSearchThreads(int32_t /*threads*/) {}
   // The tracking thread has finished with one frame (results published);
   // lets scripted engines follow the thread.
   virtual void frameStepFinished() {}
@@ -55,6 +57,7 @@ class DefaultTrackingEngines : public TrackingEngines {
   void clearKeyframeTarget() override;
   void setInitialPoseOptions(const InitialPoseOptions& options) override;
   void setKeyframeLevelRange(int32_t levels) override;
+  void setSearchThreads(int32_t threads) override;
 
  private:
   std::shared_ptr<ArdbMngr> database_;

@@ -53,7 +53,9 @@ void TestHarness::startTest(TestModeEnum mode, const std::string& reportPath, in
   manager_->getCameraCalibration()->setWindowSize(width, height, manager_->portraitMode());
   context_.recognizer->init(context_.ardbMngr);
   context_.tracker->setInitialPoseOptions(manager_->initialPoseOptions());
-  context_.tracker->setKeyframeLevelRange(manager_->trackingOptions().keyframeLevelRange);
+  const TrackingOptions tracking = manager_->trackingOptions();
+  context_.tracker->setKeyframeLevelRange(tracking.keyframeLevelRange);
+  context_.tracker->setSearchThreads(tracking.searchThreads);
   context_.acquiringAttempts = manager_->acquisitionOptions().acquiringAttempts;
   context_.initialPoseFailures = 0;
   // open() fails on a stream that is still open and clears the state on success.

@@ -653,7 +653,9 @@ int32_t searchPointsInKeyframe(const Keyframe& keyframe, const std::vector<Track
 
 int32_t searchPointsInKeyframeThreaded(const Keyframe& keyframe,
                                        const std::vector<TrackPoint*>& points, const Frame& frame,
-                                       int32_t radius, int32_t subpixelIterations) {
+                                       int32_t radius, int32_t subpixelIterations,
+                                       int32_t threads) {
+  const int32_t wanted = threads < 1 ? 1 : (threads > kSearchThreads ? kSearchThreads : threads);
   SearchTask task;
   task.keyframe = &keyframe;
   task.points = &points;
@@ -667,7 +669,7 @@ int32_t searchPointsInKeyframeThreaded(const Keyframe& keyframe,
   ThreadHandle workers[kSearchThreads];
   int32_t started = 0;
   int lastError = 0;
-  for (int32_t i = 0; i < kSearchThreads; ++i) {
+  for (int32_t i = 0; i < wanted; ++i) {
     const int result = createThread(&workers[started], searchWorker, &task);
     if (result == 0) {
       ++started;
@@ -675,11 +677,11 @@ int32_t searchPointsInKeyframeThreaded(const Keyframe& keyframe,
       lastError = result;
     }
   }
-  if (started < kSearchThreads) {
+  if (started < wanted) {
     threadFailureLog().log(
         "Patch search: %d of %d worker threads could not be started (error %d); the calling "
         "thread searches the remaining points\n",
-        kSearchThreads - started, kSearchThreads, lastError);
+        wanted - started, wanted, lastError);
     searchSharedList(&task);
   }
   for (int32_t i = 0; i < started; ++i) joinThread(workers[i]);

@@ -89,12 +89,13 @@ bool iterateSubpixel(PatchTemplate& patch, const GrayImage& image, int32_t maxIt
 int32_t searchPointsInKeyframe(const Keyframe& keyframe, const std::vector<TrackPoint*>& points,
                                const Frame& frame, int32_t radius, int32_t subpixelIterations);
 
-// The same search spread over three worker threads that share the list.
-// Workers that cannot be started are made up for by the calling thread, so
-// every point is still searched exactly once.
+// The same search spread over `threads` (1 .. 3, three by default) worker
+// threads that share the list. Workers that cannot be started are made up
+// for by the calling thread, so every point is still searched exactly once.
 int32_t searchPointsInKeyframeThreaded(const Keyframe& keyframe,
                                        const std::vector<TrackPoint*>& points, const Frame& frame,
-                                       int32_t radius, int32_t subpixelIterations);
+                                       int32_t radius, int32_t subpixelIterations,
+                                       int32_t threads = 3);
 
 // Searches every listed point in `frame` with unwarped templates cut from the
 // previous frame where `previousPose` put it.

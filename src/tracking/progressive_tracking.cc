@@ -370,8 +370,12 @@ bool ProgressiveTracking::trackFromPreviousFrame(Keyframe& keyframe, const Frame
 
   startTimer(kTimerCoarseMatching);
   selectCoarseSet(keyframe, frame);
-  const int32_t found = searchPointsInKeyframeThreaded(keyframe, coarseSet_, frame, kCoarseRadius,
-                                                       kCoarseSubpixelIterations);
+  const int32_t found =
+      searchThreads_ > 0
+          ? searchPointsInKeyframeThreaded(keyframe, coarseSet_, frame, kCoarseRadius,
+                                           kCoarseSubpixelIterations, searchThreads_)
+          : searchPointsInKeyframe(keyframe, coarseSet_, frame, kCoarseRadius,
+                                   kCoarseSubpixelIterations);
   stopTimer(kTimerCoarseMatching);
   if (found < kMinCoarseFound) {
     std::printf("fail due to small found count\n");

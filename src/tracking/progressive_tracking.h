@@ -21,6 +21,7 @@ void prepareTrackPoints(Keyframe& keyframe, const Frame& frame, const Mat44f& po
 
 // Largest useful keyframe level range: a keyframe has at most six levels.
 constexpr int32_t kMaxKeyframeLevelRange = 3;
+constexpr int32_t kMaxSearchThreads = 3;
 
 // Derivatives of the point's projection at a level with focal length
 // `focal` (pixels of that level per plane unit) with respect to the six
@@ -49,12 +50,18 @@ class ProgressiveTracking {
   }
   int32_t keyframeLevelRange() const { return keyframeLevelRange_; }
 
+  // Worker threads of the steady state's coarse search, 0 .. kMaxSearchThreads
+  // (3, the default); 0 searches on the calling thread.
+  void setSearchThreads(int32_t threads) {
+    searchThreads_ = threads < 0 ? 0 : (threads > kMaxSearchThreads ? kMaxSearchThreads : threads);
+  }
+
   // Templates from the keyframe only: the first frame after an initial pose.
   bool trackFromKeyframe(Keyframe& keyframe, const Frame& frame, const Mat44f& predictedPose,
                          Mat44f* pose, float* error);
 
-  // Steady state: coarse templates from the keyframe (searched on three
-  // threads), fine templates from `previous`, the last tracked frame, where
+  // Steady state: coarse templates from the keyframe (searched on the
+  // search threads), fine templates from `previous`, the last tracked frame, where
   // `previousPose` put the target.
   bool trackFromPreviousFrame(Keyframe& keyframe, const Frame& previous, const Mat44f& previousPose,
                               const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
@@ -78,6 +85,7 @@ class ProgressiveTracking {
   void buildIterationSet();
 
   int32_t keyframeLevelRange_ = 0;
+  int32_t searchThreads_ = kMaxSearchThreads;
   LeastSquares6 system_;
   std::vector<float> squaredErrors_;
   std::vector<LeastSquares6::Measurement> measurements_;

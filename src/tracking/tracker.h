@@ -75,6 +75,7 @@ class Tracker {
   // so that far (and very near) targets stay tracked; 0 by default.
   void setKeyframeLevelRange(int32_t levels) { progressive_.setKeyframeLevelRange(levels); }
   int32_t keyframeLevelRange() const { return progressive_.keyframeLevelRange(); }
+  void setSearchThreads(int32_t threads) { progressive_.setSearchThreads(threads); }
 
   const std::string& keyframeTargetId() const { return keyframeTargetId_; }
   // The AR manager clears it to force a new initial pose.
