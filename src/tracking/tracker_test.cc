@@ -296,6 +296,28 @@ TEST_F(TrackerTest, KeyframeLevelRangeKeepsARecedingTargetTracked) {
   EXPECT_LT(describedLostAt, 40);
 }
 
+// The coarse search on the calling thread gives the poses of the threaded
+// one bit for bit: every point is searched on its own.
+TEST_F(TrackerTest, SearchThreadsDoNotChangeThePoses) {
+  writeDatabase(kInfo, 2.0f);
+  Tracker threaded, onCaller;
+  ASSERT_EQ(threaded.init(kWidth, kHeight, 1, database_), kTrackOk);
+  ASSERT_EQ(onCaller.init(kWidth, kHeight, 1, database_), kTrackOk);
+  onCaller.setSearchThreads(0);
+  for (int i = 0; i < 8; ++i) {
+    const std::vector<uint8_t> frame =
+        render(viewPose({0.1f, 0.03f * i, 0.02f}, {0.01f * i, -0.005f * i, 1.6f + 0.05f * i}));
+    Trackable a, b;
+    ::testing::internal::CaptureStdout();
+    const int codeA = threaded.track(frame.data(), a, "", kRecognition);
+    const int codeB = onCaller.track(frame.data(), b, "", kRecognition);
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(codeA, kTrackOk) << i;
+    ASSERT_EQ(codeB, kTrackOk) << i;
+    for (int k = 0; k < 16; ++k) EXPECT_EQ(a.getPose()[k], b.getPose()[k]) << i << " " << k;
+  }
+}
+
 // After a loss the same target is acquired again from its keyframe in place:
 // the poses are those of a fresh tracker, even with the group file gone;
 // init drops that keyframe.
