@@ -82,6 +82,12 @@ struct AcquisitionOptions {
   // recognition starts again, 1 by default: a still camera's next frame
   // often succeeds where the first failed.
   int acquiringAttempts = 1;
+  // RANSAC samples the initial pose draws after its 30 when none of those
+  // found half of the matches in agreement; these accept 30 % (at least 17
+  // matches). Rescues views with few right matches or loose positions, at
+  // up to a few ms more on frames where it runs. 0 by default, clamped to
+  // 0..1000.
+  int ransacRescueIterations = 0;
 };
 
 // Opt-in tracking range and search threads; the defaults track as described.

@@ -71,9 +71,13 @@ VORNIK_API void setAcquisitionOptions(int initialPoseFeaturesPerLayer);
  * search on the same frame (corner errors of about 1 px instead of 2-4 px),
  * for about one tracked frame's time more.
  * attempts: frames on which the initial pose is tried for a recognised
- * target before recognition starts again, 1 by default, clamped to 1 .. 30. */
+ * target before recognition starts again, 1 by default, clamped to 1 .. 30.
+ * iterations: RANSAC samples the initial pose draws after its 30 when none
+ * of those found half of the matches in agreement (these accept 30 %, at
+ * least 17), 0 by default, clamped to 0 .. 1000. */
 VORNIK_API void setInitialPoseRefinement(int enabled);
 VORNIK_API void setAcquiringAttempts(int attempts);
+VORNIK_API void setRansacRescueIterations(int iterations);
 /* Opt-in tracking range, off (0) by default: pyramid levels of the stored
  * target beyond the one tracking uses that a far target's templates may
  * come from. 0 loses a target below about a quarter of the frame width; 2

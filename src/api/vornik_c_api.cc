@@ -68,6 +68,12 @@ void setAcquiringAttempts(int attempts) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setRansacRescueIterations(int iterations) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.ransacRescueIterations = iterations;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setTrackingLevelRange(int levels) {
   vornik::TrackingOptions options = vornik::getTrackingOptions();
   options.keyframeLevelRange = levels;

@@ -352,6 +352,7 @@ InitialPoseOptions ARManager::initialPoseOptions() const {
   InitialPoseOptions pose;
   pose.featuresPerLayer = options.initialPoseFeaturesPerLayer;
   pose.refine = options.refineInitialPose;
+  pose.ransacRescueIterations = options.ransacRescueIterations;
   return pose;
 }
 

@@ -125,10 +125,12 @@ TEST_F(TestHarnessTest, RecognitionReportHasPosedAndUnknownLines) {
   AcquisitionOptions options;
   options.initialPoseFeaturesPerLayer = 150;
   options.refineInitialPose = true;
+  options.ransacRescueIterations = 200;
   manager_->setAcquisitionOptions(options);
   harness_->startTest(TEST_RECOGNITION, path, kWidth, kHeight);
   EXPECT_EQ(manager_->getTracker()->initialPoseOptions().featuresPerLayer, 150);
   EXPECT_TRUE(manager_->getTracker()->initialPoseOptions().refine);
+  EXPECT_EQ(manager_->getTracker()->initialPoseOptions().ransacRescueIterations, 200);
   feed("view.jpg", first_);
   feed("brick.jpg", unknown_);
   harness_->endTest();

@@ -124,17 +124,26 @@ int countInliers(const Matrix& h, const std::vector<NormalizedPair>& pairs, doub
 }
 
 MatrixPtr ransacHomography(const std::vector<NormalizedPair>& pairs, int sampleSize, int minInliers,
-                           double threshold, Random& random) {
+                           double threshold, Random& random, int rescueIterations) {
   const int n = static_cast<int>(pairs.size());
   if (sampleSize <= 0 || n < sampleSize) return nullptr;
   const int earlyExitCount = 9 * n / 10;
-  const int minUsefulCount = n / 2;
+  int minUsefulCount = n / 2;
+  const int iterations =
+      kRansacMaxIterations + std::clamp(rescueIterations, 0, kMaxRansacRescueIterations);
 
   std::vector<int32_t> best;
   double bestMeanError = 0.0;
   std::vector<int32_t> sample;
   std::vector<int32_t> inliers;
-  for (int iteration = 0; iteration < kRansacMaxIterations; ++iteration) {
+  for (int iteration = 0; iteration < iterations; ++iteration) {
+    if (iteration >= kRansacMaxIterations) {
+      // Rescue: a view whose right pairs are fewer than half, or whose
+      // positions are too loose for a clean sample among 30, still gets a
+      // chance; the first qualifying sample ends it.
+      if (!best.empty()) break;
+      minUsefulCount = std::max(minInliers, static_cast<int>(kRansacRescueShare * n));
+    }
     sample.clear();
     while (static_cast<int>(sample.size()) < sampleSize) {
       const int32_t idx = static_cast<int32_t>(random.uniform(static_cast<uint32_t>(n)));

@@ -13,6 +13,11 @@ constexpr int kRansacSampleSize = 4;
 constexpr int kRansacMinInliers = 17;
 constexpr double kRansacThreshold = 0.01;  // squared normalised distance
 constexpr int kRansacMaxIterations = 30;
+// Opt-in rescue sampling after the 30 iterations have found no consensus:
+// the share of the pairs a rescue sample needs as inliers (never fewer than
+// the minimum inlier count), and the most rescue iterations a caller may ask.
+constexpr double kRansacRescueShare = 0.3;
+constexpr int kMaxRansacRescueIterations = 1000;
 
 // One matched pair after normalisation: target x, y and frame x, y.
 struct NormalizedPair {
@@ -52,8 +57,12 @@ MatrixPtr fitHomographyDlt(const std::vector<NormalizedPair>& pairs,
 // inliers never count. The best inlier set is refitted until it stops
 // growing. Null when no sample qualified, when the final inlier count is
 // below `minInliers`, or when there are fewer pairs than `sampleSize`.
+// When no sample of the 30 qualified, up to `rescueIterations` more samples
+// are drawn, and the first with kRansacRescueShare of the pairs (at least
+// `minInliers`) as inliers is taken; the first 30 draws are the same either
+// way, so a frame that finds its consensus there gives the same homography.
 MatrixPtr ransacHomography(const std::vector<NormalizedPair>& pairs, int sampleSize, int minInliers,
-                           double threshold, Random& random);
+                           double threshold, Random& random, int rescueIterations = 0);
 
 // Number of pairs with squared transfer distance below `threshold` under h;
 // their indices go to `inliers` when given.

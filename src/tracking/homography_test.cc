@@ -101,23 +101,34 @@ TEST(HomographyTest, InlierTestIsStrictAtThreshold) {
 // Consistent pairs among outliers. With 60 of 100 a run of 30 samples of 4
 // misses every clean sample with probability (1 - 0.126)^30, about 2 %; 17
 // final inliers are enough, 16 are not, and 45 of 100 never reach half of the
-// pairs; fewer pairs than a sample (or none) give nothing. Every homography
-// found (a DLT of samples of 4, then of all inliers) keeps exactly the
-// consistent pairs and transfers like the true one.
+// pairs; fewer pairs than a sample (or none) give nothing. Rescue sampling
+// (300 more samples once the 30 found no half) takes 45 of 100 and 20 of 50
+// (17 > 30 %), never 25 of 100, and leaves every homography the 30 found as
+// it was. Every homography found (a DLT of samples of 4, then of all
+// inliers) keeps exactly the consistent pairs and transfers like the true one.
 TEST(HomographyTest, RansacNeedsSeventeenFinalInliersAndHalfOfThePairs) {
   struct Case {
-    int inliers, outliers, minFound;
+    int inliers, outliers, rescue, minFound;
   };
   const Matrix h0 = knownHomography();
-  for (const Case& c : {Case{60, 40, 47}, Case{17, 3, 50}, Case{16, 4, 0}, Case{45, 55, 0},
-                        Case{3, 0, 0}, Case{0, 0, 0}}) {
-    SCOPED_TRACE(::testing::Message() << c.inliers << " of " << c.inliers + c.outliers);
+  for (const Case& c :
+       {Case{60, 40, 0, 47}, Case{17, 3, 0, 50}, Case{16, 4, 0, 0}, Case{45, 55, 0, 0},
+        Case{3, 0, 0, 0}, Case{0, 0, 0, 0}, Case{60, 40, 300, 50}, Case{45, 55, 300, 50},
+        Case{20, 30, 300, 48}, Case{25, 75, 300, 0}, Case{16, 4, 300, 0}}) {
+    SCOPED_TRACE(::testing::Message()
+                 << c.inliers << " of " << c.inliers + c.outliers << ", rescue " << c.rescue);
     int found = 0;
     for (uint32_t seed = 1; seed <= 50; ++seed) {
-      Random data(1000 + seed), rng(seed);
+      Random data(1000 + seed), rng(seed), plainRng(seed);
       const auto pairs = exactPairs(h0, c.inliers, c.outliers, data);
-      const MatrixPtr h =
-          ransacHomography(pairs, kRansacSampleSize, kRansacMinInliers, kRansacThreshold, rng);
+      const MatrixPtr h = ransacHomography(pairs, kRansacSampleSize, kRansacMinInliers,
+                                           kRansacThreshold, rng, c.rescue);
+      const MatrixPtr plain =
+          ransacHomography(pairs, kRansacSampleSize, kRansacMinInliers, kRansacThreshold, plainRng);
+      if (plain) {
+        ASSERT_TRUE(h);
+        for (int i = 0; i < 9; ++i) EXPECT_EQ((*h)(i / 3, i % 3), (*plain)(i / 3, i % 3));
+      }
       if (!h) continue;
       ++found;
       EXPECT_EQ(countInliers(*h, pairs, kRansacThreshold, nullptr, nullptr), c.inliers);

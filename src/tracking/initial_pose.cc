@@ -10,7 +10,8 @@ namespace vornik {
 
 int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32_t targetWidth,
                             const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
-                            int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix) {
+                            int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix,
+                            int32_t rescueIterations) {
   startTimer(kTimerInitPoseMatching);
   const std::vector<FeaturePtr> pairs = matchFeaturesMutual(targetFeatures, frameFeatures);
   stopTimer(kTimerInitPoseMatching);
@@ -23,8 +24,8 @@ int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32
   const double scale = std::sqrt(2.0);
   NormalizationParams params;
   const std::vector<NormalizedPair> normalized = normalizePairs(pairs, scale, &params);
-  const MatrixPtr h =
-      ransacHomography(normalized, kRansacSampleSize, kRansacMinInliers, kRansacThreshold, random);
+  const MatrixPtr h = ransacHomography(normalized, kRansacSampleSize, kRansacMinInliers,
+                                       kRansacThreshold, random, rescueIterations);
   stopTimer(kTimerInitPoseCalcPoseRansac);
   if (!h) {
     stopTimer(kTimerInitPoseCalcPose);

@@ -28,8 +28,10 @@ constexpr int32_t kInitialPoseMinPairs = 17;
 // Writes the features' matchIndex. `random` drives the RANSAC samples; the
 // caller owns it so that runs are reproducible. Runs the INITPOSE-MATCHING
 // and INITPOSE-CALCPOSE(-RANSAC, -ETC, -DECOMPOSITION) timers.
+// `rescueIterations` is the opt-in rescue sampling of ransacHomography.
 int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32_t targetWidth,
                             const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
-                            int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix);
+                            int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix,
+                            int32_t rescueIterations = 0);
 
 }  // namespace vornik

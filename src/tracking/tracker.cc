@@ -95,7 +95,8 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
         frameFeatures->describe(initialPoseOptions_.featuresPerLayer);
     stopTimer(kTimerInitPoseDescription);
     code = estimateInitialPose(targetFeatures_, targetWidth_, described, featureExtractor_->width(),
-                               featureExtractor_->height(), random_, &poseMatrix_);
+                               featureExtractor_->height(), random_, &poseMatrix_,
+                               initialPoseOptions_.ransacRescueIterations);
   }
   stopTimer(kTimerInitPoseTotal);
   if (code != kInitialPoseOk) {

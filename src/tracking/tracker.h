@@ -46,6 +46,8 @@ struct InitialPoseOptions {
   // keyframe's patch search on the same frame refines it to sub-pixel
   // precision (where the search fails, the homography's pose stays).
   bool refine = false;
+  // RANSAC samples drawn after the 30 when those found no consensus.
+  int32_t ransacRescueIterations = 0;
 };
 
 // pose from feature matches when the target is new, then frame-to-frame
