@@ -100,7 +100,9 @@ struct TrackingOptions {
   // Worker threads that the steady state's coarse patch search starts per
   // frame, 3 by default. 0 searches on the tracking thread itself: starting
   // and joining threads costs more than the search gains on one or two
-  // cores (a tracked frame takes about a quarter less time). Clamped to 0..3.
+  // cores (a tracked frame takes about a quarter less time). A process that
+  // may run on one processor only searches on the tracking thread whatever
+  // this says. The poses are the same either way. Clamped to 0..3.
   int searchThreads = 3;
 };
 

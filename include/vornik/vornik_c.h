@@ -85,7 +85,8 @@ VORNIK_API void setRansacRescueIterations(int iterations);
  * acquisition options. */
 VORNIK_API void setTrackingLevelRange(int levels);
 /* Worker threads of the steady state's patch search per frame, 3 by
- * default; 0 searches on the tracking thread, faster on one or two cores.
+ * default; 0 searches on the tracking thread, faster on one or two cores, as
+ * does a process that may run on one processor only, whatever the setting.
  * Clamped to 0 .. 3; takes effect like the acquisition options. */
 VORNIK_API void setTrackingSearchThreads(int threads);
 

@@ -12,6 +12,8 @@
 
 #if defined(_WIN32)
 #include "platform/debug_output.h"
+#else
+#include <sched.h>
 #endif
 
 namespace vornik {
@@ -67,6 +69,23 @@ TEST(Threads, RunAndJoinOrReportAnInjectedFailure) {
   }
   EXPECT_EQ(runs, 2);
   EXPECT_NE(createThread(nullptr, routine, &runs), 0);
+}
+
+TEST(Threads, CountsTheProcessorsTheAffinityAllows) {
+  EXPECT_GE(usableProcessorCount(), 1);
+#if !defined(_WIN32)
+  cpu_set_t original;
+  ASSERT_EQ(sched_getaffinity(0, sizeof(original), &original), 0);
+  EXPECT_EQ(usableProcessorCount(), CPU_COUNT(&original));
+  int first = 0;
+  while (!CPU_ISSET(first, &original)) ++first;
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(first, &one);
+  ASSERT_EQ(sched_setaffinity(0, sizeof(one), &one), 0);
+  EXPECT_EQ(usableProcessorCount(), 1);
+  ASSERT_EQ(sched_setaffinity(0, sizeof(original), &original), 0);
+#endif
 }
 
 TEST(FileSystem, CreatesOnceOpensUtf8NamesAndTellsDirectoriesFromFiles) {

@@ -1,5 +1,8 @@
 #include "platform/threads.h"
 
+#include <sched.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 
@@ -21,6 +24,17 @@ int createThread(ThreadHandle* handle, ThreadRoutine routine, void* argument) {
 }
 
 void joinThread(ThreadHandle handle) { pthread_join(handle, nullptr); }
+
+int usableProcessorCount() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return count;
+  }
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int>(online) : 1;
+}
 
 void failNextThreadCreations(int count) { g_failuresToInject.store(count > 0 ? count : 0); }
 

@@ -22,6 +22,10 @@ int createThread(ThreadHandle* handle, ThreadRoutine routine, void* argument);
 // Waits for the thread to end; its exit value is discarded.
 void joinThread(ThreadHandle handle);
 
+// Processors this process may run on (its affinity), at least 1. Work split
+// over threads only pays where this is more than one.
+int usableProcessorCount();
+
 // Makes the next `count` calls of createThread fail with EAGAIN, as a system
 // out of threads would (tests of the fallback paths).
 void failNextThreadCreations(int count);

@@ -129,6 +129,19 @@ void joinThread(ThreadHandle handle) {
   }
 }
 
+int usableProcessorCount() {
+  DWORD_PTR processMask = 0;
+  DWORD_PTR systemMask = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask) && processMask != 0) {
+    int count = 0;
+    for (; processMask != 0; processMask &= processMask - 1) ++count;
+    return count;
+  }
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
+}
+
 void failNextThreadCreations(int count) { g_failuresToInject.store(count > 0 ? count : 0); }
 
 }  // namespace vornik

@@ -12,6 +12,7 @@
 
 #include "features/pyramid_coordinates.h"
 #include "manager/profiler.h"
+#include "platform/threads.h"
 #include "tracking/patch_search.h"
 #include "tracking/se3.h"
 
@@ -370,12 +371,15 @@ bool ProgressiveTracking::trackFromPreviousFrame(Keyframe& keyframe, const Frame
 
   startTimer(kTimerCoarseMatching);
   selectCoarseSet(keyframe, frame);
+  // On a single processor the workers could only take turns: starting and
+  // joining them would cost a third of the frame for no gain, and the
+  // points are searched independently, so the poses are the same.
+  const int32_t threads = usableProcessorCount() > 1 ? searchThreads_ : 0;
   const int32_t found =
-      searchThreads_ > 0
-          ? searchPointsInKeyframeThreaded(keyframe, coarseSet_, frame, kCoarseRadius,
-                                           kCoarseSubpixelIterations, searchThreads_)
-          : searchPointsInKeyframe(keyframe, coarseSet_, frame, kCoarseRadius,
-                                   kCoarseSubpixelIterations);
+      threads > 0 ? searchPointsInKeyframeThreaded(keyframe, coarseSet_, frame, kCoarseRadius,
+                                                   kCoarseSubpixelIterations, threads)
+                  : searchPointsInKeyframe(keyframe, coarseSet_, frame, kCoarseRadius,
+                                           kCoarseSubpixelIterations);
   stopTimer(kTimerCoarseMatching);
   if (found < kMinCoarseFound) {
     std::printf("fail due to small found count\n");

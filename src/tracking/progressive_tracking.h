@@ -51,7 +51,8 @@ class ProgressiveTracking {
   int32_t keyframeLevelRange() const { return keyframeLevelRange_; }
 
   // Worker threads of the steady state's coarse search, 0 .. kMaxSearchThreads
-  // (3, the default); 0 searches on the calling thread.
+  // (3, the default); 0 searches on the calling thread, as does any setting
+  // in a process that may run on one processor only.
   void setSearchThreads(int32_t threads) {
     searchThreads_ = threads < 0 ? 0 : (threads > kMaxSearchThreads ? kMaxSearchThreads : threads);
   }
