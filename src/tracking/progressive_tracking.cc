@@ -285,12 +285,15 @@ void ProgressiveTracking::selectCoarseSet(Keyframe& keyframe, const Frame& frame
       point.searched = false;
       continue;
     }
-    // Without both levels one step up the point is left to the fine set;
-    // a far point whose template already comes from a coarser keyframe level
-    // is searched on its own levels instead (the keyframe has no coarser one).
-    const bool raise = keyframe.getLevel(point.sourceLevel + 1) != nullptr &&
+    // Without both levels one step up the point is left to the fine set.
+    // A far point, whose template already comes from a coarser keyframe
+    // level, is searched on its own levels: one step up the target would
+    // span too few pixels for a precise match (on a receding view with
+    // camera blur the corner errors doubled there).
+    const bool far = point.sourceShift > 0;
+    const bool raise = !far && keyframe.getLevel(point.sourceLevel + 1) != nullptr &&
                        frame.getLevel(point.searchLevel + 1) != nullptr;
-    if (!raise && point.sourceShift <= 0) {
+    if (!raise && !far) {
       point.searched = false;
       continue;
     }
