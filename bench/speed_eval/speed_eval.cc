@@ -28,8 +28,9 @@
 // pins the process to one core before any thread starts; without it the
 // run is unpinned. --search-threads sets the tracker's coarse-search workers
 // (default 3, as the library's default; 0 searches on the tracking thread);
-// a process on one processor searches on the tracking thread either way. The goals are
-// printed beside the figures, judged on the medians; nothing fails on time.
+// a process on one processor searches on the tracking thread either way.
+// The goals are printed beside the figures, judged on the medians; nothing
+// fails on time.
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>

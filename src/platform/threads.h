@@ -22,8 +22,9 @@ int createThread(ThreadHandle* handle, ThreadRoutine routine, void* argument);
 // Waits for the thread to end; its exit value is discarded.
 void joinThread(ThreadHandle handle);
 
-// Processors this process may run on (its affinity), at least 1. Work split
-// over threads only pays where this is more than one.
+// Processors the calling thread may run on, at least 1: its affinity on
+// Linux (which the threads it starts inherit), the process's on Windows.
+// Work split over threads only pays where this is more than one.
 int usableProcessorCount();
 
 // Makes the next `count` calls of createThread fail with EAGAIN, as a system
