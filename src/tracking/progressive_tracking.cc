@@ -377,7 +377,7 @@ bool ProgressiveTracking::trackFromPreviousFrame(Keyframe& keyframe, const Frame
   // On a single processor the workers could only take turns: starting and
   // joining them would cost a third of the frame for no gain, and the
   // points are searched independently, so the poses are the same.
-  const int32_t threads = usableProcessorCount() > 1 ? searchThreads_ : 0;
+  const int32_t threads = searchThreads_ > 0 && usableProcessorCount() > 1 ? searchThreads_ : 0;
   const int32_t found =
       threads > 0 ? searchPointsInKeyframeThreaded(keyframe, coarseSet_, frame, kCoarseRadius,
                                                    kCoarseSubpixelIterations, threads)
