@@ -66,7 +66,7 @@ if [ "$short" = 1 ]; then
   views=8
 else
   frames=120
-  views=160  # the tool's default
+  views=640  # the tool's default
 fi
 rm -rf "$work"
 mkdir -p "$work"

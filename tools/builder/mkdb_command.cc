@@ -36,7 +36,7 @@ const char kUsage[] =
     "                          longer side has PIXELS pixels (100..4095, default 640)\n"
     "  --quality Q             JPEG quality of the stored image (1..100, default 90)\n"
     "  --views N               random training views per target (0..2000, default\n"
-    "                          160): the target is rendered under random tilt, turn,\n"
+    "                          640): the target is rendered under random tilt, turn,\n"
     "                          scale, blur, noise and brightness and only features\n"
     "                          that recur are kept; more views, steadier choice.\n"
     "                          The first 48 also train the tracking records\n"

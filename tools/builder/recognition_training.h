@@ -19,7 +19,7 @@ struct ForeignKeyEvidence {
   std::map<uint32_t, int32_t> otherTargetViews;
   const BackgroundKeys* background = nullptr;
   // Votes the stored keys may expect, together, from one target-free frame.
-  double backgroundVoteBudget = 1.2;
+  double backgroundVoteBudget = 1.8;
 };
 
 // Least stray votes per target-free frame any key is charged: the

@@ -22,12 +22,15 @@ struct BuildOptions {
   int workingSize = kDefaultWorkingSize;  // longer side of the stored image
   int jpegQuality = 90;
   // Random training views per target; 0 keeps the candidates of the clean
-  // image without training.
-  int trainingViews = 160;
+  // image without training. Fresh camera views give many keys that few
+  // training views saw: 640 views judge more of them, and fewer of the keys
+  // chosen are chance ones that other targets and plain scenes also give.
+  int trainingViews = 640;
   uint32_t seed = 1;
   int maxRecognitionKeys = 2000;  // descriptor records per target
-  // Stray votes a target's keys may expect from one target-free frame.
-  double backgroundVoteBudget = 1.2;
+  // Stray votes a target's keys may expect from one target-free frame. The
+  // longer training judges keys more strictly, so it affords more of them.
+  double backgroundVoteBudget = 1.8;
   int maxTrackingFeatures = 800;  // tracking records per target
   int frameWidth = 640;           // camera frame the training simulates
   int frameHeight = 480;
