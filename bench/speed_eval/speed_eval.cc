@@ -5,7 +5,7 @@
 //
 //   speed_eval [--cpu N] [--repeats N] [--views N] [--frames N]
 //              [--training-views N] [--tracking-views N] [--seed S]
-//              [--search-threads N]
+//              [--search-threads N] [--coarse-refinement 1]
 //
 // Ten of the bundled photos are trained as targets with the builder's
 // defaults (--training-views and --tracking-views set its trainingViews and
@@ -29,6 +29,7 @@
 // run is unpinned. --search-threads sets the tracker's coarse-search workers
 // (default 3, as the library's default; 0 searches on the tracking thread);
 // a process on one processor searches on the tracking thread either way.
+// --coarse-refinement 1 switches on the tracker's opt-in coarse refinement.
 // The goals are printed beside the figures, judged on the medians; nothing
 // fails on time.
 #include <fcntl.h>
@@ -87,7 +88,8 @@ struct Options {
   int views = 5;
   int frames = kDefaultSequenceFrames;
   uint32_t seed = 1;
-  int searchThreads = 3;  // the tracker's coarse-search workers (0: none)
+  int searchThreads = 3;          // the tracker's coarse-search workers (0: none)
+  bool coarseRefinement = false;  // the tracker's opt-in coarse refinement
 };
 
 double msSince(Clock::time_point start) {
@@ -236,7 +238,7 @@ int usage() {
   std::fprintf(stderr,
                "usage: speed_eval [--cpu N] [--repeats N] [--views N] [--frames N]\n"
                "                  [--training-views N] [--tracking-views N] [--seed S]\n"
-               "                  [--search-threads N]\n");
+               "                  [--search-threads N] [--coarse-refinement 1]\n");
   return 2;
 }
 
@@ -260,6 +262,8 @@ int run(int argc, char** argv) {
       options.build.trackingTrainingViews = std::max(0, std::atoi(argv[++i]));
     } else if (arg == "--search-threads" && hasValue) {
       options.searchThreads = std::clamp(std::atoi(argv[++i]), 0, 3);
+    } else if (arg == "--coarse-refinement" && hasValue) {
+      options.coarseRefinement = std::atoi(argv[++i]) != 0;
     } else if (arg == "--seed" && hasValue) {
       options.seed = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     } else {
@@ -416,6 +420,7 @@ int run(int argc, char** argv) {
         tracker = std::make_unique<Tracker>();
         tracker->init(kFrameWidth, kFrameHeight, 0, small.database);
         tracker->setSearchThreads(options.searchThreads);
+        tracker->setCoarseRefinement(options.coarseRefinement);
       }
       steady[k] = k % sequence.size() > 0 && tracked[k - 1];
       Trackable result;
@@ -432,6 +437,7 @@ int run(int argc, char** argv) {
                                                            std::make_shared<Tracker>());
         engines->initTracker(kFrameWidth, kFrameHeight, 0);
         engines->setSearchThreads(options.searchThreads);
+        engines->setCoarseRefinement(options.coarseRefinement);
         stepper = std::make_unique<FrameStepper>(engines.get());
       }
       const FrameStepper::Stage stage = stepper->stage();
@@ -499,13 +505,14 @@ int run(int argc, char** argv) {
     std::printf("%s %s", i == kSmallDatabase ? "; 10 adds" : "", photos[i].name.c_str());
   }
   std::printf(
-      ") in front of %s, %dx%d BGR frames (pixel format 0), %d passes, %s, %d search threads%s\n",
+      ") in front of %s, %dx%d BGR frames (pixel format 0), %d passes, %s, %d search threads%s%s\n",
       background.name.c_str(), kFrameWidth, kFrameHeight, passes,
       options.cpu >= 0 ? ("pinned to CPU " + std::to_string(options.cpu)).c_str() : "unpinned",
       options.searchThreads,
       options.searchThreads > 0 && usableProcessorCount() == 1
           ? " (one processor: the tracking thread searches alone)"
-          : "");
+          : "",
+      options.coarseRefinement ? ", coarse refinement on" : "");
   std::printf(
       "Builder: %d training views, %d tracking-scoring views, seed %u; 10 targets trained and "
       "both databases built in %.1f s\n",

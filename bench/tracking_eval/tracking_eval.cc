@@ -8,12 +8,14 @@
 //
 //   tracking_eval [--frames N] [--training-views N] [--noise SIGMA] [--verbose 1]
 //                 [--sequences a,b,..] [--target IMG] [--camera 1] [--range N]
+//                 [--coarse-refinement 1]
 //
 // --camera 1 renders with a handheld camera's effects (defocus, motion blur,
 // uneven light, vignetting, sensor noise, Bayer mosaic and demosaic, JPEG)
 // over a background photo instead of the plain renderer over clutter;
 // --range N lets the tracker take templates from N keyframe levels beyond
-// its base (0, the default, is the described tracker).
+// its base (0, the default, is the described tracker); --coarse-refinement 1
+// searches the coarse stage's keyframe matches again on their own levels.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -53,6 +55,7 @@ struct Options {
   std::string target = std::string(VORNIK_DATA_DIR) + "/sample_target.jpg";
   bool camera = false;
   int range = 0;
+  bool coarseRefinement = false;
 };
 
 double percentile(std::vector<double> values, double share) {
@@ -150,6 +153,7 @@ int run(const Options& options) {
     Tracker tracker;
     tracker.init(640, 480, 0, database);
     tracker.setKeyframeLevelRange(options.range);
+    tracker.setCoarseRefinement(options.coarseRefinement);
     CameraEffects effects = randomCameraEffects(77u + static_cast<uint32_t>(kind), view.camera);
     effects.background = &photo;
     // The library's camera model is a pinhole: lens distortion would be an
@@ -270,7 +274,8 @@ int main(int argc, char** argv) {
       std::fprintf(
           stderr,
           "usage: tracking_eval [--frames N] [--training-views N] [--noise SIGMA] [--verbose 1]\n"
-          "                     [--sequences a,b,..] [--target IMG] [--camera 1] [--range N]\n");
+          "                     [--sequences a,b,..] [--target IMG] [--camera 1] [--range N]\n"
+          "                     [--coarse-refinement 1]\n");
       return 2;
     }
     if (arg == "--frames") {
@@ -297,6 +302,8 @@ int main(int argc, char** argv) {
       options.target = argv[++i];
     } else if (arg == "--camera") {
       options.camera = std::atoi(argv[++i]) != 0;
+    } else if (arg == "--coarse-refinement") {
+      options.coarseRefinement = std::atoi(argv[++i]) != 0;
     } else if (arg == "--range") {
       options.range = std::atoi(argv[++i]);
     } else {

@@ -182,6 +182,9 @@ TEST(FlatApi, TrackingOptionsReachTheManagerClamped) {
     EXPECT_EQ(manager->trackingOptions().keyframeLevelRange, c.second) << c.first;
     ::setTrackingSearchThreads(c.first);
     EXPECT_EQ(manager->trackingOptions().searchThreads, c.second) << c.first;
+    ::setTrackingCoarseRefinement(c.first);
+    EXPECT_EQ(manager->trackingOptions().refineCoarseMatches, c.first != 0) << c.first;
+    EXPECT_EQ(manager->trackingOptions().keyframeLevelRange, c.second) << c.first;
   }
   ::setTrackingSearchThreads(3);
 }

@@ -86,6 +86,12 @@ void setTrackingSearchThreads(int threads) {
   vornik::setTrackingOptions(options);
 }
 
+void setTrackingCoarseRefinement(int enabled) {
+  vornik::TrackingOptions options = vornik::getTrackingOptions();
+  options.refineCoarseMatches = enabled != 0;
+  vornik::setTrackingOptions(options);
+}
+
 int getTrackableCount(void) {
   vornik::ITrackingResult& snapshot = vornik::getTrackingResult();
   g_snapshot.store(&snapshot);

@@ -241,6 +241,7 @@ void ARManager::runFrame() {
   const TrackingOptions tracking = trackingOptions();
   engines_->setKeyframeLevelRange(tracking.keyframeLevelRange);
   engines_->setSearchThreads(tracking.searchThreads);
+  engines_->setCoarseRefinement(tracking.refineCoarseMatches);
   stepper_->setAcquiringAttempts(acquisitionOptions().acquiringAttempts);
   processFrame(trackingBuffer_.data(), trackingWidth_, trackingHeight_, trackingPixelFormat_);
   engines_->frameStepFinished();

@@ -49,4 +49,8 @@ void DefaultTrackingEngines::setSearchThreads(int32_t threads) {
   tracker_->setSearchThreads(threads);
 }
 
+void DefaultTrackingEngines::setCoarseRefinement(bool enabled) {
+  tracker_->setCoarseRefinement(enabled);
+}
+
 }  // namespace vornik

@@ -35,6 +35,8 @@ class TrackingEngines {
   virtual void setKeyframeLevelRange(int32_t /*levels*/) {}
   // The host's search threads (Tracker::setSearchThreads).
   virtual void setSearchThreads(int32_t /*threads*/) {}
+  // The host's coarse refinement (Tracker::setCoarseRefinement).
+  virtual void setCoarseRefinement(bool /*enabled*/) {}
   // The tracking thread has finished with one frame (results published);
   // lets scripted engines follow the thread.
   virtual void frameStepFinished() {}
@@ -58,6 +60,7 @@ class DefaultTrackingEngines : public TrackingEngines {
   void setInitialPoseOptions(const InitialPoseOptions& options) override;
   void setKeyframeLevelRange(int32_t levels) override;
   void setSearchThreads(int32_t threads) override;
+  void setCoarseRefinement(bool enabled) override;
 
  private:
   std::shared_ptr<ArdbMngr> database_;

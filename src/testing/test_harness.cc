@@ -56,6 +56,7 @@ void TestHarness::startTest(TestModeEnum mode, const std::string& reportPath, in
   const TrackingOptions tracking = manager_->trackingOptions();
   context_.tracker->setKeyframeLevelRange(tracking.keyframeLevelRange);
   context_.tracker->setSearchThreads(tracking.searchThreads);
+  context_.tracker->setCoarseRefinement(tracking.refineCoarseMatches);
   context_.acquiringAttempts = manager_->acquisitionOptions().acquiringAttempts;
   context_.initialPoseFailures = 0;
   // open() fails on a stream that is still open and clears the state on success.

@@ -279,6 +279,7 @@ int32_t ProgressiveTracking::iteratePose(Stage stage, const std::vector<TrackPoi
 
 void ProgressiveTracking::selectCoarseSet(Keyframe& keyframe, const Frame& frame) {
   coarseSet_.clear();
+  raisedSet_.clear();
   for (TrackPoint& point : keyframe.trackPoints) {
     if (static_cast<int32_t>(coarseSet_.size()) >= kCoarsePoints) break;
     if (!point.inImage) {
@@ -301,9 +302,26 @@ void ProgressiveTracking::selectCoarseSet(Keyframe& keyframe, const Frame& frame
     if (raise) {
       ++point.sourceLevel;
       ++point.searchLevel;
+      raisedSet_.push_back(&point);
     }
     coarseSet_.push_back(&point);
   }
+}
+
+void ProgressiveTracking::refineCoarseSet(Keyframe& keyframe, const Frame& frame,
+                                          const Mat44f& pose) {
+  std::vector<TrackPoint*>& refined = refinedSet_;
+  refined.clear();
+  for (TrackPoint* point : raisedSet_) {
+    // Only matches the coarse pose agreed with; the others stay out of the
+    // fine stage as before.
+    if (!point->isFound || !point->inlier) continue;
+    --point->sourceLevel;
+    --point->searchLevel;
+    reproject(*point, frame, pose);
+    refined.push_back(point);
+  }
+  searchPointsInKeyframe(keyframe, refined, frame, kFineRadius, kCoarseSubpixelIterations);
 }
 
 void ProgressiveTracking::selectFineSet(Keyframe& keyframe, const Frame& frame, const Mat44f& pose,
@@ -352,6 +370,7 @@ bool ProgressiveTracking::trackFromKeyframe(Keyframe& keyframe, const Frame& fra
   Mat44f current = predictedPose;
   float meanSquaredError = 0.0f;
   iteratePose(Stage::kCoarse, coarseSet_, frame, &current, &meanSquaredError);
+  if (coarseRefinement_) refineCoarseSet(keyframe, frame, current);
 
   selectFineSet(keyframe, frame, current, -1);
   searchPointsInKeyframe(keyframe, fineSet_, frame, kFineRadius, 0);
@@ -402,6 +421,7 @@ bool ProgressiveTracking::trackFromPreviousFrame(Keyframe& keyframe, const Frame
   *pose = current;
 
   startTimer(kTimerFineMatching);
+  if (coarseRefinement_) refineCoarseSet(keyframe, frame, current);
   const int32_t baseLevel = trackingBaseLevel(frame);
   selectFineSet(keyframe, frame, current, baseLevel);
   searchPointsInPreviousFrame(previous, previousPose, fineSet_, frame, current);

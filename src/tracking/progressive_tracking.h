@@ -57,6 +57,14 @@ class ProgressiveTracking {
     searchThreads_ = threads < 0 ? 0 : (threads > kMaxSearchThreads ? kMaxSearchThreads : threads);
   }
 
+  // With it, the keyframe matches that the coarse stage found one level up
+  // are searched again on their own levels, around where the coarse pose
+  // puts them, before the fine stage: the search one level up catches twice
+  // the motion, but its matches are half as precise, and they are what
+  // holds the pose to the keyframe. Off by default.
+  void setCoarseRefinement(bool enabled) { coarseRefinement_ = enabled; }
+  bool coarseRefinement() const { return coarseRefinement_; }
+
   // Templates from the keyframe only: the first frame after an initial pose.
   bool trackFromKeyframe(Keyframe& keyframe, const Frame& frame, const Mat44f& predictedPose,
                          Mat44f* pose, float* error);
@@ -83,15 +91,21 @@ class ProgressiveTracking {
   // With `previousFrameLevel` >= 0, joining points search on that level.
   void selectFineSet(Keyframe& keyframe, const Frame& frame, const Mat44f& pose,
                      int32_t previousFrameLevel);
+  // Searches the raised points of the coarse set again on their own
+  // levels, from where `pose` projects them.
+  void refineCoarseSet(Keyframe& keyframe, const Frame& frame, const Mat44f& pose);
   void buildIterationSet();
 
   int32_t keyframeLevelRange_ = 0;
+  bool coarseRefinement_ = false;
   int32_t searchThreads_ = kMaxSearchThreads;
   LeastSquares6 system_;
   std::vector<float> squaredErrors_;
   std::vector<LeastSquares6::Measurement> measurements_;
   SixVector lastUpdate_;
   std::vector<TrackPoint*> coarseSet_;
+  std::vector<TrackPoint*> raisedSet_;  // coarse points searched one level up
+  std::vector<TrackPoint*> refinedSet_;
   std::vector<TrackPoint*> fineSet_;
   std::vector<TrackPoint*> iterationSet_;
 };

@@ -78,6 +78,8 @@ class Tracker {
   void setKeyframeLevelRange(int32_t levels) { progressive_.setKeyframeLevelRange(levels); }
   int32_t keyframeLevelRange() const { return progressive_.keyframeLevelRange(); }
   void setSearchThreads(int32_t threads) { progressive_.setSearchThreads(threads); }
+  // Keyframe matches of the coarse stage searched again on their own levels.
+  void setCoarseRefinement(bool enabled) { progressive_.setCoarseRefinement(enabled); }
 
   const std::string& keyframeTargetId() const { return keyframeTargetId_; }
   // The AR manager clears it to force a new initial pose.
