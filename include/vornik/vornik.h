@@ -109,7 +109,7 @@ struct TrackingOptions {
   // The level up catches twice the motion, but its matches are half as
   // precise, and they are what holds the pose to the target: corner errors
   // about halve (on moving sequences 0.3 px become 0.15-0.18 px), for
-  // under a tenth more time per tracked frame. Off by default.
+  // about an eighth more time per tracked frame. Off by default.
   bool refineCoarseMatches = false;
 };
 

@@ -91,8 +91,8 @@ VORNIK_API void setTrackingLevelRange(int levels);
 VORNIK_API void setTrackingSearchThreads(int threads);
 /* Non-zero: the steady state's coarse keyframe matches, found one pyramid
  * level up, are searched again on their own level before the fine stage;
- * corner errors about halve for under a tenth more time per tracked frame.
- * Off (0) by default; takes effect like the acquisition options. */
+ * corner errors about halve for about an eighth more time per tracked
+ * frame. Off (0) by default; takes effect like the acquisition options. */
 VORNIK_API void setTrackingCoarseRefinement(int enabled);
 
 /* Routes diagnostics to callback; null restores standard error. The callback

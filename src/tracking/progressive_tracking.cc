@@ -312,16 +312,31 @@ void ProgressiveTracking::refineCoarseSet(Keyframe& keyframe, const Frame& frame
                                           const Mat44f& pose) {
   std::vector<TrackPoint*>& refined = refinedSet_;
   refined.clear();
+  raisedMatches_.clear();
   for (TrackPoint* point : raisedSet_) {
     // Only matches the coarse pose agreed with; the others stay out of the
     // fine stage as before.
     if (!point->isFound || !point->inlier) continue;
+    raisedMatches_.push_back({point->found[0], point->found[1]});
     --point->sourceLevel;
     --point->searchLevel;
     reproject(*point, frame, pose);
     refined.push_back(point);
   }
   searchPointsInKeyframe(keyframe, refined, frame, kFineRadius, kCoarseSubpixelIterations);
+  // Where the own level gives no match (blur takes the finer levels first),
+  // the match one level up still holds the pose to the keyframe.
+  for (size_t i = 0; i < refined.size(); ++i) {
+    TrackPoint* point = refined[i];
+    if (point->isFound) continue;
+    ++point->sourceLevel;
+    ++point->searchLevel;
+    reproject(*point, frame, pose);
+    point->found[0] = raisedMatches_[i][0];
+    point->found[1] = raisedMatches_[i][1];
+    point->searched = true;
+    point->isFound = true;
+  }
 }
 
 void ProgressiveTracking::selectFineSet(Keyframe& keyframe, const Frame& frame, const Mat44f& pose,

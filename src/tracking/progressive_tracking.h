@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -91,8 +92,9 @@ class ProgressiveTracking {
   // With `previousFrameLevel` >= 0, joining points search on that level.
   void selectFineSet(Keyframe& keyframe, const Frame& frame, const Mat44f& pose,
                      int32_t previousFrameLevel);
-  // Searches the raised points of the coarse set again on their own
-  // levels, from where `pose` projects them.
+  // Searches the raised inliers of the coarse set again on their own
+  // levels, from where `pose` projects them; a point not found there keeps
+  // its match one level up.
   void refineCoarseSet(Keyframe& keyframe, const Frame& frame, const Mat44f& pose);
   void buildIterationSet();
 
@@ -106,6 +108,7 @@ class ProgressiveTracking {
   std::vector<TrackPoint*> coarseSet_;
   std::vector<TrackPoint*> raisedSet_;  // coarse points searched one level up
   std::vector<TrackPoint*> refinedSet_;
+  std::vector<std::array<float, 2>> raisedMatches_;  // refinedSet_'s matches one level up
   std::vector<TrackPoint*> fineSet_;
   std::vector<TrackPoint*> iterationSet_;
 };
