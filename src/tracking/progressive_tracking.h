@@ -64,7 +64,6 @@ class ProgressiveTracking {
   // the motion, but its matches are half as precise, and they are what
   // holds the pose to the keyframe. Off by default.
   void setCoarseRefinement(bool enabled) { coarseRefinement_ = enabled; }
-  bool coarseRefinement() const { return coarseRefinement_; }
 
   // Templates from the keyframe only: the first frame after an initial pose.
   bool trackFromKeyframe(Keyframe& keyframe, const Frame& frame, const Mat44f& predictedPose,

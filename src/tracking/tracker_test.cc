@@ -91,6 +91,15 @@ class TrackerTest : public ::testing::Test {
   std::shared_ptr<ArdbMngr> database_;
 };
 
+// The pose a result reports, back from column-major with the translation
+// out of the 512-pixel target's pixels.
+Mat44f reportedPose(const Trackable& result) {
+  Mat44f pose;
+  for (int k = 0; k < 16; ++k)
+    pose(k % 4, k / 4) = result.getPose()[k] / (k > 11 && k < 15 ? 512 : 1);
+  return pose;
+}
+
 TEST(ExtractTargetId, TakesTheQuotedValueAfterTheFirstIdKey) {
   std::string id;
   // The last: the first quoted text after the colon, wherever it is.
@@ -247,9 +256,7 @@ TEST_F(TrackerTest, FollowsARenderedSequenceInColourAndGrey) {
     ASSERT_EQ(greyCode, kTrackOk) << i;
     ASSERT_EQ(colourCode, kTrackOk) << i;
     for (int k = 0; k < 16; ++k) EXPECT_EQ(colourResult.getPose()[k], result.getPose()[k]) << i;
-    Mat44f pose;  // back from column-major, translation unscaled
-    for (int k = 0; k < 16; ++k)
-      pose(k % 4, k / 4) = result.getPose()[k] / (k > 11 && k < 15 ? 512 : 1);
+    const Mat44f pose = reportedPose(result);
     EXPECT_LT(cornerDistance(pose, truth), i == 0 ? 6.0f : 2.0f) << "frame " << i;
     EXPECT_NEAR(result.getDistance(), 2.0f * truth(2, 3), i == 0 ? 0.1f : 0.02f);
   }
@@ -286,9 +293,7 @@ TEST_F(TrackerTest, KeyframeLevelRangeKeepsARecedingTargetTracked) {
     ::testing::internal::GetCapturedStdout();
     if (code != kTrackOk && describedLostAt < 0) describedLostAt = i;
     ASSERT_EQ(rangedCode, kTrackOk) << "frame " << i << " at depth " << depth;
-    Mat44f pose;
-    for (int k = 0; k < 16; ++k)
-      pose(k % 4, k / 4) = rangedResult.getPose()[k] / (k > 11 && k < 15 ? 512 : 1);
+    const Mat44f pose = reportedPose(rangedResult);
     // The first pose is the homography's, whole pixels off.
     if (i > 0) worst = std::max(worst, cornerDistance(pose, truth));
     if (describedLostAt >= 0) farErrors.push_back(cornerDistance(pose, truth));
@@ -327,9 +332,7 @@ TEST_F(TrackerTest, CoarseRefinementMakesAMovingTargetsPoseMorePrecise) {
       const int code = trackers[k]->track(frame.data(), result, "", kRecognition);
       ::testing::internal::GetCapturedStdout();
       ASSERT_EQ(code, kTrackOk) << "frame " << i << " tracker " << k;
-      Mat44f pose;
-      for (int m = 0; m < 16; ++m)
-        pose(m % 4, m / 4) = result.getPose()[m] / (m > 11 && m < 15 ? 512 : 1);
+      const Mat44f pose = reportedPose(result);
       // The first pose is the homography's, whole pixels off.
       if (i > 1) errors[k].push_back(cornerDistance(pose, truth));
     }
@@ -424,9 +427,7 @@ TEST_F(TrackerTest, RefinedInitialPoseIsSubPixel) {
       const int code = tracker.track(view->pixels.get(), result, "", kRecognition);
       ::testing::internal::GetCapturedStdout();
       ASSERT_EQ(code, kTrackOk) << refine;
-      Mat44f pose;
-      for (int k = 0; k < 16; ++k)
-        pose(k % 4, k / 4) = result.getPose()[k] / (k > 11 && k < 15 ? 512 : 1);
+      const Mat44f pose = reportedPose(result);
       errors[refine] = cornerDistance(pose, truth);
     }
     std::printf("corner error %.2f px, refined %.2f px\n", errors[0], errors[1]);
