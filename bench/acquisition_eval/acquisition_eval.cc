@@ -692,7 +692,7 @@ int usage() {
                "                        [--training-views N] [--budget VOTES] [--max-keys N]\n"
                "                        [--tracking-views N] [--variants] [--small-candidates]\n"
                "                        [--pose-features N] [--refine] [--attempts N]\n"
-               "                        [--rescue N]\n");
+               "                        [--rescue N] [--enlarged]\n");
   return 2;
 }
 
@@ -738,6 +738,8 @@ int run(int argc, char** argv) {
     } else if (arg == "--rescue" && hasValue) {
       options.pose.ransacRescueIterations =
           std::clamp(std::atoi(argv[++i]), 0, kMaxRansacRescueIterations);
+    } else if (arg == "--enlarged") {
+      options.pose.retryEnlarged = true;
     } else if (arg == "--variants") {
       options.build.orientationVariants = true;
     } else if (arg == "--small-candidates") {
@@ -808,13 +810,14 @@ int run(int argc, char** argv) {
   std::printf(
       "Builder: %d training views, %d tracking-scoring views, budget %.2f votes, %d keys; "
       "orientation variants %s, small candidate views %s; initial pose on %d frame features "
-      "per layer, refined %s, %d RANSAC rescue iterations; %d acquiring attempts\n",
+      "per layer, refined %s, %d RANSAC rescue iterations, enlarged retry %s; %d acquiring "
+      "attempts\n",
       options.build.trainingViews, options.build.trackingTrainingViews,
       options.build.backgroundVoteBudget, options.build.maxRecognitionKeys,
       options.build.orientationVariants ? "on" : "off",
       options.build.smallCandidateViews ? "on" : "off", options.pose.featuresPerLayer,
       options.pose.refine ? "on" : "off", options.pose.ransacRescueIterations,
-      options.acquiringAttempts);
+      options.pose.retryEnlarged ? "on" : "off", options.acquiringAttempts);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {
     std::printf(" %s %.1f s", photos[i].name.c_str(), trainMs[i] / 1e3);

@@ -88,6 +88,12 @@ struct AcquisitionOptions {
   // up to a few ms more on frames where it runs. 0 by default, clamped to
   // 0..1000.
   int ransacRescueIterations = 0;
+  // Where a frame gives no initial pose, tries again on the frame doubled in
+  // size. A target under about a third of the frame width shows the features
+  // the database stores below the finest scale the frame's features reach;
+  // doubled, they come within it. Costs about four initial poses' time on
+  // frames where it runs. Off by default.
+  bool retryEnlargedFrame = false;
 };
 
 // Opt-in tracking range and search threads; the defaults track as described.

@@ -78,6 +78,10 @@ VORNIK_API void setAcquisitionOptions(int initialPoseFeaturesPerLayer);
 VORNIK_API void setInitialPoseRefinement(int enabled);
 VORNIK_API void setAcquiringAttempts(int attempts);
 VORNIK_API void setRansacRescueIterations(int iterations);
+/* Non-zero: where a frame gives no initial pose, it is tried again on the
+ * frame doubled in size, which poses targets under about a third of the
+ * frame width; off (0) by default. */
+VORNIK_API void setInitialPoseEnlargedRetry(int enabled);
 /* Opt-in tracking range, off (0) by default: pyramid levels of the stored
  * target beyond the one tracking uses that a far target's templates may
  * come from. 0 loses a target below about a quarter of the frame width; 2

@@ -74,6 +74,12 @@ void setRansacRescueIterations(int iterations) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setInitialPoseEnlargedRetry(int enabled) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.retryEnlargedFrame = enabled != 0;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setTrackingLevelRange(int levels) {
   vornik::TrackingOptions options = vornik::getTrackingOptions();
   options.keyframeLevelRange = levels;

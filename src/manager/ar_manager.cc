@@ -354,6 +354,7 @@ InitialPoseOptions ARManager::initialPoseOptions() const {
   pose.featuresPerLayer = options.initialPoseFeaturesPerLayer;
   pose.refine = options.refineInitialPose;
   pose.ransacRescueIterations = options.ransacRescueIterations;
+  pose.retryEnlarged = options.retryEnlargedFrame;
   return pose;
 }
 

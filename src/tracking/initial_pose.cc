@@ -11,7 +11,7 @@ namespace vornik {
 int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32_t targetWidth,
                             const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
                             int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix,
-                            int32_t rescueIterations) {
+                            int32_t rescueIterations, int32_t frameEnlargement) {
   startTimer(kTimerInitPoseMatching);
   const std::vector<FeaturePtr> pairs = matchFeaturesMutual(targetFeatures, frameFeatures);
   stopTimer(kTimerInitPoseMatching);
@@ -39,6 +39,16 @@ int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32
   planeToPixels(1, 1) = targetWidth;
   planeToPixels(2, 2) = 1.0;
   if (g) g = multiply(*g, planeToPixels);
+  if (g && frameEnlargement > 1) {
+    const double f = frameEnlargement;
+    Matrix toCamera(3, 3);
+    toCamera(0, 0) = 1.0 / f;
+    toCamera(1, 1) = 1.0 / f;
+    toCamera(0, 2) = -(f - 1.0) / (2.0 * f);
+    toCamera(1, 2) = -(f - 1.0) / (2.0 * f);
+    toCamera(2, 2) = 1.0;
+    g = multiply(toCamera, *g);
+  }
   stopTimer(kTimerInitPoseCalcPoseEtc);
 
   startTimer(kTimerInitPoseCalcPoseDecomposition);

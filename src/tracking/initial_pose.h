@@ -29,9 +29,12 @@ constexpr int32_t kInitialPoseMinPairs = 17;
 // caller owns it so that runs are reproducible. Runs the INITPOSE-MATCHING
 // and INITPOSE-CALCPOSE(-RANSAC, -ETC, -DECOMPOSITION) timers.
 // `rescueIterations` is the opt-in rescue sampling of ransacHomography.
+// `frameEnlargement` > 1: the frame features come from the camera frame
+// enlarged that many times (pixel X of the enlargement at camera position
+// (X - (f - 1) / 2) / f, as enlargeDouble samples); the pose is the camera's.
 int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32_t targetWidth,
                             const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
                             int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix,
-                            int32_t rescueIterations = 0);
+                            int32_t rescueIterations = 0, int32_t frameEnlargement = 1);
 
 }  // namespace vornik

@@ -3,8 +3,10 @@
 #include <cJSON.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "features/corner_detection.h"
+#include "features/enlarge.h"
 #include "manager/profiler.h"
 #include "platform/clock.h"
 #include "tracking/initial_pose.h"
@@ -18,6 +20,8 @@ constexpr float kVelocityDecay = 0.9f;
 // A keyframe-tracked frame is kept as the next reference only when its mean
 // squared reprojection error (pixels squared) is below this.
 constexpr float kMaxReferenceError = 2.0f;
+// Pixel format code of one luminance byte per pixel.
+constexpr int32_t kGrayFrame = 1;
 
 }  // namespace
 
@@ -60,6 +64,7 @@ int32_t Tracker::init(int32_t width, int32_t height, int32_t pixelFormat,
   keyframeImageId_.clear();
   keyframes_.clear();
   featureExtractor_ = std::make_shared<FeatureExtractor>(width, height, pixelFormat);
+  enlargedExtractor_.reset();
   pixelFormat_ = pixelFormat;
   nameCache_.clear();
   return kTrackOk;
@@ -98,6 +103,9 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
                                featureExtractor_->height(), random_, &poseMatrix_,
                                initialPoseOptions_.ransacRescueIterations);
   }
+  if (code != kInitialPoseOk && initialPoseOptions_.retryEnlarged) {
+    code = estimateOnEnlargedFrame(pixels);
+  }
   stopTimer(kTimerInitPoseTotal);
   if (code != kInitialPoseOk) {
     std::printf("### Fail to initial pose estimation\n");
@@ -118,6 +126,26 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
   if (initialPoseOptions_.refine) refineInitialPose(pixels);
   fillResult(result, poseMatrix_, id);
   return kTrackOk;
+}
+
+int32_t Tracker::estimateOnEnlargedFrame(const uint8_t* pixels) {
+  const int32_t width = featureExtractor_->width();
+  const int32_t height = featureExtractor_->height();
+  if (width < 1 || height < 1) return kTrackFailed;
+  const GrayImage gray(width, height, pixels, pixelFormat_ == 0);
+  enlargedPixels_.resize(static_cast<size_t>(width) * height * 4);
+  enlargeDouble(gray.pixels.get(), width, height, enlargedPixels_.data());
+  if (!enlargedExtractor_) {
+    enlargedExtractor_ = std::make_shared<FeatureExtractor>(2 * width, 2 * height, kGrayFrame);
+  }
+  std::shared_ptr<FeatureMngr> features = enlargedExtractor_->extract(enlargedPixels_.data());
+  if (!features) return kTrackFailed;
+  startTimer(kTimerInitPoseDescription);
+  const std::vector<FeaturePtr> described =
+      features->describe(initialPoseOptions_.featuresPerLayer);
+  stopTimer(kTimerInitPoseDescription);
+  return estimateInitialPose(targetFeatures_, targetWidth_, described, width, height, random_,
+                             &poseMatrix_, initialPoseOptions_.ransacRescueIterations, 2);
 }
 
 int32_t Tracker::buildKeyframe(const std::string& id) {

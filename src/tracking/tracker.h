@@ -48,6 +48,10 @@ struct InitialPoseOptions {
   bool refine = false;
   // RANSAC samples drawn after the 30 when those found no consensus.
   int32_t ransacRescueIterations = 0;
+  // Where the frame gives no pose, tries again on the frame doubled in size
+  // (bilinear): a target under about a third of the frame width shows its
+  // stored features below the finest response layer's scale.
+  bool retryEnlarged = false;
 };
 
 // pose from feature matches when the target is new, then frame-to-frame
@@ -98,6 +102,8 @@ class Tracker {
   // Decodes the target image of `id` and makes it the keyframe; the database
   // code on failure (the keyframe in place then stays).
   int32_t buildKeyframe(const std::string& id);
+  // The initial pose from the frame doubled in size; a tracker code.
+  int32_t estimateOnEnlargedFrame(const uint8_t* pixels);
   bool trackFromKeyframe(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
                          float* error);
   bool trackFromPreviousFrame(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
@@ -114,6 +120,10 @@ class Tracker {
   std::string keyframeImageId_;
   InitialPoseOptions initialPoseOptions_;
   std::shared_ptr<FeatureExtractor> featureExtractor_;
+  // The opt-in retry's extractor for the doubled frame and its pixels,
+  // made at the first retry and kept for their size.
+  std::shared_ptr<FeatureExtractor> enlargedExtractor_;
+  std::vector<uint8_t> enlargedPixels_;
   int32_t pixelFormat_ = 0;
   MatrixPtr poseMatrix_;
   std::vector<std::unique_ptr<Keyframe>> keyframes_;

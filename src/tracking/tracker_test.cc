@@ -436,6 +436,43 @@ TEST_F(TrackerTest, RefinedInitialPoseIsSubPixel) {
   }
 }
 
+// The database holds the target's features at its own 512-pixel size. Far
+// enough away they fall below the frame's finest response layer: the frame
+// then gives no pose, and only the opt-in retry on the doubled frame poses
+// the target. Where the frame itself poses it, the retry never runs.
+TEST_F(TrackerTest, EnlargedRetryPosesASmallTarget) {
+  writeDatabase(kInfo, 2.0f);
+  struct Case {
+    float distance;  // the target spans 640 / distance pixels
+    bool plain, enlarged;
+  };
+  for (const Case& c :
+       {Case{3, true, true}, Case{5, false, true}, Case{6, false, true}, Case{8, false, false}}) {
+    const Mat44f truth = viewPose({0.2f, -0.1f, 0.3f}, {0.03f, -0.02f, c.distance});
+    const std::vector<uint8_t> view = render(truth);
+    float errors[2] = {-1, -1};
+    for (int enlarged = 0; enlarged < 2; ++enlarged) {
+      Tracker tracker;
+      ASSERT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
+      InitialPoseOptions options;
+      options.retryEnlarged = enlarged == 1;
+      tracker.setInitialPoseOptions(options);
+      Trackable result;
+      ::testing::internal::CaptureStdout();
+      const int code = tracker.track(view.data(), result, "", kRecognition);
+      ::testing::internal::GetCapturedStdout();
+      EXPECT_EQ(code == kTrackOk, enlarged ? c.enlarged : c.plain) << c.distance << " " << enlarged;
+      if (code == kTrackOk) errors[enlarged] = cornerDistance(reportedPose(result), truth);
+    }
+    if (c.plain) {
+      EXPECT_EQ(errors[1], errors[0]) << c.distance;
+    }
+    if (c.enlarged) {
+      EXPECT_LT(errors[1], 4.0f) << c.distance;
+    }
+  }
+}
+
 // A keyframe of 16 small patches (20 corners, so every point joins the coarse
 // set and the fine set is empty). In the second frame each patch moved on its
 // own: the coarse stage finds them all but ends without an inlier, so the
