@@ -84,7 +84,8 @@ constexpr int kQuickFolds = 3;
 
 struct Options {
   BuildOptions build;
-  InitialPoseOptions pose;  // the trackers' opt-ins
+  InitialPoseOptions pose;         // the trackers' opt-ins
+  RecognitionOptions recognition;  // the recognizer's
   int acquiringAttempts = FrameStepper::kAcquiringFailureLimit;
   int views = 2;
   int freeFrames = 20;
@@ -285,6 +286,7 @@ bool loadFold(const Context& ctx, int fold, int worker, FoldEngines* engines) {
   }
   engines->recognizer = std::make_shared<Recognizer>();
   engines->recognizer->init(engines->database);
+  engines->recognizer->setOptions(ctx.options->recognition);
   return true;
 }
 
@@ -692,7 +694,7 @@ int usage() {
                "                        [--training-views N] [--budget VOTES] [--max-keys N]\n"
                "                        [--tracking-views N] [--variants] [--small-candidates]\n"
                "                        [--pose-features N] [--refine] [--attempts N]\n"
-               "                        [--rescue N] [--enlarged]\n");
+               "                        [--rescue N] [--enlarged] [--corners N]\n");
   return 2;
 }
 
@@ -738,6 +740,9 @@ int run(int argc, char** argv) {
     } else if (arg == "--rescue" && hasValue) {
       options.pose.ransacRescueIterations =
           std::clamp(std::atoi(argv[++i]), 0, kMaxRansacRescueIterations);
+    } else if (arg == "--corners" && hasValue) {
+      options.recognition.cornerBudget =
+          std::clamp(std::atoi(argv[++i]), kMinRecognitionCorners, kMaxRecognitionCorners);
     } else if (arg == "--enlarged") {
       options.pose.retryEnlarged = true;
     } else if (arg == "--variants") {
@@ -811,13 +816,14 @@ int run(int argc, char** argv) {
       "Builder: %d training views, %d tracking-scoring views, budget %.2f votes, %d keys; "
       "orientation variants %s, small candidate views %s; initial pose on %d frame features "
       "per layer, refined %s, %d RANSAC rescue iterations, enlarged retry %s; %d acquiring "
-      "attempts\n",
+      "attempts; %d recognition corners\n",
       options.build.trainingViews, options.build.trackingTrainingViews,
       options.build.backgroundVoteBudget, options.build.maxRecognitionKeys,
       options.build.orientationVariants ? "on" : "off",
       options.build.smallCandidateViews ? "on" : "off", options.pose.featuresPerLayer,
       options.pose.refine ? "on" : "off", options.pose.ransacRescueIterations,
-      options.pose.retryEnlarged ? "on" : "off", options.acquiringAttempts);
+      options.pose.retryEnlarged ? "on" : "off", options.acquiringAttempts,
+      options.recognition.cornerBudget);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {
     std::printf(" %s %.1f s", photos[i].name.c_str(), trainMs[i] / 1e3);

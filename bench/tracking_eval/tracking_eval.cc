@@ -8,14 +8,16 @@
 //
 //   tracking_eval [--frames N] [--training-views N] [--noise SIGMA] [--verbose 1]
 //                 [--sequences a,b,..] [--target IMG] [--camera 1] [--range N]
-//                 [--coarse-refinement 1]
+//                 [--coarse-refinement 1] [--acquisition 1]
 //
 // --camera 1 renders with a handheld camera's effects (defocus, motion blur,
 // uneven light, vignetting, sensor noise, Bayer mosaic and demosaic, JPEG)
 // over a background photo instead of the plain renderer over clutter;
 // --range N lets the tracker take templates from N keyframe levels beyond
 // its base (0, the default, is the described tracker); --coarse-refinement 1
-// searches the coarse stage's keyframe matches again on their own levels.
+// searches the coarse stage's keyframe matches again on their own levels;
+// --acquisition 1 turns on every opt-in of the initial pose (150 features
+// per layer, refinement, 300 rescue samples, the enlarged retry).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -56,6 +58,7 @@ struct Options {
   bool camera = false;
   int range = 0;
   bool coarseRefinement = false;
+  bool acquisition = false;
 };
 
 double percentile(std::vector<double> values, double share) {
@@ -154,6 +157,14 @@ int run(const Options& options) {
     tracker.init(640, 480, 0, database);
     tracker.setKeyframeLevelRange(options.range);
     tracker.setCoarseRefinement(options.coarseRefinement);
+    if (options.acquisition) {
+      InitialPoseOptions pose;
+      pose.featuresPerLayer = 150;
+      pose.refine = true;
+      pose.ransacRescueIterations = 300;
+      pose.retryEnlarged = true;
+      tracker.setInitialPoseOptions(pose);
+    }
     CameraEffects effects = randomCameraEffects(77u + static_cast<uint32_t>(kind), view.camera);
     effects.background = &photo;
     // The library's camera model is a pinhole: lens distortion would be an
@@ -275,7 +286,7 @@ int main(int argc, char** argv) {
           stderr,
           "usage: tracking_eval [--frames N] [--training-views N] [--noise SIGMA] [--verbose 1]\n"
           "                     [--sequences a,b,..] [--target IMG] [--camera 1] [--range N]\n"
-          "                     [--coarse-refinement 1]\n");
+          "                     [--coarse-refinement 1] [--acquisition 1]\n");
       return 2;
     }
     if (arg == "--frames") {
@@ -304,6 +315,8 @@ int main(int argc, char** argv) {
       options.camera = std::atoi(argv[++i]) != 0;
     } else if (arg == "--coarse-refinement") {
       options.coarseRefinement = std::atoi(argv[++i]) != 0;
+    } else if (arg == "--acquisition") {
+      options.acquisition = std::atoi(argv[++i]) != 0;
     } else if (arg == "--range") {
       options.range = std::atoi(argv[++i]);
     } else {

@@ -82,6 +82,11 @@ VORNIK_API void setRansacRescueIterations(int iterations);
  * frame doubled in size, which poses targets under about a third of the
  * frame width; off (0) by default. */
 VORNIK_API void setInitialPoseEnlargedRetry(int enabled);
+/* FAST corners the recognizer keeps per frame, 200 by default; more
+ * recognise small and steep targets in busy scenes more often, and name a
+ * wrong one more often too. Clamped to 50 .. 2000; takes effect like the
+ * acquisition options. */
+VORNIK_API void setRecognitionCorners(int corners);
 /* Opt-in tracking range, off (0) by default: pyramid levels of the stored
  * target beyond the one tracking uses that a far target's templates may
  * come from. 0 loses a target below about a quarter of the frame width; 2

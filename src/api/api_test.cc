@@ -177,6 +177,15 @@ TEST(FlatApi, AcquisitionOptionsReachTheManagerClamped) {
   }
 }
 
+TEST(FlatApi, RecognitionCornersReachTheManagerClamped) {
+  const std::shared_ptr<ARManager> manager = ARManager::getInstance();
+  for (const auto& c : {std::make_pair(400, 400), std::make_pair(10, 50),
+                        std::make_pair(1 << 30, 2000), std::make_pair(200, 200)}) {
+    ::setRecognitionCorners(c.first);
+    EXPECT_EQ(manager->recognitionOptions().cornerBudget, c.second) << c.first;
+  }
+}
+
 TEST(FlatApi, TrackingOptionsReachTheManagerClamped) {
   const std::shared_ptr<ARManager> manager = ARManager::getInstance();
   for (const auto& c : {std::make_pair(2, 2), std::make_pair(-1, 0), std::make_pair(1 << 30, 3),

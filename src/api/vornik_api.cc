@@ -6,6 +6,7 @@
 #include "api/library_lifetime.h"
 #include "features/feature_mngr.h"
 #include "manager/ar_manager.h"
+#include "recognition/recognizer.h"
 #include "tracking/homography.h"
 #include "tracking/progressive_tracking.h"
 #include "vornik/vornik.h"
@@ -35,6 +36,8 @@ void setAcquisitionOptions(const AcquisitionOptions& options) {
       std::clamp(options.acquiringAttempts, 1, FrameStepper::kMaxAcquiringAttempts);
   clamped.ransacRescueIterations =
       std::clamp(options.ransacRescueIterations, 0, kMaxRansacRescueIterations);
+  clamped.recognitionCorners =
+      std::clamp(options.recognitionCorners, kMinRecognitionCorners, kMaxRecognitionCorners);
   ARManager::getInstance()->setAcquisitionOptions(clamped);
 }
 

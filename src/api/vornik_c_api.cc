@@ -80,6 +80,12 @@ void setInitialPoseEnlargedRetry(int enabled) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setRecognitionCorners(int corners) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.recognitionCorners = corners;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setTrackingLevelRange(int levels) {
   vornik::TrackingOptions options = vornik::getTrackingOptions();
   options.keyframeLevelRange = levels;

@@ -38,14 +38,15 @@ void sortByScoreStable(const std::vector<ScoredCorner>& corners,
 
 }  // namespace
 
-int32_t recognitionQuota(int32_t levelCount, int32_t level) {
+int32_t recognitionQuota(int32_t levelCount, int32_t level, int32_t budget) {
   const int32_t last = levelCount - 1;
   if (last <= 0 || level < 0 || level >= last) return 0;
   const int32_t total = last * (last + 1) / 2;
-  return ((last - level) * kRecognitionCornerBudget) / total;
+  return ((last - level) * budget) / total;
 }
 
-bool detectRecognitionCorners(const Frame& frame, HessianGradientFeatureMngr* features) {
+bool detectRecognitionCorners(const Frame& frame, HessianGradientFeatureMngr* features,
+                              int32_t budget) {
   if (features == nullptr) {
     logMessage("detectRecognitionCorners: no feature list\n");
     return false;
@@ -57,7 +58,7 @@ bool detectRecognitionCorners(const Frame& frame, HessianGradientFeatureMngr* fe
   std::vector<ScoredCorner> byScore;
   for (int32_t level = 0; level < levelCount - 1; ++level) {
     const GrayImage* image = frame.getLevel(level);
-    const int32_t quota = recognitionQuota(levelCount, level);
+    const int32_t quota = recognitionQuota(levelCount, level, budget);
     if (image == nullptr || quota <= 0) continue;
     const int32_t w = image->width;
     const int32_t h = image->height;

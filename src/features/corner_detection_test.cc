@@ -100,6 +100,18 @@ TEST(CornersTest, PhotosStayWithinQuotasAndBorders) {
       total += list.size();
     }
     EXPECT_LE(total, 200u);
+    // A larger budget keeps the same strongest corners first on every level.
+    HessianGradientFeatureMngr more(frame.levelCount());
+    ASSERT_TRUE(detectRecognitionCorners(frame, &more, 400));
+    for (int level = 0; level < frame.levelCount(); ++level) {
+      const auto few = features.featuresOfLevel(level);
+      const auto many = more.featuresOfLevel(level);
+      EXPECT_LE(static_cast<int>(many.size()), recognitionQuota(frame.levelCount(), level, 400));
+      ASSERT_GE(many.size(), few.size());
+      for (size_t i = 0; i < few.size(); ++i) {
+        ASSERT_TRUE(many[i]->x == few[i]->x && many[i]->y == few[i]->y) << level << " " << i;
+      }
+    }
     ASSERT_TRUE(detectTrackingCorners(&frame));
     const GrayImage* level = frame.getLevel(frame.levelCount() - 3);
     for (const auto& k : frame.corners)

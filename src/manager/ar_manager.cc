@@ -238,6 +238,7 @@ void ARManager::runFrame() {
     clearLatestResult();
   }
   engines_->setInitialPoseOptions(initialPoseOptions());
+  engines_->setRecognitionOptions(recognitionOptions());
   const TrackingOptions tracking = trackingOptions();
   engines_->setKeyframeLevelRange(tracking.keyframeLevelRange);
   engines_->setSearchThreads(tracking.searchThreads);
@@ -356,6 +357,13 @@ InitialPoseOptions ARManager::initialPoseOptions() const {
   pose.ransacRescueIterations = options.ransacRescueIterations;
   pose.retryEnlarged = options.retryEnlargedFrame;
   return pose;
+}
+
+RecognitionOptions ARManager::recognitionOptions() const {
+  const AcquisitionOptions options = acquisitionOptions();
+  RecognitionOptions recognition;
+  recognition.cornerBudget = options.recognitionCorners;
+  return recognition;
 }
 
 void ARManager::setPortraitMode(bool portrait) { portraitMode_.store(portrait); }

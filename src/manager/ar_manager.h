@@ -71,6 +71,7 @@ class ARManager : public CameraPreviewCallback {
   void setAcquisitionOptions(const AcquisitionOptions& options);
   AcquisitionOptions acquisitionOptions() const;
   InitialPoseOptions initialPoseOptions() const;
+  RecognitionOptions recognitionOptions() const;
   // The host's opt-in tracking range, passed on the same way.
   void setTrackingOptions(const TrackingOptions& options);
   TrackingOptions trackingOptions() const;

@@ -41,6 +41,10 @@ void DefaultTrackingEngines::setInitialPoseOptions(const InitialPoseOptions& opt
   tracker_->setInitialPoseOptions(options);
 }
 
+void DefaultTrackingEngines::setRecognitionOptions(const RecognitionOptions& options) {
+  recognizer_->setOptions(options);
+}
+
 void DefaultTrackingEngines::setKeyframeLevelRange(int32_t levels) {
   tracker_->setKeyframeLevelRange(levels);
 }

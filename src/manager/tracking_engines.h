@@ -31,6 +31,8 @@ class TrackingEngines {
   virtual void clearKeyframeTarget() = 0;
   // The host's opt-ins for the initial pose.
   virtual void setInitialPoseOptions(const InitialPoseOptions& /*options*/) {}
+  // The host's opt-ins for recognition.
+  virtual void setRecognitionOptions(const RecognitionOptions& /*options*/) {}
   // The host's opt-in tracking range (Tracker::setKeyframeLevelRange).
   virtual void setKeyframeLevelRange(int32_t /*levels*/) {}
   // The host's search threads (Tracker::setSearchThreads).
@@ -58,6 +60,7 @@ class DefaultTrackingEngines : public TrackingEngines {
                 std::string recognition) override;
   void clearKeyframeTarget() override;
   void setInitialPoseOptions(const InitialPoseOptions& options) override;
+  void setRecognitionOptions(const RecognitionOptions& options) override;
   void setKeyframeLevelRange(int32_t levels) override;
   void setSearchThreads(int32_t threads) override;
   void setCoarseRefinement(bool enabled) override;

@@ -1,5 +1,6 @@
 #include "recognition/recognizer.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "features/corner_detection.h"
@@ -41,7 +42,7 @@ int32_t Recognizer::recognize(int32_t width, int32_t height, int32_t pixelFormat
 
   startTimer(kTimerRecognitionOptDetection);
   HessianGradientFeatureMngr features(levelCount);
-  detectRecognitionCorners(frame, &features);
+  detectRecognitionCorners(frame, &features, options_.cornerBudget);
   stopTimer(kTimerRecognitionOptDetection);
 
   startTimer(kTimerRecognitionOptDescription);
@@ -99,6 +100,11 @@ int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, st
   winner = *best->name;
   votes_.clear();
   return kRecognized;
+}
+
+void Recognizer::setOptions(const RecognitionOptions& options) {
+  options_.cornerBudget =
+      std::clamp(options.cornerBudget, kMinRecognitionCorners, kMaxRecognitionCorners);
 }
 
 void Recognizer::addVote(const std::string& name) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "database/ardb_mngr.h"
+#include "features/corner_detection.h"
 #include "features/gradient_descriptor.h"
 #include "features/hessian_gradient_feature_mngr.h"
 
@@ -20,6 +21,14 @@ enum RecognizerStatus : int32_t {
 // A target wins with more than this many votes.
 constexpr int32_t kMinimumVotesExclusive = 4;
 
+// Opt-in help for busy and steep views; the defaults recognise as described.
+struct RecognitionOptions {
+  // FAST corners kept per frame, shared over the levels as the 200 are.
+  int32_t cornerBudget = kRecognitionCornerBudget;
+};
+constexpr int32_t kMinRecognitionCorners = 50;
+constexpr int32_t kMaxRecognitionCorners = 2000;
+
 // Decides which target of the database, if any, a frame shows: corners on a
 // pyramid, gradient descriptors, one 24-bit key each, and a vote over the
 // mapping table of the feature's polarity.
@@ -34,6 +43,10 @@ class Recognizer {
   // Quantises and keys every feature of the manager and votes; 0 with the
   // winner's name, or 10.
   int32_t matchFeatures(const HessianGradientFeatureMngr& features, std::string& winner);
+  // Clamped to kMinRecognitionCorners .. kMaxRecognitionCorners corners;
+  // from the next recognize call.
+  void setOptions(const RecognitionOptions& options);
+  const RecognitionOptions& options() const { return options_; }
 
  private:
   // One name's count; the name lives in a mapping table held during the call.
@@ -49,6 +62,7 @@ class Recognizer {
   // every call returns, so no name outlives the tables it points into.
   std::vector<Vote> votes_;
   std::string winner_;
+  RecognitionOptions options_;
 };
 
 }  // namespace vornik

@@ -53,6 +53,7 @@ void TestHarness::startTest(TestModeEnum mode, const std::string& reportPath, in
   manager_->getCameraCalibration()->setWindowSize(width, height, manager_->portraitMode());
   context_.recognizer->init(context_.ardbMngr);
   context_.tracker->setInitialPoseOptions(manager_->initialPoseOptions());
+  context_.recognizer->setOptions(manager_->recognitionOptions());
   const TrackingOptions tracking = manager_->trackingOptions();
   context_.tracker->setKeyframeLevelRange(tracking.keyframeLevelRange);
   context_.tracker->setSearchThreads(tracking.searchThreads);
