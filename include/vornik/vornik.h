@@ -92,7 +92,8 @@ struct AcquisitionOptions {
   // size. A target under about a third of the frame width shows the features
   // the database stores below the finest scale the frame's features reach;
   // doubled, they come within it. Costs about four initial poses' time on
-  // frames where it runs. Off by default.
+  // frames where it runs; frames wider than 1280 pixels are not retried.
+  // Off by default.
   bool retryEnlargedFrame = false;
   // FAST corners the recognizer keeps per frame, 200 by default. In front of
   // a busy background a small or steep target keeps few of the 200; 400

@@ -22,6 +22,10 @@ constexpr float kVelocityDecay = 0.9f;
 constexpr float kMaxReferenceError = 2.0f;
 // Pixel format code of one luminance byte per pixel.
 constexpr int32_t kGrayFrame = 1;
+// Frames wider than this are not doubled for the initial pose's retry: a
+// target a few tenths of their width wide already spans enough pixels, and
+// the doubled frame's integral image would take tens of megabytes.
+constexpr int32_t kMaxEnlargedSourceWidth = 1280;
 
 }  // namespace
 
@@ -131,7 +135,7 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
 int32_t Tracker::estimateOnEnlargedFrame(const uint8_t* pixels) {
   const int32_t width = featureExtractor_->width();
   const int32_t height = featureExtractor_->height();
-  if (width < 1 || height < 1) return kTrackFailed;
+  if (width < 1 || height < 1 || width > kMaxEnlargedSourceWidth) return kTrackFailed;
   const GrayImage gray(width, height, pixels, pixelFormat_ == 0);
   enlargedPixels_.resize(static_cast<size_t>(width) * height * 4);
   enlargeDouble(gray.pixels.get(), width, height, enlargedPixels_.data());

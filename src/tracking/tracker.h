@@ -50,7 +50,8 @@ struct InitialPoseOptions {
   int32_t ransacRescueIterations = 0;
   // Where the frame gives no pose, tries again on the frame doubled in size
   // (bilinear): a target under about a third of the frame width shows its
-  // stored features below the finest response layer's scale.
+  // stored features below the finest response layer's scale. Frames wider
+  // than 1280 pixels are not retried.
   bool retryEnlarged = false;
 };
 
