@@ -33,6 +33,15 @@ constexpr int kHeight = 480;
 const std::string kRecognition = "{\"id\":\"astro\",\"score\":42}";
 const std::string kInfo = "{\"TrackableName\":\"Astronaut\"}";
 
+// The pose a result reports, back from column-major with the translation
+// out of the 512-pixel target's pixels.
+Mat44f reportedPose(const Trackable& result) {
+  Mat44f pose;
+  for (int k = 0; k < 16; ++k)
+    pose(k % 4, k / 4) = result.getPose()[k] / (k > 11 && k < 15 ? 512 : 1);
+  return pose;
+}
+
 // A one-target database of the sample photo, built with the library's own
 // Hessian features (positions from the image centre, y up).
 class TrackerTest : public ::testing::Test {
@@ -85,20 +94,26 @@ class TrackerTest : public ::testing::Test {
     return std::vector<uint8_t>(image->pixels.get(), image->pixels.get() + kWidth * kHeight);
   }
 
+  // A fresh tracker's initial pose on a grey frame under `options`: the
+  // track code, and the corner error against `truth` when it succeeded.
+  int initialPose(const uint8_t* view, const InitialPoseOptions& options, const Mat44f& truth,
+                  float* error) {
+    Tracker tracker;
+    EXPECT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
+    tracker.setInitialPoseOptions(options);
+    Trackable result;
+    ::testing::internal::CaptureStdout();
+    const int code = tracker.track(view, result, "", kRecognition);
+    ::testing::internal::GetCapturedStdout();
+    if (code == kTrackOk) *error = cornerDistance(reportedPose(result), truth);
+    return code;
+  }
+
   std::string dir_;
   std::unique_ptr<GrayImage> target_;
   std::vector<uint8_t> jpeg_;
   std::shared_ptr<ArdbMngr> database_;
 };
-
-// The pose a result reports, back from column-major with the translation
-// out of the 512-pixel target's pixels.
-Mat44f reportedPose(const Trackable& result) {
-  Mat44f pose;
-  for (int k = 0; k < 16; ++k)
-    pose(k % 4, k / 4) = result.getPose()[k] / (k > 11 && k < 15 ? 512 : 1);
-  return pose;
-}
 
 TEST(ExtractTargetId, TakesTheQuotedValueAfterTheFirstIdKey) {
   std::string id;
@@ -417,18 +432,10 @@ TEST_F(TrackerTest, RefinedInitialPoseIsSubPixel) {
     const auto view = renderPlane(target, truth, kWidth, kHeight);
     float errors[2] = {0.0f, 0.0f};
     for (int refine = 0; refine < 2; ++refine) {
-      Tracker tracker;
-      ASSERT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
       InitialPoseOptions options;
       options.refine = refine == 1;
-      tracker.setInitialPoseOptions(options);
-      Trackable result;
-      ::testing::internal::CaptureStdout();
-      const int code = tracker.track(view->pixels.get(), result, "", kRecognition);
-      ::testing::internal::GetCapturedStdout();
-      ASSERT_EQ(code, kTrackOk) << refine;
-      const Mat44f pose = reportedPose(result);
-      errors[refine] = cornerDistance(pose, truth);
+      ASSERT_EQ(initialPose(view->pixels.get(), options, truth, &errors[refine]), kTrackOk)
+          << refine;
     }
     std::printf("corner error %.2f px, refined %.2f px\n", errors[0], errors[1]);
     EXPECT_LT(errors[1], 1.5f);
@@ -452,17 +459,10 @@ TEST_F(TrackerTest, EnlargedRetryPosesASmallTarget) {
     const std::vector<uint8_t> view = render(truth);
     float errors[2] = {-1, -1};
     for (int enlarged = 0; enlarged < 2; ++enlarged) {
-      Tracker tracker;
-      ASSERT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
       InitialPoseOptions options;
       options.retryEnlarged = enlarged == 1;
-      tracker.setInitialPoseOptions(options);
-      Trackable result;
-      ::testing::internal::CaptureStdout();
-      const int code = tracker.track(view.data(), result, "", kRecognition);
-      ::testing::internal::GetCapturedStdout();
+      const int code = initialPose(view.data(), options, truth, &errors[enlarged]);
       EXPECT_EQ(code == kTrackOk, enlarged ? c.enlarged : c.plain) << c.distance << " " << enlarged;
-      if (code == kTrackOk) errors[enlarged] = cornerDistance(reportedPose(result), truth);
     }
     if (c.plain) {
       EXPECT_EQ(errors[1], errors[0]) << c.distance;
