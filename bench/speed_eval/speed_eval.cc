@@ -436,8 +436,10 @@ int run(int argc, char** argv) {
         engines = std::make_unique<DefaultTrackingEngines>(small.database, small.recognizer,
                                                            std::make_shared<Tracker>());
         engines->initTracker(kFrameWidth, kFrameHeight, 0);
-        engines->setSearchThreads(options.searchThreads);
-        engines->setCoarseRefinement(options.coarseRefinement);
+        TrackingOptions tracking;
+        tracking.searchThreads = options.searchThreads;
+        tracking.refineCoarseMatches = options.coarseRefinement;
+        engines->setTrackingOptions(tracking);
         stepper = std::make_unique<FrameStepper>(engines.get());
       }
       const FrameStepper::Stage stage = stepper->stage();

@@ -123,6 +123,12 @@ struct TrackingOptions {
   // about halve (on moving sequences 0.3 px become 0.15-0.18 px), for
   // about an eighth more time per tracked frame. Off by default.
   bool refineCoarseMatches = false;
+  // Batches of 35 keyframe points that the coarse stage may search, 1 by
+  // default (clamped to 1..4): while fewer than 15 of the points are found,
+  // the next batch in the image is searched as well. A target partly
+  // covered, or far and blurred so that only every other point is found,
+  // stays tracked; frames whose first batch suffices are unchanged.
+  int coarseBatches = 1;
 };
 
 // Receives every diagnostic line (without an added line end).

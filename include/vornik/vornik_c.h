@@ -103,6 +103,11 @@ VORNIK_API void setTrackingSearchThreads(int threads);
  * corner errors about halve for about an eighth more time per tracked
  * frame. Off (0) by default; takes effect like the acquisition options. */
 VORNIK_API void setTrackingCoarseRefinement(int enabled);
+/* Batches of 35 keyframe points the coarse stage may search while fewer
+ * than 15 are found, 1 by default, clamped to 1 .. 4: more keep a partly
+ * covered or a far, blurred target tracked. Takes effect like the
+ * acquisition options. */
+VORNIK_API void setTrackingCoarseBatches(int batches);
 
 /* Routes diagnostics to callback; null restores standard error. The callback
  * runs on the thread that logs (a host thread, the capture or the tracking

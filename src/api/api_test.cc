@@ -197,8 +197,11 @@ TEST(FlatApi, TrackingOptionsReachTheManagerClamped) {
     ::setTrackingCoarseRefinement(c.first);
     EXPECT_EQ(manager->trackingOptions().refineCoarseMatches, c.first != 0) << c.first;
     EXPECT_EQ(manager->trackingOptions().keyframeLevelRange, c.second) << c.first;
+    ::setTrackingCoarseBatches(c.first + 1);
+    EXPECT_EQ(manager->trackingOptions().coarseBatches, std::min(c.second + 1, 4)) << c.first;
   }
   ::setTrackingSearchThreads(3);
+  ::setTrackingCoarseBatches(1);
 }
 
 TEST(FlatApi, DestroyTwiceOnlyStopsTheTrackerTwiceAndTheLogCallbackEndsWhenCleared) {

@@ -49,6 +49,8 @@ void setTrackingOptions(const TrackingOptions& options) {
   TrackingOptions clamped = options;
   clamped.keyframeLevelRange = std::clamp(options.keyframeLevelRange, 0, kMaxKeyframeLevelRange);
   clamped.searchThreads = std::clamp(options.searchThreads, 0, kMaxSearchThreads);
+  clamped.coarseBatches =
+      std::clamp(options.coarseBatches, 1, ProgressiveTracking::kMaxCoarseBatches);
   ARManager::getInstance()->setTrackingOptions(clamped);
 }
 

@@ -104,6 +104,12 @@ void setTrackingCoarseRefinement(int enabled) {
   vornik::setTrackingOptions(options);
 }
 
+void setTrackingCoarseBatches(int batches) {
+  vornik::TrackingOptions options = vornik::getTrackingOptions();
+  options.coarseBatches = batches;
+  vornik::setTrackingOptions(options);
+}
+
 int getTrackableCount(void) {
   vornik::ITrackingResult& snapshot = vornik::getTrackingResult();
   g_snapshot.store(&snapshot);

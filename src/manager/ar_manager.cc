@@ -239,10 +239,7 @@ void ARManager::runFrame() {
   }
   engines_->setInitialPoseOptions(initialPoseOptions());
   engines_->setRecognitionOptions(recognitionOptions());
-  const TrackingOptions tracking = trackingOptions();
-  engines_->setKeyframeLevelRange(tracking.keyframeLevelRange);
-  engines_->setSearchThreads(tracking.searchThreads);
-  engines_->setCoarseRefinement(tracking.refineCoarseMatches);
+  engines_->setTrackingOptions(trackingOptions());
   stepper_->setAcquiringAttempts(acquisitionOptions().acquiringAttempts);
   processFrame(trackingBuffer_.data(), trackingWidth_, trackingHeight_, trackingPixelFormat_);
   engines_->frameStepFinished();

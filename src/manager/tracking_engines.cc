@@ -45,16 +45,15 @@ void DefaultTrackingEngines::setRecognitionOptions(const RecognitionOptions& opt
   recognizer_->setOptions(options);
 }
 
-void DefaultTrackingEngines::setKeyframeLevelRange(int32_t levels) {
-  tracker_->setKeyframeLevelRange(levels);
+void DefaultTrackingEngines::setTrackingOptions(const TrackingOptions& options) {
+  applyTrackingOptions(options, tracker_.get());
 }
 
-void DefaultTrackingEngines::setSearchThreads(int32_t threads) {
-  tracker_->setSearchThreads(threads);
-}
-
-void DefaultTrackingEngines::setCoarseRefinement(bool enabled) {
-  tracker_->setCoarseRefinement(enabled);
+void applyTrackingOptions(const TrackingOptions& options, Tracker* tracker) {
+  tracker->setKeyframeLevelRange(options.keyframeLevelRange);
+  tracker->setSearchThreads(options.searchThreads);
+  tracker->setCoarseRefinement(options.refineCoarseMatches);
+  tracker->setCoarseBatches(options.coarseBatches);
 }
 
 }  // namespace vornik

@@ -8,6 +8,7 @@
 #include "manager/trackable.h"
 #include "recognition/recognizer.h"
 #include "tracking/tracker.h"
+#include "vornik/vornik.h"
 
 namespace vornik {
 
@@ -33,16 +34,16 @@ class TrackingEngines {
   virtual void setInitialPoseOptions(const InitialPoseOptions& /*options*/) {}
   // The host's opt-ins for recognition.
   virtual void setRecognitionOptions(const RecognitionOptions& /*options*/) {}
-  // The host's opt-in tracking range (Tracker::setKeyframeLevelRange).
-  virtual void setKeyframeLevelRange(int32_t /*levels*/) {}
-  // The host's search threads (Tracker::setSearchThreads).
-  virtual void setSearchThreads(int32_t /*threads*/) {}
-  // The host's coarse refinement (Tracker::setCoarseRefinement).
-  virtual void setCoarseRefinement(bool /*enabled*/) {}
+  // The host's tracking options (applyTrackingOptions).
+  virtual void setTrackingOptions(const TrackingOptions& /*options*/) {}
   // The tracking thread has finished with one frame (results published);
   // lets scripted engines follow the thread.
   virtual void frameStepFinished() {}
 };
+
+// Hands the host's tracking options to a tracker (the live thread's and
+// the still-image tests').
+void applyTrackingOptions(const TrackingOptions& options, Tracker* tracker);
 
 // The engines over the real database manager, recognizer and tracker.
 class DefaultTrackingEngines : public TrackingEngines {
@@ -61,9 +62,7 @@ class DefaultTrackingEngines : public TrackingEngines {
   void clearKeyframeTarget() override;
   void setInitialPoseOptions(const InitialPoseOptions& options) override;
   void setRecognitionOptions(const RecognitionOptions& options) override;
-  void setKeyframeLevelRange(int32_t levels) override;
-  void setSearchThreads(int32_t threads) override;
-  void setCoarseRefinement(bool enabled) override;
+  void setTrackingOptions(const TrackingOptions& options) override;
 
  private:
   std::shared_ptr<ArdbMngr> database_;

@@ -54,10 +54,7 @@ void TestHarness::startTest(TestModeEnum mode, const std::string& reportPath, in
   context_.recognizer->init(context_.ardbMngr);
   context_.tracker->setInitialPoseOptions(manager_->initialPoseOptions());
   context_.recognizer->setOptions(manager_->recognitionOptions());
-  const TrackingOptions tracking = manager_->trackingOptions();
-  context_.tracker->setKeyframeLevelRange(tracking.keyframeLevelRange);
-  context_.tracker->setSearchThreads(tracking.searchThreads);
-  context_.tracker->setCoarseRefinement(tracking.refineCoarseMatches);
+  applyTrackingOptions(manager_->trackingOptions(), context_.tracker.get());
   context_.acquiringAttempts = manager_->acquisitionOptions().acquiringAttempts;
   context_.initialPoseFailures = 0;
   // open() fails on a stream that is still open and clears the state on success.

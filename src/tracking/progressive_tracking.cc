@@ -277,11 +277,31 @@ int32_t ProgressiveTracking::iteratePose(Stage stage, const std::vector<TrackPoi
   return inliers;
 }
 
-void ProgressiveTracking::selectCoarseSet(Keyframe& keyframe, const Frame& frame) {
+int32_t ProgressiveTracking::searchCoarseSet(Keyframe& keyframe, const Frame& frame,
+                                             int32_t threads) {
   coarseSet_.clear();
   raisedSet_.clear();
-  for (TrackPoint& point : keyframe.trackPoints) {
-    if (static_cast<int32_t>(coarseSet_.size()) >= kCoarsePoints) break;
+  coarseWalk_ = 0;
+  int32_t found = 0;
+  for (int32_t batch = 0; batch < coarseBatches_; ++batch) {
+    if (batch > 0 && found >= kMinCoarseFound) break;
+    selectCoarseBatch(keyframe, frame);
+    if (coarseBatch_.empty()) break;
+    found += threads > 0
+                 ? searchPointsInKeyframeThreaded(keyframe, coarseBatch_, frame, kCoarseRadius,
+                                                  kCoarseSubpixelIterations, threads)
+                 : searchPointsInKeyframe(keyframe, coarseBatch_, frame, kCoarseRadius,
+                                          kCoarseSubpixelIterations);
+  }
+  return found;
+}
+
+void ProgressiveTracking::selectCoarseBatch(Keyframe& keyframe, const Frame& frame) {
+  coarseBatch_.clear();
+  std::vector<TrackPoint>& points = keyframe.trackPoints;
+  for (; coarseWalk_ < points.size(); ++coarseWalk_) {
+    if (static_cast<int32_t>(coarseBatch_.size()) >= kCoarsePoints) break;
+    TrackPoint& point = points[coarseWalk_];
     if (!point.inImage) {
       point.searched = false;
       continue;
@@ -304,8 +324,9 @@ void ProgressiveTracking::selectCoarseSet(Keyframe& keyframe, const Frame& frame
       ++point.searchLevel;
       raisedSet_.push_back(&point);
     }
-    coarseSet_.push_back(&point);
+    coarseBatch_.push_back(&point);
   }
+  coarseSet_.insert(coarseSet_.end(), coarseBatch_.begin(), coarseBatch_.end());
 }
 
 void ProgressiveTracking::refineCoarseSet(Keyframe& keyframe, const Frame& frame,
@@ -375,9 +396,7 @@ bool ProgressiveTracking::trackFromKeyframe(Keyframe& keyframe, const Frame& fra
                                             const Mat44f& predictedPose, Mat44f* pose,
                                             float* error) {
   prepareTrackPoints(keyframe, frame, predictedPose, keyframeLevelRange_);
-  selectCoarseSet(keyframe, frame);
-  const int32_t found =
-      searchPointsInKeyframe(keyframe, coarseSet_, frame, kCoarseRadius, kCoarseSubpixelIterations);
+  const int32_t found = searchCoarseSet(keyframe, frame, 0);
   if (found < kMinCoarseFound) {
     std::printf("fail due to small found count\n");
     return false;
@@ -407,16 +426,11 @@ bool ProgressiveTracking::trackFromPreviousFrame(Keyframe& keyframe, const Frame
   stopTimer(kTimerPreparing);
 
   startTimer(kTimerCoarseMatching);
-  selectCoarseSet(keyframe, frame);
   // On a single processor the workers could only take turns: starting and
   // joining them would cost a third of the frame for no gain, and the
   // points are searched independently, so the poses are the same.
   const int32_t threads = searchThreads_ > 0 && usableProcessorCount() > 1 ? searchThreads_ : 0;
-  const int32_t found =
-      threads > 0 ? searchPointsInKeyframeThreaded(keyframe, coarseSet_, frame, kCoarseRadius,
-                                                   kCoarseSubpixelIterations, threads)
-                  : searchPointsInKeyframe(keyframe, coarseSet_, frame, kCoarseRadius,
-                                           kCoarseSubpixelIterations);
+  const int32_t found = searchCoarseSet(keyframe, frame, threads);
   stopTimer(kTimerCoarseMatching);
   if (found < kMinCoarseFound) {
     std::printf("fail due to small found count\n");

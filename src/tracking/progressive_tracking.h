@@ -42,6 +42,7 @@ class ProgressiveTracking {
   static constexpr int32_t kFinePoints = 70;
   static constexpr int32_t kMinCoarseFound = 15;
   static constexpr int32_t kMinCoarseInliers = 8;
+  static constexpr int32_t kMaxCoarseBatches = 4;
 
   // Extra keyframe levels a point may take its template from (see
   // prepareTrackPoints); 0, the default, keeps every search within one level.
@@ -65,6 +66,16 @@ class ProgressiveTracking {
   // holds the pose to the keyframe. Off by default.
   void setCoarseRefinement(bool enabled) { coarseRefinement_ = enabled; }
 
+  // Batches of kCoarsePoints that the coarse stage may search, 1 (the
+  // default) .. kMaxCoarseBatches: while fewer than kMinCoarseFound points
+  // are found, the next batch of the keyframe's points in the image is
+  // searched as well. Where part of the target is covered, or a far and
+  // blurred target keeps matches for only every other point, the first
+  // batch alone falls short.
+  void setCoarseBatches(int32_t batches) {
+    coarseBatches_ = batches < 1 ? 1 : (batches > kMaxCoarseBatches ? kMaxCoarseBatches : batches);
+  }
+
   // Templates from the keyframe only: the first frame after an initial pose.
   bool trackFromKeyframe(Keyframe& keyframe, const Frame& frame, const Mat44f& predictedPose,
                          Mat44f* pose, float* error);
@@ -87,7 +98,12 @@ class ProgressiveTracking {
   // Ten update iterations of `pose` on `points`; returns the last inlier count.
   int32_t iteratePose(Stage stage, const std::vector<TrackPoint*>& points, const Frame& frame,
                       Mat44f* pose, float* meanSquaredError);
-  void selectCoarseSet(Keyframe& keyframe, const Frame& frame);
+  // Selects the coarse set batch by batch and searches it (on `threads`
+  // workers, 0 = this thread); returns the number found.
+  int32_t searchCoarseSet(Keyframe& keyframe, const Frame& frame, int32_t threads);
+  // The next up to kCoarsePoints points in the image from coarseWalk_ on,
+  // into coarseBatch_ and appended to coarseSet_.
+  void selectCoarseBatch(Keyframe& keyframe, const Frame& frame);
   // With `previousFrameLevel` >= 0, joining points search on that level.
   void selectFineSet(Keyframe& keyframe, const Frame& frame, const Mat44f& pose,
                      int32_t previousFrameLevel);
@@ -99,12 +115,15 @@ class ProgressiveTracking {
 
   int32_t keyframeLevelRange_ = 0;
   bool coarseRefinement_ = false;
+  int32_t coarseBatches_ = 1;
   int32_t searchThreads_ = kMaxSearchThreads;
   LeastSquares6 system_;
   std::vector<float> squaredErrors_;
   std::vector<LeastSquares6::Measurement> measurements_;
   SixVector lastUpdate_;
   std::vector<TrackPoint*> coarseSet_;
+  std::vector<TrackPoint*> coarseBatch_;
+  size_t coarseWalk_ = 0;               // next keyframe point the coarse selection looks at
   std::vector<TrackPoint*> raisedSet_;  // coarse points searched one level up
   std::vector<TrackPoint*> refinedSet_;
   std::vector<std::array<float, 2>> raisedMatches_;  // refinedSet_'s matches one level up

@@ -85,6 +85,8 @@ class Tracker {
   void setSearchThreads(int32_t threads) { progressive_.setSearchThreads(threads); }
   // Keyframe matches of the coarse stage searched again on their own levels.
   void setCoarseRefinement(bool enabled) { progressive_.setCoarseRefinement(enabled); }
+  // Coarse point batches searched while too few are found (ProgressiveTracking).
+  void setCoarseBatches(int32_t batches) { progressive_.setCoarseBatches(batches); }
 
   const std::string& keyframeTargetId() const { return keyframeTargetId_; }
   // The AR manager clears it to force a new initial pose.
