@@ -8,7 +8,7 @@
 //
 //   tracking_eval [--frames N] [--training-views N] [--noise SIGMA] [--verbose 1]
 //                 [--sequences a,b,..] [--target IMG] [--camera 1] [--range N]
-//                 [--coarse-refinement 1] [--acquisition 1]
+//                 [--coarse-refinement 1] [--acquisition 1] [--coarse-batches N]
 //
 // --camera 1 renders with a handheld camera's effects (defocus, motion blur,
 // uneven light, vignetting, sensor noise, Bayer mosaic and demosaic, JPEG)
@@ -17,7 +17,10 @@
 // its base (0, the default, is the described tracker); --coarse-refinement 1
 // searches the coarse stage's keyframe matches again on their own levels;
 // --acquisition 1 turns on every opt-in of the initial pose (150 features
-// per layer, refinement, 300 rescue samples, the enlarged retry).
+// per layer, refinement, 300 rescue samples, the enlarged retry);
+// --coarse-batches N lets the coarse stage search up to N batches of points.
+// A frame counts as in view where three quarters of the target are inside
+// it (a square target wider than three quarters of the frame never fits).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -201,6 +205,10 @@ int run(const Options& options) {
     int inView = 0, good = 0, afterFirst = 0, goodAfterFirst = 0, failuresInRow = 0;
     double firstWidth = NAN, minWidth = NAN, maxWidth = NAN;
     std::vector<double> errors, trackMs, initMs;
+    // Corner errors by the target's width, for the sequences that change it.
+    constexpr double kWidthBands[] = {0.10, 0.15, 0.25, 0.40, 0.60, 0.901};
+    constexpr int kBands = static_cast<int>(std::size(kWidthBands)) - 1;
+    std::vector<double> bandErrors[kBands];
     std::vector<std::array<double, 8>> stillCorners;
     int outAt = -1, backAt = -1, reacquiredAt = -1;
     for (int i = 0; i < options.frames; ++i) {
@@ -258,6 +266,10 @@ int run(const Options& options) {
       const auto reported = projectCorners(pose, aspect, view.camera);
       const double e = cornerError(reported, projectCorners(truthPose.data(), aspect, view.camera));
       errors.push_back(e);
+      for (int b = 0; b < kBands; ++b) {
+        if (params.widthFraction >= kWidthBands[b] && params.widthFraction < kWidthBands[b + 1])
+          bandErrors[b].push_back(e);
+      }
       if (options.verbose) std::printf(" error %.2f px\n", e);
       if (e <= kGoodPixels) {
         if (good == 0) {
@@ -282,6 +294,15 @@ int run(const Options& options) {
                 percentile(errors, 0.9), firstWidth, minWidth, maxWidth, median(trackMs),
                 median(initMs));
     allTrack.insert(allTrack.end(), trackMs.begin(), trackMs.end());
+    if (kind == SequenceKind::kApproach || kind == SequenceKind::kZoom ||
+        kind == SequenceKind::kRecede) {
+      std::printf("  %s median by width:", sequenceKindName(kind));
+      for (int b = 0; b < kBands; ++b) {
+        std::printf(" %.2f-%.2f %.2fpx (%zu)", kWidthBands[b], std::min(kWidthBands[b + 1], 0.9),
+                    median(bandErrors[b]), bandErrors[b].size());
+      }
+      std::printf("\n");
+    }
     if (stillCorners.size() > 1) {
       std::printf("  %s jitter (mean corner coordinate deviation): %.3f px\n",
                   sequenceKindName(kind), jitterOf(stillCorners));
@@ -316,7 +337,7 @@ int main(int argc, char** argv) {
           stderr,
           "usage: tracking_eval [--frames N] [--training-views N] [--noise SIGMA] [--verbose 1]\n"
           "                     [--sequences a,b,..] [--target IMG] [--camera 1] [--range N]\n"
-          "                     [--coarse-refinement 1] [--acquisition 1]\n");
+          "                     [--coarse-refinement 1] [--acquisition 1] [--coarse-batches N]\n");
       return 2;
     }
     if (arg == "--frames") {
