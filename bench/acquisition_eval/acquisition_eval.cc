@@ -10,6 +10,7 @@
 //                    [--training-views N] [--budget VOTES] [--max-keys N]
 //                    [--tracking-views N] [--variants] [--small-candidates]
 //                    [--pose-features N] [--refine] [--attempts N]
+//                    [--rescue N] [--enlarged] [--corners N] [--train-corners N]
 //
 // Each of the 11 bundled photos is trained once as a target. Fold k holds a
 // database of the other 10 (recognition keys chosen against the other 9)
@@ -32,7 +33,8 @@
 // the trackers' opt-in frame features per layer for the initial pose,
 // --refine their refined and confirmed initial pose, --attempts the stage
 // machine's Acquiring frames per recognition (the library's
-// setAcquisitionOptions). The
+// setAcquisitionOptions), --corners the recognizer's corners per frame and
+// --train-corners the builder's (its recognitionCorners). The
 // frames are split over T worker threads (default 2); the figures do not
 // depend on T. Writes one CSV row per frame (--csv, default
 // acquisition_eval.csv) and a bar plot of the posed shares
@@ -687,14 +689,15 @@ void printReport(const Context& ctx, const std::vector<Unit>& units,
 }
 
 int usage() {
-  std::fprintf(stderr,
-               "usage: acquisition_eval [--quick] [--views N] [--free M] [--folds K] "
-               "[--threads T]\n"
-               "                        [--csv FILE] [--plot FILE] [--seed S]\n"
-               "                        [--training-views N] [--budget VOTES] [--max-keys N]\n"
-               "                        [--tracking-views N] [--variants] [--small-candidates]\n"
-               "                        [--pose-features N] [--refine] [--attempts N]\n"
-               "                        [--rescue N] [--enlarged] [--corners N]\n");
+  std::fprintf(
+      stderr,
+      "usage: acquisition_eval [--quick] [--views N] [--free M] [--folds K] "
+      "[--threads T]\n"
+      "                        [--csv FILE] [--plot FILE] [--seed S]\n"
+      "                        [--training-views N] [--budget VOTES] [--max-keys N]\n"
+      "                        [--tracking-views N] [--variants] [--small-candidates]\n"
+      "                        [--pose-features N] [--refine] [--attempts N]\n"
+      "                        [--rescue N] [--enlarged] [--corners N] [--train-corners N]\n");
   return 2;
 }
 
@@ -747,6 +750,9 @@ int run(int argc, char** argv) {
       options.pose.retryEnlarged = true;
     } else if (arg == "--variants") {
       options.build.orientationVariants = true;
+    } else if (arg == "--train-corners") {
+      options.build.recognitionCorners =
+          std::clamp(std::atoi(argv[++i]), kMinRecognitionCorners, kMaxRecognitionCorners);
     } else if (arg == "--small-candidates") {
       options.build.smallCandidateViews = true;
     } else {
@@ -816,14 +822,14 @@ int run(int argc, char** argv) {
       "Builder: %d training views, %d tracking-scoring views, budget %.2f votes, %d keys; "
       "orientation variants %s, small candidate views %s; initial pose on %d frame features "
       "per layer, refined %s, %d RANSAC rescue iterations, enlarged retry %s; %d acquiring "
-      "attempts; %d recognition corners\n",
+      "attempts; %d recognition corners (%d in training)\n",
       options.build.trainingViews, options.build.trackingTrainingViews,
       options.build.backgroundVoteBudget, options.build.maxRecognitionKeys,
       options.build.orientationVariants ? "on" : "off",
       options.build.smallCandidateViews ? "on" : "off", options.pose.featuresPerLayer,
       options.pose.refine ? "on" : "off", options.pose.ransacRescueIterations,
       options.pose.retryEnlarged ? "on" : "off", options.acquiringAttempts,
-      options.recognition.cornerBudget);
+      options.recognition.cornerBudget, options.build.recognitionCorners);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {
     std::printf(" %s %.1f s", photos[i].name.c_str(), trainMs[i] / 1e3);

@@ -1,6 +1,7 @@
 #include "builder/background_keys.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -64,11 +65,11 @@ double BackgroundKeys::expectedVotes(uint32_t polarKey) const {
   return votes;
 }
 
-const BackgroundKeys& negativeSceneKeys(int width, int height) {
+const BackgroundKeys& negativeSceneKeys(int width, int height, int cornerBudget) {
   static std::mutex mutex;
-  static std::map<std::pair<int, int>, std::unique_ptr<BackgroundKeys>> cache;
+  static std::map<std::array<int, 3>, std::unique_ptr<BackgroundKeys>> cache;
   std::lock_guard<std::mutex> lock(mutex);
-  std::unique_ptr<BackgroundKeys>& model = cache[{width, height}];
+  std::unique_ptr<BackgroundKeys>& model = cache[{width, height, cornerBudget}];
   if (model) return *model;
   model = std::make_unique<BackgroundKeys>();
   GradientDescriptor descriptor;
@@ -77,11 +78,13 @@ const BackgroundKeys& negativeSceneKeys(int width, int height) {
       const Image scene = makeNegativeScene(static_cast<NegativeSceneKind>(kind), width, height,
                                             kSceneSeed + static_cast<uint32_t>(i));
       if (scene.empty()) continue;
-      model->addFrame(frameRecognitionFeatures(scene.pixels.data(), width, height, &descriptor));
+      model->addFrame(frameRecognitionFeatures(scene.pixels.data(), width, height, &descriptor,
+                                               nullptr, cornerBudget));
       // Its mirror image is another scene of the kind for a fraction of the
       // cost: the descriptor is not mirror-symmetric.
       const Image mirrored = mirrorGreyImage(scene);
-      model->addFrame(frameRecognitionFeatures(mirrored.pixels.data(), width, height, &descriptor));
+      model->addFrame(frameRecognitionFeatures(mirrored.pixels.data(), width, height, &descriptor,
+                                               nullptr, cornerBudget));
     }
   }
   return *model;

@@ -45,6 +45,8 @@ class BackgroundKeys {
 // The builder's model of the world without targets: frames of every
 // negative scene kind at the camera frame size, made once per size and
 // process (safe to call from several threads).
-const BackgroundKeys& negativeSceneKeys(int width, int height);
+// `cornerBudget` is the recognizer's corners per frame.
+const BackgroundKeys& negativeSceneKeys(int width, int height,
+                                        int cornerBudget = kRecognitionCornerBudget);
 
 }  // namespace vornik

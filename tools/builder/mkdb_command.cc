@@ -6,6 +6,7 @@
 
 #include "builder/database_builder.h"
 #include "builder/database_report.h"
+#include "recognition/recognizer.h"
 
 namespace vornik {
 
@@ -48,6 +49,10 @@ const char kUsage[] =
     "                          fewer are kept when more would let scenes without\n"
     "                          the target collect votes for it\n"
     "  --max-tracking N        most tracking records per target (default 800)\n"
+    "  --recognition-corners N corners per frame of the recognizer the keys are\n"
+    "                          chosen for (50..2000, default 200), for hosts that\n"
+    "                          raise setRecognitionCorners: keys chosen for 400\n"
+    "                          name a wrong target about a third as often there\n"
     "  -q, --quiet             no progress lines\n"
     "  --list FILE             print every target of FILE: entry sizes, feature\n"
     "                          counts and a trackability rating from 0 to 5: one\n"
@@ -180,6 +185,11 @@ int runMkdb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     } else if (a == "--max-tracking") {
       if (!value(&v) || !parseInt(v, 1, 100000, &options.maxTrackingFeatures)) {
         return usageError("--max-tracking needs a positive number");
+      }
+    } else if (a == "--recognition-corners") {
+      if (!value(&v) || !parseInt(v, kMinRecognitionCorners, kMaxRecognitionCorners,
+                                  &options.recognitionCorners)) {
+        return usageError("--recognition-corners needs a number from 50 to 2000");
       }
     } else if (a.size() > 1 && a[0] == '-') {
       return usageError("unknown option " + a);

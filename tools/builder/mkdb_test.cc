@@ -336,6 +336,7 @@ TEST(Mkdb, RejectsBadInputAndOptionsWithOneLineAndNoOutput) {
       {o + quote(kSample + "=a.b"), "1", "sample_target.jpg", "invalid target name"},
       {o + "--size 50 " + quote(kSample), "2", "--size", ""},
       {o + "--width -1 " + quote(kSample), "2", "--width", ""},
+      {o + "--recognition-corners 49 " + quote(kSample), "2", "--recognition-corners", ""},
       {o + "--name nosuch=Y " + quote(kSample), "2", "nosuch", ""},
       {"--frobnicate", "2", "--frobnicate", ""},
       {o + "--list-views 3 " + quote(kSample), "2", "--list-views goes with --list", ""},

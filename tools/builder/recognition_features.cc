@@ -93,7 +93,7 @@ std::vector<RecognitionRecord> levelRecognitionFeatures(const Image& grayTarget,
 
 std::vector<FrameRecognitionFeature> frameRecognitionFeatures(
     const uint8_t* gray, int32_t width, int32_t height, GradientDescriptor* descriptor,
-    std::vector<OrientationVariant>* variants) {
+    std::vector<OrientationVariant>* variants, int32_t cornerBudget) {
   std::vector<FrameRecognitionFeature> out;
   if (variants != nullptr) variants->clear();
   Frame frame;
@@ -101,7 +101,7 @@ std::vector<FrameRecognitionFeature> frameRecognitionFeatures(
   const int32_t levels = frame.levelCount();
   if (levels <= 0) return out;
   HessianGradientFeatureMngr manager(levels);
-  detectRecognitionCorners(frame, &manager);
+  detectRecognitionCorners(frame, &manager, cornerBudget);
   for (int32_t i = 0; i < levels; ++i) {
     const GrayImage* level = frame.getLevel(i);
     descriptor->describeLevel(level->width, level->height, level->pixels.get(), i, &manager);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/image_io.h"
+#include "features/corner_detection.h"
 #include "features/gradient_descriptor.h"
 
 namespace vornik {
@@ -69,8 +70,10 @@ constexpr double kVariantPeakShare = 0.6;
 // With `variants`, also the variant keys of every feature whose
 // neighbouring bins hold at least kVariantPeakShare of the peak (those
 // that differ from the feature's own key).
+// `cornerBudget` is the recognizer's corners per frame.
 std::vector<FrameRecognitionFeature> frameRecognitionFeatures(
     const uint8_t* gray, int32_t width, int32_t height, GradientDescriptor* descriptor,
-    std::vector<OrientationVariant>* variants = nullptr);
+    std::vector<OrientationVariant>* variants = nullptr,
+    int32_t cornerBudget = kRecognitionCornerBudget);
 
 }  // namespace vornik

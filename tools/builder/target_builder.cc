@@ -249,9 +249,9 @@ bool trainTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
                     &frame);
 
     if (options.trainingViews > 0) {
-      const std::vector<FrameRecognitionFeature> features =
-          frameRecognitionFeatures(frame.pixels.data(), camera.width, camera.height, &descriptor,
-                                   options.orientationVariants ? &variants : nullptr);
+      const std::vector<FrameRecognitionFeature> features = frameRecognitionFeatures(
+          frame.pixels.data(), camera.width, camera.height, &descriptor,
+          options.orientationVariants ? &variants : nullptr, options.recognitionCorners);
       recognition.addView(features, toTarget, toFrame,
                           options.orientationVariants ? &variants : nullptr);
     }
@@ -280,8 +280,9 @@ bool trainTarget(const TargetSpec& spec, const Image& image, const BuildOptions&
       effects.seed = view.seed;
       mirrorRenderer.render(toTarget, view.background >= 0 ? &clutter[view.background] : nullptr,
                             effects, &frame);
-      recognition.addMirrorView(
-          frameRecognitionFeatures(frame.pixels.data(), camera.width, camera.height, &descriptor));
+      recognition.addMirrorView(frameRecognitionFeatures(frame.pixels.data(), camera.width,
+                                                         camera.height, &descriptor, nullptr,
+                                                         options.recognitionCorners));
     }
   }
   stats.trackingCandidates = static_cast<int>(tracking.candidateCount());
@@ -312,7 +313,8 @@ bool finishTarget(TrainedTarget* trained, const BuildOptions& options,
   std::vector<RecognitionRecord> stored;
   if (trained->recognition) {
     ForeignKeyEvidence foreign;
-    foreign.background = &negativeSceneKeys(options.frameWidth, options.frameHeight);
+    foreign.background =
+        &negativeSceneKeys(options.frameWidth, options.frameHeight, options.recognitionCorners);
     foreign.backgroundVoteBudget = options.backgroundVoteBudget;
     if (otherTargetViews != nullptr) foreign.otherTargetViews = *otherTargetViews;
     stored = trained->recognition->select(options.maxRecognitionKeys, &foreign);

@@ -8,6 +8,7 @@
 #include "builder/recognition_training.h"
 #include "builder/target_spec.h"
 #include "common/image_io.h"
+#include "features/corner_detection.h"
 
 namespace vornik {
 
@@ -43,6 +44,10 @@ struct BuildOptions {
   // Tracking candidates also from small (12-22 % of the frame) and gently
   // tilted views, where the pyramid's coarse layers see other corners.
   bool smallCandidateViews = false;
+  // Recognition corners per training (and target-free) frame: the
+  // recognizer's own budget, for databases meant for a recognizer that
+  // keeps more corners (AcquisitionOptions::recognitionCorners).
+  int recognitionCorners = kRecognitionCornerBudget;
 };
 
 // Figures of one built target.
