@@ -9,10 +9,13 @@
 //   tracking_eval [--frames N] [--training-views N] [--noise SIGMA] [--verbose 1]
 //                 [--sequences a,b,..] [--target IMG] [--camera 1] [--range N]
 //                 [--coarse-refinement 1] [--acquisition 1] [--coarse-batches N]
+//                 [--camera-seed S]
 //
 // --camera 1 renders with a handheld camera's effects (defocus, motion blur,
 // uneven light, vignetting, sensor noise, Bayer mosaic and demosaic, JPEG)
-// over a background photo instead of the plain renderer over clutter;
+// over a background photo instead of the plain renderer over clutter, each
+// sequence with its own strengths unless --camera-seed S draws one camera
+// for all;
 // --range N lets the tracker take templates from N keyframe levels beyond
 // its base (0, the default, is the described tracker); --coarse-refinement 1
 // searches the coarse stage's keyframe matches again on their own levels;
@@ -64,6 +67,7 @@ struct Options {
   int range = 0;
   bool coarseRefinement = false;
   int coarseBatches = 1;
+  int cameraSeed = -1;  // one camera for every sequence; -1: each its own
   bool acquisition = false;
 };
 
@@ -192,7 +196,9 @@ int run(const Options& options) {
       pose.retryEnlarged = true;
       tracker.setInitialPoseOptions(pose);
     }
-    CameraEffects effects = randomCameraEffects(77u + static_cast<uint32_t>(kind), view.camera);
+    const uint32_t cameraSeed = options.cameraSeed >= 0 ? static_cast<uint32_t>(options.cameraSeed)
+                                                        : 77u + static_cast<uint32_t>(kind);
+    CameraEffects effects = randomCameraEffects(cameraSeed, view.camera);
     effects.background = &photo;
     // The library's camera model is a pinhole: lens distortion would be an
     // error no tracker removes, so it is left out here.
@@ -337,7 +343,8 @@ int main(int argc, char** argv) {
           stderr,
           "usage: tracking_eval [--frames N] [--training-views N] [--noise SIGMA] [--verbose 1]\n"
           "                     [--sequences a,b,..] [--target IMG] [--camera 1] [--range N]\n"
-          "                     [--coarse-refinement 1] [--acquisition 1] [--coarse-batches N]\n");
+          "                     [--coarse-refinement 1] [--acquisition 1] [--coarse-batches N]\n"
+          "                     [--camera-seed S]\n");
       return 2;
     }
     if (arg == "--frames") {
@@ -368,6 +375,8 @@ int main(int argc, char** argv) {
       options.coarseRefinement = std::atoi(argv[++i]) != 0;
     } else if (arg == "--acquisition") {
       options.acquisition = std::atoi(argv[++i]) != 0;
+    } else if (arg == "--camera-seed") {
+      options.cameraSeed = std::max(0, std::atoi(argv[++i]));
     } else if (arg == "--coarse-batches") {
       options.coarseBatches = std::atoi(argv[++i]);
     } else if (arg == "--range") {
