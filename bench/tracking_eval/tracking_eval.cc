@@ -9,7 +9,7 @@
 //   tracking_eval [--frames N] [--training-views N] [--noise SIGMA] [--verbose 1]
 //                 [--sequences a,b,..] [--target IMG] [--camera 1] [--range N]
 //                 [--coarse-refinement 1] [--acquisition 1] [--coarse-batches N]
-//                 [--camera-seed S]
+//                 [--camera-seed S] [--keyframe-fine-below N]
 //
 // --camera 1 renders with a handheld camera's effects (defocus, motion blur,
 // uneven light, vignetting, sensor noise, Bayer mosaic and demosaic, JPEG)
@@ -21,7 +21,9 @@
 // searches the coarse stage's keyframe matches again on their own levels;
 // --acquisition 1 turns on every opt-in of the initial pose (150 features
 // per layer, refinement, 300 rescue samples, the enlarged retry);
-// --coarse-batches N lets the coarse stage search up to N batches of points.
+// --coarse-batches N lets the coarse stage search up to N batches of points;
+// --keyframe-fine-below N takes fine templates from the keyframe below N
+// coarse inliers.
 // A frame counts as in view where three quarters of the target are inside
 // it (a square target wider than three quarters of the frame never fits).
 #include <fcntl.h>
@@ -67,6 +69,7 @@ struct Options {
   int range = 0;
   bool coarseRefinement = false;
   int coarseBatches = 1;
+  int keyframeFineBelow = 0;
   int cameraSeed = -1;  // one camera for every sequence; -1: each its own
   bool acquisition = false;
 };
@@ -188,6 +191,7 @@ int run(const Options& options) {
     tracker.setKeyframeLevelRange(options.range);
     tracker.setCoarseRefinement(options.coarseRefinement);
     tracker.setCoarseBatches(options.coarseBatches);
+    tracker.setKeyframeFineBelow(options.keyframeFineBelow);
     if (options.acquisition) {
       InitialPoseOptions pose;
       pose.featuresPerLayer = 150;
@@ -344,7 +348,7 @@ int main(int argc, char** argv) {
           "usage: tracking_eval [--frames N] [--training-views N] [--noise SIGMA] [--verbose 1]\n"
           "                     [--sequences a,b,..] [--target IMG] [--camera 1] [--range N]\n"
           "                     [--coarse-refinement 1] [--acquisition 1] [--coarse-batches N]\n"
-          "                     [--camera-seed S]\n");
+          "                     [--camera-seed S] [--keyframe-fine-below N]\n");
       return 2;
     }
     if (arg == "--frames") {
@@ -375,6 +379,8 @@ int main(int argc, char** argv) {
       options.coarseRefinement = std::atoi(argv[++i]) != 0;
     } else if (arg == "--acquisition") {
       options.acquisition = std::atoi(argv[++i]) != 0;
+    } else if (arg == "--keyframe-fine-below") {
+      options.keyframeFineBelow = std::atoi(argv[++i]);
     } else if (arg == "--camera-seed") {
       options.cameraSeed = std::max(0, std::atoi(argv[++i]));
     } else if (arg == "--coarse-batches") {

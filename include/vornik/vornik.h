@@ -129,6 +129,14 @@ struct TrackingOptions {
   // covered, or far and blurred so that only every other point is found,
   // stays tracked; frames whose first batch suffices are unchanged.
   int coarseBatches = 1;
+  // Where the steady state's coarse stage keeps fewer inliers than this
+  // (of its 35 keyframe points), the fine stage takes its templates from
+  // the keyframe instead of the previous frame. Templates from the
+  // previous frame carry its pose's error on; with few keyframe matches to
+  // hold it (a small, blurred target) a first pose a few pixels off then
+  // stays off. 0 (the default) never does; 15 is a good value; clamped to
+  // 0..35.
+  int keyframeFineBelowInliers = 0;
 };
 
 // Receives every diagnostic line (without an added line end).

@@ -108,6 +108,11 @@ VORNIK_API void setTrackingCoarseRefinement(int enabled);
  * covered or a far, blurred target tracked. Takes effect like the
  * acquisition options. */
 VORNIK_API void setTrackingCoarseBatches(int batches);
+/* Below this many coarse inliers the steady state's fine stage takes its
+ * templates from the keyframe, not the previous frame, so that a small,
+ * blurred target's pose does not keep a first pose's error; 0 (the default)
+ * never; clamped to 0 .. 35. Takes effect like the acquisition options. */
+VORNIK_API void setTrackingKeyframeFineBelow(int inliers);
 
 /* Routes diagnostics to callback; null restores standard error. The callback
  * runs on the thread that logs (a host thread, the capture or the tracking

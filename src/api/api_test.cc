@@ -2,6 +2,7 @@
 // symbols the shared library lets out.
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -199,9 +200,13 @@ TEST(FlatApi, TrackingOptionsReachTheManagerClamped) {
     EXPECT_EQ(manager->trackingOptions().keyframeLevelRange, c.second) << c.first;
     ::setTrackingCoarseBatches(c.first + 1);
     EXPECT_EQ(manager->trackingOptions().coarseBatches, std::min(c.second + 1, 4)) << c.first;
+    ::setTrackingKeyframeFineBelow(c.first);
+    EXPECT_EQ(manager->trackingOptions().keyframeFineBelowInliers, std::clamp(c.first, 0, 35))
+        << c.first;
   }
   ::setTrackingSearchThreads(3);
   ::setTrackingCoarseBatches(1);
+  ::setTrackingKeyframeFineBelow(0);
 }
 
 TEST(FlatApi, DestroyTwiceOnlyStopsTheTrackerTwiceAndTheLogCallbackEndsWhenCleared) {

@@ -51,6 +51,8 @@ void setTrackingOptions(const TrackingOptions& options) {
   clamped.searchThreads = std::clamp(options.searchThreads, 0, kMaxSearchThreads);
   clamped.coarseBatches =
       std::clamp(options.coarseBatches, 1, ProgressiveTracking::kMaxCoarseBatches);
+  clamped.keyframeFineBelowInliers =
+      std::clamp(options.keyframeFineBelowInliers, 0, ProgressiveTracking::kCoarsePoints);
   ARManager::getInstance()->setTrackingOptions(clamped);
 }
 

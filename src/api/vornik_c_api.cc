@@ -110,6 +110,12 @@ void setTrackingCoarseBatches(int batches) {
   vornik::setTrackingOptions(options);
 }
 
+void setTrackingKeyframeFineBelow(int inliers) {
+  vornik::TrackingOptions options = vornik::getTrackingOptions();
+  options.keyframeFineBelowInliers = inliers;
+  vornik::setTrackingOptions(options);
+}
+
 int getTrackableCount(void) {
   vornik::ITrackingResult& snapshot = vornik::getTrackingResult();
   g_snapshot.store(&snapshot);

@@ -54,6 +54,7 @@ void applyTrackingOptions(const TrackingOptions& options, Tracker* tracker) {
   tracker->setSearchThreads(options.searchThreads);
   tracker->setCoarseRefinement(options.refineCoarseMatches);
   tracker->setCoarseBatches(options.coarseBatches);
+  tracker->setKeyframeFineBelow(options.keyframeFineBelowInliers);
 }
 
 }  // namespace vornik

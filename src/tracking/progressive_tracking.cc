@@ -451,9 +451,16 @@ bool ProgressiveTracking::trackFromPreviousFrame(Keyframe& keyframe, const Frame
 
   startTimer(kTimerFineMatching);
   if (coarseRefinement_) refineCoarseSet(keyframe, frame, current);
-  const int32_t baseLevel = trackingBaseLevel(frame);
-  selectFineSet(keyframe, frame, current, baseLevel);
-  searchPointsInPreviousFrame(previous, previousPose, fineSet_, frame, current);
+  if (inliers < keyframeFineBelow_) {
+    // Few keyframe matches survived (a small, blurred target): previous-frame
+    // templates would carry the last pose's error on, so the fine points
+    // come from the keyframe as on the first frame.
+    selectFineSet(keyframe, frame, current, -1);
+    searchPointsInKeyframe(keyframe, fineSet_, frame, kFineRadius, 0);
+  } else {
+    selectFineSet(keyframe, frame, current, trackingBaseLevel(frame));
+    searchPointsInPreviousFrame(previous, previousPose, fineSet_, frame, current);
+  }
   stopTimer(kTimerFineMatching);
 
   startTimer(kTimerFinePosing);

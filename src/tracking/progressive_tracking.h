@@ -72,6 +72,13 @@ class ProgressiveTracking {
   // searched as well. Where part of the target is covered, or a far and
   // blurred target keeps matches for only every other point, the first
   // batch alone falls short.
+  // With fewer coarse inliers than this, the steady state's fine stage
+  // takes its templates from the keyframe, as the first frame's does,
+  // instead of the previous frame. 0 (the default) never does.
+  void setKeyframeFineBelow(int32_t inliers) {
+    keyframeFineBelow_ = inliers < 0 ? 0 : (inliers > kCoarsePoints ? kCoarsePoints : inliers);
+  }
+
   void setCoarseBatches(int32_t batches) {
     coarseBatches_ = batches < 1 ? 1 : (batches > kMaxCoarseBatches ? kMaxCoarseBatches : batches);
   }
@@ -116,6 +123,7 @@ class ProgressiveTracking {
   int32_t keyframeLevelRange_ = 0;
   bool coarseRefinement_ = false;
   int32_t coarseBatches_ = 1;
+  int32_t keyframeFineBelow_ = 0;
   int32_t searchThreads_ = kMaxSearchThreads;
   LeastSquares6 system_;
   std::vector<float> squaredErrors_;

@@ -87,6 +87,8 @@ class Tracker {
   void setCoarseRefinement(bool enabled) { progressive_.setCoarseRefinement(enabled); }
   // Coarse point batches searched while too few are found (ProgressiveTracking).
   void setCoarseBatches(int32_t batches) { progressive_.setCoarseBatches(batches); }
+  // Fine templates from the keyframe below that many coarse inliers.
+  void setKeyframeFineBelow(int32_t inliers) { progressive_.setKeyframeFineBelow(inliers); }
 
   const std::string& keyframeTargetId() const { return keyframeTargetId_; }
   // The AR manager clears it to force a new initial pose.
