@@ -72,15 +72,15 @@ class ProgressiveTracking {
   // searched as well. Where part of the target is covered, or a far and
   // blurred target keeps matches for only every other point, the first
   // batch alone falls short.
+  void setCoarseBatches(int32_t batches) {
+    coarseBatches_ = batches < 1 ? 1 : (batches > kMaxCoarseBatches ? kMaxCoarseBatches : batches);
+  }
+
   // With fewer coarse inliers than this, the steady state's fine stage
   // takes its templates from the keyframe, as the first frame's does,
   // instead of the previous frame. 0 (the default) never does.
   void setKeyframeFineBelow(int32_t inliers) {
     keyframeFineBelow_ = inliers < 0 ? 0 : (inliers > kCoarsePoints ? kCoarsePoints : inliers);
-  }
-
-  void setCoarseBatches(int32_t batches) {
-    coarseBatches_ = batches < 1 ? 1 : (batches > kMaxCoarseBatches ? kMaxCoarseBatches : batches);
   }
 
   // Templates from the keyframe only: the first frame after an initial pose.
