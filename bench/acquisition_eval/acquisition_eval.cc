@@ -10,7 +10,8 @@
 //                    [--training-views N] [--budget VOTES] [--max-keys N]
 //                    [--tracking-views N] [--variants] [--small-candidates]
 //                    [--pose-features N] [--refine] [--attempts N]
-//                    [--rescue N] [--enlarged] [--corners N] [--train-corners N]
+//                    [--rescue N] [--enlarged] [--vote-window N] [--corners N]
+//                    [--train-corners N]
 //
 // Each of the 11 bundled photos is trained once as a target. Fold k holds a
 // database of the other 10 (recognition keys chosen against the other 9)
@@ -33,7 +34,9 @@
 // the trackers' opt-in frame features per layer for the initial pose,
 // --refine their refined and confirmed initial pose, --attempts the stage
 // machine's Acquiring frames per recognition (the library's
-// setAcquisitionOptions), --corners the recognizer's corners per frame and
+// setAcquisitionOptions), --rescue, --enlarged and --vote-window their
+// initial pose's rescue samples and retries, --corners the recognizer's
+// corners per frame and
 // --train-corners the builder's (its recognitionCorners). The
 // frames are split over T worker threads (default 2); the figures do not
 // depend on T. Writes one CSV row per frame (--csv, default
@@ -689,15 +692,15 @@ void printReport(const Context& ctx, const std::vector<Unit>& units,
 }
 
 int usage() {
-  std::fprintf(
-      stderr,
-      "usage: acquisition_eval [--quick] [--views N] [--free M] [--folds K] "
-      "[--threads T]\n"
-      "                        [--csv FILE] [--plot FILE] [--seed S]\n"
-      "                        [--training-views N] [--budget VOTES] [--max-keys N]\n"
-      "                        [--tracking-views N] [--variants] [--small-candidates]\n"
-      "                        [--pose-features N] [--refine] [--attempts N]\n"
-      "                        [--rescue N] [--enlarged] [--corners N] [--train-corners N]\n");
+  std::fprintf(stderr,
+               "usage: acquisition_eval [--quick] [--views N] [--free M] [--folds K] "
+               "[--threads T]\n"
+               "                        [--csv FILE] [--plot FILE] [--seed S]\n"
+               "                        [--training-views N] [--budget VOTES] [--max-keys N]\n"
+               "                        [--tracking-views N] [--variants] [--small-candidates]\n"
+               "                        [--pose-features N] [--refine] [--attempts N]\n"
+               "                        [--rescue N] [--enlarged] [--vote-window N] [--corners N]\n"
+               "                        [--train-corners N]\n");
   return 2;
 }
 
@@ -748,6 +751,8 @@ int run(int argc, char** argv) {
           std::clamp(std::atoi(argv[++i]), kMinRecognitionCorners, kMaxRecognitionCorners);
     } else if (arg == "--enlarged") {
       options.pose.retryEnlarged = true;
+    } else if (arg == "--vote-window" && hasValue) {
+      options.pose.voteWindowEnlargement = std::atoi(argv[++i]);
     } else if (arg == "--variants") {
       options.build.orientationVariants = true;
     } else if (arg == "--train-corners") {
@@ -821,15 +826,17 @@ int run(int argc, char** argv) {
   std::printf(
       "Builder: %d training views, %d tracking-scoring views, budget %.2f votes, %d keys; "
       "orientation variants %s, small candidate views %s; initial pose on %d frame features "
-      "per layer, refined %s, %d RANSAC rescue iterations, enlarged retry %s; %d acquiring "
+      "per layer, refined %s, %d RANSAC rescue iterations, enlarged retry %s, vote window %d; %d "
+      "acquiring "
       "attempts; %d recognition corners (%d in training)\n",
       options.build.trainingViews, options.build.trackingTrainingViews,
       options.build.backgroundVoteBudget, options.build.maxRecognitionKeys,
       options.build.orientationVariants ? "on" : "off",
       options.build.smallCandidateViews ? "on" : "off", options.pose.featuresPerLayer,
       options.pose.refine ? "on" : "off", options.pose.ransacRescueIterations,
-      options.pose.retryEnlarged ? "on" : "off", options.acquiringAttempts,
-      options.recognition.cornerBudget, options.build.recognitionCorners);
+      options.pose.retryEnlarged ? "on" : "off", options.pose.voteWindowEnlargement,
+      options.acquiringAttempts, options.recognition.cornerBudget,
+      options.build.recognitionCorners);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {
     std::printf(" %s %.1f s", photos[i].name.c_str(), trainMs[i] / 1e3);

@@ -9,7 +9,7 @@
 //   tracking_eval [--frames N] [--training-views N] [--noise SIGMA] [--verbose 1]
 //                 [--sequences a,b,..] [--target IMG] [--camera 1] [--range N]
 //                 [--coarse-refinement 1] [--acquisition 1] [--coarse-batches N]
-//                 [--camera-seed S] [--keyframe-fine-below N]
+//                 [--camera-seed S] [--keyframe-fine-below N] [--vote-window N]
 //
 // --camera 1 renders with a handheld camera's effects (defocus, motion blur,
 // uneven light, vignetting, sensor noise, Bayer mosaic and demosaic, JPEG)
@@ -23,7 +23,11 @@
 // per layer, refinement, 300 rescue samples, the enlarged retry);
 // --coarse-batches N lets the coarse stage search up to N batches of points;
 // --keyframe-fine-below N takes fine templates from the keyframe below N
-// coarse inliers.
+// coarse inliers; --vote-window N runs the recognizer on the frames that
+// need an initial pose and gives the tracker its votes for the window
+// retry of that enlargement (the recognition text stays the given one). The
+// recognizer names a far target only with a database trained on many views:
+// use --training-views 640, the builder's default, with it.
 // A frame counts as in view where three quarters of the target are inside
 // it (a square target wider than three quarters of the frame never fits).
 #include <fcntl.h>
@@ -47,6 +51,7 @@
 #include "database/ardb_mngr.h"
 #include "manager/trackable.h"
 #include "quiet_stdout.h"
+#include "recognition/recognizer.h"
 #include "tracking/tracker.h"
 
 namespace vornik {
@@ -72,6 +77,7 @@ struct Options {
   int keyframeFineBelow = 0;
   int cameraSeed = -1;  // one camera for every sequence; -1: each its own
   bool acquisition = false;
+  int voteWindow = 0;  // the initial pose's vote window (recognizer run on initial frames)
 };
 
 double percentile(std::vector<double> values, double share) {
@@ -192,14 +198,17 @@ int run(const Options& options) {
     tracker.setCoarseRefinement(options.coarseRefinement);
     tracker.setCoarseBatches(options.coarseBatches);
     tracker.setKeyframeFineBelow(options.keyframeFineBelow);
+    InitialPoseOptions pose;
     if (options.acquisition) {
-      InitialPoseOptions pose;
       pose.featuresPerLayer = 150;
       pose.refine = true;
       pose.ransacRescueIterations = 300;
       pose.retryEnlarged = true;
-      tracker.setInitialPoseOptions(pose);
     }
+    pose.voteWindowEnlargement = options.voteWindow;
+    tracker.setInitialPoseOptions(pose);
+    Recognizer recognizer;
+    recognizer.init(database);
     const uint32_t cameraSeed = options.cameraSeed >= 0 ? static_cast<uint32_t>(options.cameraSeed)
                                                         : 77u + static_cast<uint32_t>(kind);
     CameraEffects effects = randomCameraEffects(cameraSeed, view.camera);
@@ -243,6 +252,14 @@ int run(const Options& options) {
       const auto start = std::chrono::steady_clock::now();
       {
         QuietStdout quiet;
+        if (initial && options.voteWindow > 0) {
+          // The window needs the recognizer's votes; the recognition text
+          // stays the given one, so frames it misses still get the whole-frame pose.
+          std::string text;
+          const bool named =
+              recognizer.recognize(640, 480, 0, frame.frame.pixels.data(), text, "") == kRecognized;
+          tracker.setVoteRegion(named ? recognizer.winnerRegion() : VoteRegion());
+        }
         code = tracker.track(frame.frame.pixels.data(), result, "", recognition);
       }
       const double ms =
@@ -348,7 +365,7 @@ int main(int argc, char** argv) {
           "usage: tracking_eval [--frames N] [--training-views N] [--noise SIGMA] [--verbose 1]\n"
           "                     [--sequences a,b,..] [--target IMG] [--camera 1] [--range N]\n"
           "                     [--coarse-refinement 1] [--acquisition 1] [--coarse-batches N]\n"
-          "                     [--camera-seed S] [--keyframe-fine-below N]\n");
+          "                     [--camera-seed S] [--keyframe-fine-below N] [--vote-window N]\n");
       return 2;
     }
     if (arg == "--frames") {
@@ -385,6 +402,8 @@ int main(int argc, char** argv) {
       options.cameraSeed = std::max(0, std::atoi(argv[++i]));
     } else if (arg == "--coarse-batches") {
       options.coarseBatches = std::atoi(argv[++i]);
+    } else if (arg == "--vote-window") {
+      options.voteWindow = std::atoi(argv[++i]);
     } else if (arg == "--range") {
       options.range = std::atoi(argv[++i]);
     } else {

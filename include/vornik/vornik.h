@@ -100,6 +100,17 @@ struct AcquisitionOptions {
   // recognises more of them, and names a wrong target more often too.
   // Clamped to 50 .. 2000.
   int recognitionCorners = 200;
+  // Where a frame gives no initial pose, tries again on the part of the
+  // frame around the corners that voted for the recognised target,
+  // enlarged: 2 tries a window of half the frame's width and height,
+  // doubled; 4 tries a quarter window quadrupled first, then the half
+  // window. The features the pose describes then lie near the target
+  // instead of all over the scene, and a target a tenth of the frame wide
+  // shows them at the scales the database stores. Tried before
+  // retryEnlargedFrame; about one initial pose's time more per window on
+  // frames where it runs. 0 (off) by default; other values are taken as
+  // the nearest of 0, 2 and 4 below them.
+  int voteWindowEnlargement = 0;
 };
 
 // Opt-in tracking range and search threads; the defaults track as described.

@@ -82,6 +82,13 @@ VORNIK_API void setRansacRescueIterations(int iterations);
  * frame doubled in size, which poses targets under about a third of the
  * frame width; off (0) by default. */
 VORNIK_API void setInitialPoseEnlargedRetry(int enabled);
+/* 2 or 4: where a frame gives no initial pose, it is tried again on the
+ * part of the frame around the recogniser's votes, enlarged (2: half the
+ * frame's width and height, doubled; 4: a quarter quadrupled, then the
+ * half), which poses targets down to about a tenth of the frame width;
+ * tried before the enlarged retry. 0 (off) by default; other
+ * values are taken as the nearest of 0, 2 and 4 below them. */
+VORNIK_API void setInitialPoseVoteWindow(int enlargement);
 /* FAST corners the recognizer keeps per frame, 200 by default; more
  * recognise small and steep targets in busy scenes more often, and name a
  * wrong one more often too. Clamped to 50 .. 2000; takes effect like the

@@ -146,26 +146,31 @@ TEST(FlatApi, AcquisitionOptionsReachTheManagerClamped) {
   struct Case {
     void (*set)(int);
     int value;
-    int perLayer, refine, attempts, rescue, enlarged;  // the options after the call
+    int perLayer, refine, attempts, rescue, enlarged, window;  // the options after the call
   };
   const Case cases[] = {
-      {::setAcquisitionOptions, 150, 150, 0, 1, 0, 0},
-      {::setInitialPoseRefinement, 7, 150, 1, 1, 0, 0},
-      {::setAcquiringAttempts, 3, 150, 1, 3, 0, 0},
-      {::setRansacRescueIterations, 300, 150, 1, 3, 300, 0},
-      {::setInitialPoseEnlargedRetry, 2, 150, 1, 3, 300, 1},
-      {::setAcquisitionOptions, 0, 1, 1, 3, 300, 1},
-      {::setAcquisitionOptions, -7, 1, 1, 3, 300, 1},
-      {::setAcquisitionOptions, 1 << 30, 1000, 1, 3, 300, 1},
-      {::setAcquiringAttempts, 0, 1000, 1, 1, 300, 1},
-      {::setRansacRescueIterations, -5, 1000, 1, 1, 0, 1},
-      {::setAcquiringAttempts, 1 << 30, 1000, 1, 30, 0, 1},
-      {::setRansacRescueIterations, 1 << 30, 1000, 1, 30, 1000, 1},
-      {::setInitialPoseRefinement, 0, 1000, 0, 30, 1000, 1},
-      {::setInitialPoseEnlargedRetry, 0, 1000, 0, 30, 1000, 0},
-      {::setAcquiringAttempts, 1, 1000, 0, 1, 1000, 0},
-      {::setRansacRescueIterations, 0, 1000, 0, 1, 0, 0},
-      {::setAcquisitionOptions, 60, 60, 0, 1, 0, 0},
+      {::setAcquisitionOptions, 150, 150, 0, 1, 0, 0, 0},
+      {::setInitialPoseRefinement, 7, 150, 1, 1, 0, 0, 0},
+      {::setAcquiringAttempts, 3, 150, 1, 3, 0, 0, 0},
+      {::setRansacRescueIterations, 300, 150, 1, 3, 300, 0, 0},
+      {::setInitialPoseEnlargedRetry, 2, 150, 1, 3, 300, 1, 0},
+      {::setAcquisitionOptions, 0, 1, 1, 3, 300, 1, 0},
+      {::setAcquisitionOptions, -7, 1, 1, 3, 300, 1, 0},
+      {::setAcquisitionOptions, 1 << 30, 1000, 1, 3, 300, 1, 0},
+      {::setAcquiringAttempts, 0, 1000, 1, 1, 300, 1, 0},
+      {::setRansacRescueIterations, -5, 1000, 1, 1, 0, 1, 0},
+      {::setAcquiringAttempts, 1 << 30, 1000, 1, 30, 0, 1, 0},
+      {::setRansacRescueIterations, 1 << 30, 1000, 1, 30, 1000, 1, 0},
+      {::setInitialPoseRefinement, 0, 1000, 0, 30, 1000, 1, 0},
+      {::setInitialPoseEnlargedRetry, 0, 1000, 0, 30, 1000, 0, 0},
+      {::setAcquiringAttempts, 1, 1000, 0, 1, 1000, 0, 0},
+      {::setRansacRescueIterations, 0, 1000, 0, 1, 0, 0, 0},
+      {::setInitialPoseVoteWindow, 4, 1000, 0, 1, 0, 0, 4},
+      {::setInitialPoseVoteWindow, 3, 1000, 0, 1, 0, 0, 2},
+      {::setInitialPoseVoteWindow, 1 << 30, 1000, 0, 1, 0, 0, 4},
+      {::setInitialPoseVoteWindow, 1, 1000, 0, 1, 0, 0, 0},
+      {::setInitialPoseVoteWindow, -3, 1000, 0, 1, 0, 0, 0},
+      {::setAcquisitionOptions, 60, 60, 0, 1, 0, 0, 0},
   };
   for (const Case& c : cases) {
     c.set(c.value);
@@ -175,6 +180,7 @@ TEST(FlatApi, AcquisitionOptionsReachTheManagerClamped) {
     EXPECT_EQ(options.acquiringAttempts, c.attempts) << c.value;
     EXPECT_EQ(options.retryEnlargedFrame ? 1 : 0, c.enlarged) << c.value;
     EXPECT_EQ(options.ransacRescueIterations, c.rescue) << c.value;
+    EXPECT_EQ(options.voteWindowEnlargement, c.window) << c.value;
   }
 }
 

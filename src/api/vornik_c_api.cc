@@ -80,6 +80,12 @@ void setInitialPoseEnlargedRetry(int enabled) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setInitialPoseVoteWindow(int enlargement) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.voteWindowEnlargement = enlargement;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setRecognitionCorners(int corners) {
   vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
   options.recognitionCorners = corners;

@@ -353,6 +353,7 @@ InitialPoseOptions ARManager::initialPoseOptions() const {
   pose.refine = options.refineInitialPose;
   pose.ransacRescueIterations = options.ransacRescueIterations;
   pose.retryEnlarged = options.retryEnlargedFrame;
+  pose.voteWindowEnlargement = options.voteWindowEnlargement;
   return pose;
 }
 

@@ -27,7 +27,10 @@ int32_t DefaultTrackingEngines::initTracker(int32_t width, int32_t height, int32
 int32_t DefaultTrackingEngines::recognize(int32_t width, int32_t height, int32_t pixelFormat,
                                           const uint8_t* pixels, std::string& result,
                                           std::string hint) {
-  return recognizer_->recognize(width, height, pixelFormat, pixels, result, std::move(hint));
+  const int32_t status =
+      recognizer_->recognize(width, height, pixelFormat, pixels, result, std::move(hint));
+  if (status == kRecognized) tracker_->setVoteRegion(recognizer_->winnerRegion());
+  return status;
 }
 
 int32_t DefaultTrackingEngines::track(const uint8_t* pixels, Trackable& trackable, std::string hint,

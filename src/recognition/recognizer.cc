@@ -29,6 +29,7 @@ int32_t Recognizer::init(std::shared_ptr<ArdbMngr> database) {
 
 int32_t Recognizer::recognize(int32_t width, int32_t height, int32_t pixelFormat,
                               const uint8_t* pixels, std::string& result, std::string /*hint*/) {
+  winnerRegion_ = VoteRegion();
   if (!database_) return kRecognizerNoDatabase;
   // Nothing to look at: not a target, and no timer is left running.
   if (pixels == nullptr || width <= 0 || height <= 0) return kNotRecognized;
@@ -73,6 +74,8 @@ int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, st
   // beats a tree of copied strings; the names stay alive in the tables held
   // above. Order is settled only when the winner is picked.
   votes_.clear();
+  voters_.clear();
+  winnerRegion_ = VoteRegion();
   for (int32_t level = 0; level < features.levelCount(); ++level) {
     for (const HessianGradientFeaturePtr& feature : features.levelFeatures(level)) {
       GradientDescriptor::quantizeDescriptor(feature.get());
@@ -81,6 +84,10 @@ int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, st
       if (!table) continue;
       const NameListPtr names = table->find(feature->descriptorKey);
       for (const std::string& name : *names) addVote(name);
+      if (!names->empty()) {
+        voters_.push_back(
+            Voter{feature->x * feature->scale, feature->y * feature->scale, names.get()});
+      }
     }
   }
 
@@ -95,16 +102,38 @@ int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, st
   }
   if (best == nullptr || best->count <= kMinimumVotesExclusive) {
     votes_.clear();
+    voters_.clear();
     return kNotRecognized;
   }
   winner = *best->name;
+  locateWinner(winner);
   votes_.clear();
+  voters_.clear();
   return kRecognized;
 }
 
 void Recognizer::setOptions(const RecognitionOptions& options) {
   options_.cornerBudget =
       std::clamp(options.cornerBudget, kMinRecognitionCorners, kMaxRecognitionCorners);
+}
+
+void Recognizer::locateWinner(const std::string& winner) {
+  voterXs_.clear();
+  voterYs_.clear();
+  for (const Voter& voter : voters_) {
+    if (std::find(voter.names->begin(), voter.names->end(), winner) == voter.names->end()) continue;
+    voterXs_.push_back(voter.x);
+    voterYs_.push_back(voter.y);
+  }
+  if (voterXs_.empty()) return;
+  // The median: stray votes from the background are a minority of a
+  // winner's, and must not drag the centre off the target.
+  const size_t middle = voterXs_.size() / 2;
+  std::nth_element(voterXs_.begin(), voterXs_.begin() + middle, voterXs_.end());
+  std::nth_element(voterYs_.begin(), voterYs_.begin() + middle, voterYs_.end());
+  winnerRegion_.voters = static_cast<int32_t>(voterXs_.size());
+  winnerRegion_.x = voterXs_[middle];
+  winnerRegion_.y = voterYs_[middle];
 }
 
 void Recognizer::addVote(const std::string& name) {

@@ -8,6 +8,7 @@
 #include "features/corner_detection.h"
 #include "features/gradient_descriptor.h"
 #include "features/hessian_gradient_feature_mngr.h"
+#include "features/vote_region.h"
 
 namespace vornik {
 
@@ -47,6 +48,9 @@ class Recognizer {
   // from the next recognize call.
   void setOptions(const RecognitionOptions& options);
   const RecognitionOptions& options() const { return options_; }
+  // Where the last recognised target's votes came from (no voters after a
+  // call that recognised nothing).
+  const VoteRegion& winnerRegion() const { return winnerRegion_; }
 
  private:
   // One name's count; the name lives in a mapping table held during the call.
@@ -55,12 +59,25 @@ class Recognizer {
     int32_t count;
   };
   void addVote(const std::string& name);
+  // Fills winnerRegion_ from the voters of `winner`.
+  void locateWinner(const std::string& winner);
 
   std::shared_ptr<ArdbMngr> database_;
   std::shared_ptr<GradientDescriptor> descriptor_;
   // Per-call working storage kept for its capacity only: emptied before
   // every call returns, so no name outlives the tables it points into.
   std::vector<Vote> votes_;
+  // Frame position (level-0 pixels) of each feature that found names, and
+  // the names it voted for; same lifetime rule as votes_.
+  struct Voter {
+    float x;
+    float y;
+    const NameList* names;
+  };
+  std::vector<Voter> voters_;
+  std::vector<float> voterXs_;
+  std::vector<float> voterYs_;
+  VoteRegion winnerRegion_;
   std::string winner_;
   RecognitionOptions options_;
 };

@@ -2,6 +2,7 @@
 // database made by the builder, directly and through the AR manager.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -70,7 +71,8 @@ std::shared_ptr<ArdbMngr> loadSample(const std::string& appDir) {
   return database;
 }
 
-Image render(const ViewParams& params, int width = 640, int height = 480, uint32_t seed = 3) {
+Image render(const ViewParams& params, int width = 640, int height = 480, uint32_t seed = 3,
+             FrameTruth* truth = nullptr) {
   static const Image clutter = makeClutter(640, 480, 5);
   ViewOptions look;
   look.camera.width = width;
@@ -82,6 +84,7 @@ Image render(const ViewParams& params, int width = 640, int height = 480, uint32
   std::string error;
   EXPECT_TRUE(renderView(sample().target, poseFromView(params, look.camera), look, &view, &error))
       << error;
+  if (truth != nullptr) *truth = view.truth;
   return view.frame;
 }
 
@@ -104,13 +107,27 @@ TEST(RecognizerPipeline, RecognisesRenderedViewsInColourAndGreyAndTimesFiveStage
   const ViewParams views[] = {view(0, 0.6),      view(15, 0.5, 20), view(30, 0.7, -35),
                               view(10, 0.9, 90), view(25, 0.4, 10), view(35, 0.55, 160)};
   for (const ViewParams& v : views) {
-    const Image frame = render(v);
+    FrameTruth truth;
+    const Image frame = render(v, 640, 480, 3, &truth);
     std::string result = "old";
     const int32_t status =
         recognizer.recognize(frame.width, frame.height, 0, frame.pixels.data(), result, "");
     recognised += status == kRecognized;
     EXPECT_TRUE(status == kRecognized || status == kNotRecognized) << status;
     EXPECT_EQ(result, status == kRecognized ? kExpectedText : "old");
+    // The winner's votes come from the target, wherever the clutter votes.
+    const VoteRegion& region = recognizer.winnerRegion();
+    EXPECT_EQ(region.voters > kMinimumVotesExclusive, status == kRecognized);
+    if (status == kRecognized) {
+      double low[2] = {1e9, 1e9}, high[2] = {-1e9, -1e9};
+      for (int i = 0; i < 8; ++i) {
+        low[i % 2] = std::min(low[i % 2], truth.corners[i]);
+        high[i % 2] = std::max(high[i % 2], truth.corners[i]);
+      }
+      EXPECT_TRUE(region.x > low[0] && region.x < high[0] && region.y > low[1] &&
+                  region.y < high[1])
+          << region.x << "," << region.y << " " << v.widthFraction;
+    }
     // Any format code but 0 is one grey byte per pixel: the same answer.
     const Image grey = toGray(frame);
     std::string fromGrey = "old";

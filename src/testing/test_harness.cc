@@ -93,8 +93,10 @@ void TestHarness::adoptImage(const unsigned char* pixels, int byteSize, int widt
 }
 
 int32_t TestHarness::recognize(const unsigned char* pixels, int width, int height) {
-  return context_.recognizer->recognize(width, height, context_.format, pixels,
-                                        context_.recognitionResult, context_.emptyHint);
+  const int32_t status = context_.recognizer->recognize(
+      width, height, context_.format, pixels, context_.recognitionResult, context_.emptyHint);
+  if (status == kRecognized) context_.tracker->setVoteRegion(context_.recognizer->winnerRegion());
+  return status;
 }
 
 int32_t TestHarness::track(const unsigned char* pixels, Trackable* trackable) {

@@ -1,5 +1,6 @@
 #include "tracking/initial_pose.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "manager/profiler.h"
@@ -11,7 +12,7 @@ namespace vornik {
 int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32_t targetWidth,
                             const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
                             int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix,
-                            int32_t rescueIterations, int32_t frameEnlargement) {
+                            int32_t rescueIterations, const FrameWindow& window) {
   startTimer(kTimerInitPoseMatching);
   const std::vector<FeaturePtr> pairs = matchFeaturesMutual(targetFeatures, frameFeatures);
   stopTimer(kTimerInitPoseMatching);
@@ -39,13 +40,13 @@ int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32
   planeToPixels(1, 1) = targetWidth;
   planeToPixels(2, 2) = 1.0;
   if (g) g = multiply(*g, planeToPixels);
-  if (g && frameEnlargement > 1) {
-    const double f = frameEnlargement;
+  if (g && (window.enlargement > 1 || window.left != 0 || window.top != 0)) {
+    const double f = std::max(window.enlargement, 1);
     Matrix toCamera(3, 3);
     toCamera(0, 0) = 1.0 / f;
     toCamera(1, 1) = 1.0 / f;
-    toCamera(0, 2) = -(f - 1.0) / (2.0 * f);
-    toCamera(1, 2) = -(f - 1.0) / (2.0 * f);
+    toCamera(0, 2) = -(f - 1.0) / (2.0 * f) + window.left;
+    toCamera(1, 2) = -(f - 1.0) / (2.0 * f) + window.top;
     toCamera(2, 2) = 1.0;
     g = multiply(toCamera, *g);
   }

@@ -14,6 +14,16 @@ constexpr int32_t kInitialPoseOk = 0;
 constexpr int32_t kInitialPoseNotEnoughMatches = 11;
 constexpr int32_t kInitialPoseFailed = 12;
 
+// Where a frame's features came from when not from the camera frame itself:
+// the window of the frame at (left, top), enlarged `enlargement` times
+// (pixel X of the enlargement at window position (X - (f - 1) / 2) / f, as
+// enlargeDouble samples, applied once or twice).
+struct FrameWindow {
+  int32_t enlargement = 1;
+  int32_t left = 0;
+  int32_t top = 0;
+};
+
 // Fewest mutual matches worth a homography.
 constexpr int32_t kInitialPoseMinPairs = 17;
 
@@ -29,12 +39,10 @@ constexpr int32_t kInitialPoseMinPairs = 17;
 // caller owns it so that runs are reproducible. Runs the INITPOSE-MATCHING
 // and INITPOSE-CALCPOSE(-RANSAC, -ETC, -DECOMPOSITION) timers.
 // `rescueIterations` is the opt-in rescue sampling of ransacHomography.
-// `frameEnlargement` > 1: the frame features come from the camera frame
-// enlarged that many times (pixel X of the enlargement at camera position
-// (X - (f - 1) / 2) / f, as enlargeDouble samples); the pose is the camera's.
+// `window`: where the frame features come from; the pose is the camera's.
 int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32_t targetWidth,
                             const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
                             int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix,
-                            int32_t rescueIterations = 0, int32_t frameEnlargement = 1);
+                            int32_t rescueIterations = 0, const FrameWindow& window = {});
 
 }  // namespace vornik

@@ -2,6 +2,8 @@
 
 #include <cJSON.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -69,6 +71,8 @@ int32_t Tracker::init(int32_t width, int32_t height, int32_t pixelFormat,
   keyframes_.clear();
   featureExtractor_ = std::make_shared<FeatureExtractor>(width, height, pixelFormat);
   enlargedExtractor_.reset();
+  windowExtractor_.reset();
+  voteRegion_ = VoteRegion();
   pixelFormat_ = pixelFormat;
   nameCache_.clear();
   return kTrackOk;
@@ -106,6 +110,12 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
     code = estimateInitialPose(targetFeatures_, targetWidth_, described, featureExtractor_->width(),
                                featureExtractor_->height(), random_, &poseMatrix_,
                                initialPoseOptions_.ransacRescueIterations);
+  }
+  if (code != kInitialPoseOk && initialPoseOptions_.voteWindowEnlargement > 1) {
+    // The quarter window first: it suits a target a tenth of the frame wide,
+    // and the half window then takes those too wide for it.
+    if (initialPoseOptions_.voteWindowEnlargement >= 4) code = estimateAroundVotes(pixels, 4);
+    if (code != kInitialPoseOk) code = estimateAroundVotes(pixels, 2);
   }
   if (code != kInitialPoseOk && initialPoseOptions_.retryEnlarged) {
     code = estimateOnEnlargedFrame(pixels);
@@ -149,7 +159,51 @@ int32_t Tracker::estimateOnEnlargedFrame(const uint8_t* pixels) {
       features->describe(initialPoseOptions_.featuresPerLayer);
   stopTimer(kTimerInitPoseDescription);
   return estimateInitialPose(targetFeatures_, targetWidth_, described, width, height, random_,
-                             &poseMatrix_, initialPoseOptions_.ransacRescueIterations, 2);
+                             &poseMatrix_, initialPoseOptions_.ransacRescueIterations,
+                             FrameWindow{2, 0, 0});
+}
+
+int32_t Tracker::estimateAroundVotes(const uint8_t* pixels, int32_t enlargement) {
+  const int32_t width = featureExtractor_->width();
+  const int32_t height = featureExtractor_->height();
+  const int32_t windowWidth = width / enlargement;
+  const int32_t windowHeight = height / enlargement;
+  if (voteRegion_.voters <= 0 || windowWidth < 16 || windowHeight < 16) return kTrackFailed;
+  const int32_t left = std::clamp(
+      static_cast<int32_t>(std::lround(voteRegion_.x)) - windowWidth / 2, 0, width - windowWidth);
+  const int32_t top =
+      std::clamp(static_cast<int32_t>(std::lround(voteRegion_.y)) - windowHeight / 2, 0,
+                 height - windowHeight);
+  const GrayImage gray(width, height, pixels, pixelFormat_ == 0);
+  windowPixels_.resize(static_cast<size_t>(windowWidth) * windowHeight);
+  for (int32_t y = 0; y < windowHeight; ++y) {
+    const uint8_t* row = gray.pixels.get() + static_cast<size_t>(top + y) * width + left;
+    std::copy(row, row + windowWidth, windowPixels_.data() + static_cast<size_t>(y) * windowWidth);
+  }
+  windowDoubled_.resize(windowPixels_.size() * 4);
+  enlargeDouble(windowPixels_.data(), windowWidth, windowHeight, windowDoubled_.data());
+  const uint8_t* enlarged = windowDoubled_.data();
+  if (enlargement == 4) {
+    windowEnlarged_.resize(windowDoubled_.size() * 4);
+    enlargeDouble(windowDoubled_.data(), 2 * windowWidth, 2 * windowHeight, windowEnlarged_.data());
+    enlarged = windowEnlarged_.data();
+  }
+  const int32_t enlargedWidth = windowWidth * enlargement;
+  const int32_t enlargedHeight = windowHeight * enlargement;
+  if (!windowExtractor_ || windowExtractor_->width() != enlargedWidth ||
+      windowExtractor_->height() != enlargedHeight) {
+    windowExtractor_ =
+        std::make_shared<FeatureExtractor>(enlargedWidth, enlargedHeight, kGrayFrame);
+  }
+  std::shared_ptr<FeatureMngr> features = windowExtractor_->extract(enlarged);
+  if (!features) return kTrackFailed;
+  startTimer(kTimerInitPoseDescription);
+  const std::vector<FeaturePtr> described =
+      features->describe(initialPoseOptions_.featuresPerLayer);
+  stopTimer(kTimerInitPoseDescription);
+  return estimateInitialPose(targetFeatures_, targetWidth_, described, width, height, random_,
+                             &poseMatrix_, initialPoseOptions_.ransacRescueIterations,
+                             FrameWindow{enlargement, left, top});
 }
 
 int32_t Tracker::buildKeyframe(const std::string& id) {

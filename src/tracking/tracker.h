@@ -11,6 +11,7 @@
 #include "features/feature_mngr.h"
 #include "features/frame.h"
 #include "features/random.h"
+#include "features/vote_region.h"
 #include "manager/trackable.h"
 #include "tracking/keyframe.h"
 #include "tracking/matrix.h"
@@ -36,7 +37,6 @@ Mat44f predictPose(const SixVector& velocity, const Mat44f& pose);
 // Decaying average of the velocity with the motion from `oldPose` to `newPose`.
 SixVector updateVelocity(const SixVector& velocity, const Mat44f& oldPose, const Mat44f& newPose);
 
-// Turns the recogniser's verdict into a pose, frame after frame: an initial
 // Opt-in help for the initial pose, off by default.
 struct InitialPoseOptions {
   // Frame features described per response layer. More of them keep enough
@@ -53,8 +53,15 @@ struct InitialPoseOptions {
   // stored features below the finest response layer's scale. Frames wider
   // than 1280 pixels are not retried.
   bool retryEnlarged = false;
+  // Where the frame gives no pose, tries again on the window of the frame
+  // around the recognizer's votes, enlarged: the described features then
+  // come from the target's neighbourhood rather than the whole scene.
+  // 0: off; 2: a window of half the frame's width and height, doubled;
+  // 4: a quarter window quadrupled, then the half window where that fails.
+  int32_t voteWindowEnlargement = 0;
 };
 
+// Turns the recogniser's verdict into a pose, frame after frame: an initial
 // pose from feature matches when the target is new, then frame-to-frame
 // tracking against the target's keyframe and the last tracked frame. One
 // thread at a time; each instance owns all of its working storage.
@@ -90,6 +97,9 @@ class Tracker {
   // Fine templates from the keyframe below that many coarse inliers.
   void setKeyframeFineBelow(int32_t inliers) { progressive_.setKeyframeFineBelow(inliers); }
 
+  // Where the recognizer found the target the next initial pose is for.
+  void setVoteRegion(const VoteRegion& region) { voteRegion_ = region; }
+
   const std::string& keyframeTargetId() const { return keyframeTargetId_; }
   // The AR manager clears it to force a new initial pose.
   void setKeyframeTargetId(const std::string& id) { keyframeTargetId_ = id; }
@@ -109,6 +119,9 @@ class Tracker {
   int32_t buildKeyframe(const std::string& id);
   // The initial pose from the frame doubled in size; a tracker code.
   int32_t estimateOnEnlargedFrame(const uint8_t* pixels);
+  // The initial pose from the window of 1 / `enlargement` (2 or 4) of the
+  // frame around voteRegion_, enlarged as many times; a tracker code.
+  int32_t estimateAroundVotes(const uint8_t* pixels, int32_t enlargement);
   bool trackFromKeyframe(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
                          float* error);
   bool trackFromPreviousFrame(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
@@ -129,6 +142,13 @@ class Tracker {
   // made at the first retry and kept for their size.
   std::shared_ptr<FeatureExtractor> enlargedExtractor_;
   std::vector<uint8_t> enlargedPixels_;
+  VoteRegion voteRegion_;
+  // The vote window's extractor (made for the window's enlarged size) and
+  // its pixels: the window, then each doubling.
+  std::shared_ptr<FeatureExtractor> windowExtractor_;
+  std::vector<uint8_t> windowPixels_;
+  std::vector<uint8_t> windowDoubled_;
+  std::vector<uint8_t> windowEnlarged_;
   int32_t pixelFormat_ = 0;
   MatrixPtr poseMatrix_;
   std::vector<std::unique_ptr<Keyframe>> keyframes_;

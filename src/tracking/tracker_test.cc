@@ -97,10 +97,11 @@ class TrackerTest : public ::testing::Test {
   // A fresh tracker's initial pose on a grey frame under `options`: the
   // track code, and the corner error against `truth` when it succeeded.
   int initialPose(const uint8_t* view, const InitialPoseOptions& options, const Mat44f& truth,
-                  float* error) {
+                  float* error, const VoteRegion& votes = VoteRegion()) {
     Tracker tracker;
     EXPECT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
     tracker.setInitialPoseOptions(options);
+    tracker.setVoteRegion(votes);
     Trackable result;
     ::testing::internal::CaptureStdout();
     const int code = tracker.track(view, result, "", kRecognition);
@@ -480,28 +481,38 @@ TEST_F(TrackerTest, RefinedInitialPoseIsSubPixel) {
 // enough away they fall below the frame's finest response layer: the frame
 // then gives no pose, and only the opt-in retry on the doubled frame poses
 // the target. Where the frame itself poses it, the retry never runs.
-TEST_F(TrackerTest, EnlargedRetryPosesASmallTarget) {
+// The whole frame doubled, and the window around the recognizer's votes
+// doubled or quadrupled, on ever smaller targets. Frames posed at once keep
+// their pose.
+TEST_F(TrackerTest, EnlargedRetriesPoseASmallTarget) {
   writeDatabase(kInfo, 2.0f);
   struct Case {
     float distance;  // the target spans 640 / distance pixels
-    bool plain, enlarged;
+    bool posed[4];   // plain, frame doubled, vote window 2, vote window 4
   };
   for (const Case& c :
-       {Case{3, true, true}, Case{5, false, true}, Case{6, false, true}, Case{8, false, false}}) {
+       {Case{3, {true, true, true, true}}, Case{5, {false, true, true, true}},
+        Case{8, {false, false, false, true}}, Case{10, {false, false, false, true}}}) {
     const Mat44f truth = viewPose({0.2f, -0.1f, 0.3f}, {0.03f, -0.02f, c.distance});
     const std::vector<uint8_t> view = render(truth);
-    float errors[2] = {-1, -1};
-    for (int enlarged = 0; enlarged < 2; ++enlarged) {
+    // The votes' median lies near the target's centre, not on it.
+    VoteRegion votes;
+    votes.voters = 9;
+    votes.x = kWidth * 0.03f / c.distance + kWidth / 2 + 12.0f;
+    votes.y = kWidth * -0.02f / c.distance + kHeight / 2 - 9.0f;
+    float errors[4] = {-1, -1, -1, -1};
+    for (int k = 0; k < 4; ++k) {
       InitialPoseOptions options;
-      options.retryEnlarged = enlarged == 1;
-      const int code = initialPose(view.data(), options, truth, &errors[enlarged]);
-      EXPECT_EQ(code == kTrackOk, enlarged ? c.enlarged : c.plain) << c.distance << " " << enlarged;
-    }
-    if (c.plain) {
-      EXPECT_EQ(errors[1], errors[0]) << c.distance;
-    }
-    if (c.enlarged) {
-      EXPECT_LT(errors[1], 4.0f) << c.distance;
+      options.retryEnlarged = k == 1;
+      options.voteWindowEnlargement = k == 2 ? 2 : (k == 3 ? 4 : 0);
+      const int code = initialPose(view.data(), options, truth, &errors[k], votes);
+      EXPECT_EQ(code == kTrackOk, c.posed[k]) << c.distance << " " << k;
+      if (c.posed[k]) {
+        EXPECT_LT(errors[k], 4.0f) << c.distance << " " << k;
+      }
+      if (c.posed[0]) {
+        EXPECT_EQ(errors[k], errors[0]) << c.distance;
+      }
     }
   }
 }

@@ -165,6 +165,7 @@ PoseOutcome recogniseAndPose(Recognizer* recognizer, Tracker* tracker, const Ren
 
   Trackable result;
   tracker->setKeyframeTargetId("");
+  tracker->setVoteRegion(recognizer->winnerRegion());
   start = std::chrono::steady_clock::now();
   const int32_t code = tracker->track(image.pixels.data(), result, "", text);
   out.poseMs = elapsedMs(start);
