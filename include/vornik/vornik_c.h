@@ -94,6 +94,12 @@ VORNIK_API void setInitialPoseVoteWindow(int enlargement);
  * wrong one more often too. Clamped to 50 .. 2000; takes effect like the
  * acquisition options. */
 VORNIK_API void setRecognitionCorners(int corners);
+/* votes > 0: where no target wins a frame but the leading one has at least
+ * that many votes, the recogniser looks again at the half of the frame
+ * around them, doubled, which recognises small and far targets more often
+ * (and wrong ones too). 0 (off) by default; clamped to 0 .. 4; takes effect
+ * like the acquisition options. */
+VORNIK_API void setRecognitionWindowRetry(int votes);
 /* Opt-in tracking range, off (0) by default: pyramid levels of the stored
  * target beyond the one tracking uses that a far target's templates may
  * come from. 0 loses a target below about a quarter of the frame width; 2

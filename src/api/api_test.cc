@@ -184,12 +184,18 @@ TEST(FlatApi, AcquisitionOptionsReachTheManagerClamped) {
   }
 }
 
-TEST(FlatApi, RecognitionCornersReachTheManagerClamped) {
+TEST(FlatApi, RecognitionOptionsReachTheManagerClamped) {
   const std::shared_ptr<ARManager> manager = ARManager::getInstance();
   for (const auto& c : {std::make_pair(400, 400), std::make_pair(10, 50),
                         std::make_pair(1 << 30, 2000), std::make_pair(200, 200)}) {
     ::setRecognitionCorners(c.first);
     EXPECT_EQ(manager->recognitionOptions().cornerBudget, c.second) << c.first;
+  }
+  for (const auto& c :
+       {std::make_pair(2, 2), std::make_pair(-1, 0), std::make_pair(9, 4), std::make_pair(0, 0)}) {
+    ::setRecognitionWindowRetry(c.first);
+    EXPECT_EQ(manager->recognitionOptions().windowRetryVotes, c.second) << c.first;
+    EXPECT_EQ(manager->recognitionOptions().cornerBudget, 200) << c.first;
   }
 }
 

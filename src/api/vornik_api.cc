@@ -38,6 +38,7 @@ void setAcquisitionOptions(const AcquisitionOptions& options) {
       std::clamp(options.ransacRescueIterations, 0, kMaxRansacRescueIterations);
   clamped.recognitionCorners =
       std::clamp(options.recognitionCorners, kMinRecognitionCorners, kMaxRecognitionCorners);
+  clamped.recognitionWindowVotes = std::clamp(options.recognitionWindowVotes, 0, 4);
   clamped.voteWindowEnlargement =
       options.voteWindowEnlargement >= 4 ? 4 : (options.voteWindowEnlargement >= 2 ? 2 : 0);
   ARManager::getInstance()->setAcquisitionOptions(clamped);

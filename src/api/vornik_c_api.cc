@@ -86,6 +86,12 @@ void setInitialPoseVoteWindow(int enlargement) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setRecognitionWindowRetry(int votes) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.recognitionWindowVotes = votes;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setRecognitionCorners(int corners) {
   vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
   options.recognitionCorners = corners;

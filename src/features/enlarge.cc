@@ -1,5 +1,7 @@
 #include "features/enlarge.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -29,6 +31,28 @@ void enlargeDouble(const uint8_t* source, int32_t width, int32_t height, uint8_t
       row[2 * x + 1] = static_cast<uint8_t>((3 * v[x] + v[x + 1] + 8) >> 4);
     }
   }
+}
+
+bool cutWindow(const uint8_t* source, int32_t width, int32_t height, float centreX, float centreY,
+               int32_t windowWidth, int32_t windowHeight, std::vector<uint8_t>* out, int32_t* left,
+               int32_t* top) {
+  if (source == nullptr || out == nullptr || windowWidth < 1 || windowHeight < 1 ||
+      windowWidth > width || windowHeight > height || !std::isfinite(centreX) ||
+      !std::isfinite(centreY)) {
+    return false;
+  }
+  const auto start = [](float centre, int32_t window, int32_t size) {
+    const float first = std::clamp(centre - 0.5f * window, 0.0f, static_cast<float>(size - window));
+    return static_cast<int32_t>(std::lround(first));
+  };
+  *left = start(centreX, windowWidth, width);
+  *top = start(centreY, windowHeight, height);
+  out->resize(static_cast<size_t>(windowWidth) * windowHeight);
+  for (int32_t y = 0; y < windowHeight; ++y) {
+    const uint8_t* row = source + static_cast<size_t>(*top + y) * width + *left;
+    std::copy(row, row + windowWidth, out->data() + static_cast<size_t>(y) * windowWidth);
+  }
+  return true;
 }
 
 }  // namespace vornik

@@ -65,5 +65,42 @@ TEST(EnlargeDouble, HandComputedTwoByOne) {
   EXPECT_TRUE(std::equal(out, out + 8, expected));
 }
 
+TEST(CutWindow, StaysInsideTheImageAndRefusesWhatDoesNotFit) {
+  // Pixel value = 10 y + x on a 10 x 6 image, so each copied pixel shows
+  // where it came from.
+  std::vector<uint8_t> image(60);
+  for (int i = 0; i < 60; ++i)
+    image[static_cast<size_t>(i)] = static_cast<uint8_t>(10 * (i / 10) + i % 10);
+  struct Case {
+    float x, y;
+    int w, h;
+    bool cut;
+    int left, top;
+  };
+  const float nan = std::nanf("");
+  for (const Case& c : {Case{5, 3, 4, 2, true, 3, 2}, Case{-40, 1, 4, 2, true, 0, 0},
+                        Case{99, 99, 4, 2, true, 6, 4}, Case{4.6f, 2.4f, 3, 3, true, 3, 1},
+                        Case{5, 3, 10, 6, true, 0, 0}, Case{5, 3, 11, 2, false, 0, 0},
+                        Case{5, 3, 4, 7, false, 0, 0}, Case{nan, 3, 4, 2, false, 0, 0},
+                        Case{5, 3, 0, 2, false, 0, 0}}) {
+    std::vector<uint8_t> out;
+    int32_t left = -1, top = -1;
+    ASSERT_EQ(cutWindow(image.data(), 10, 6, c.x, c.y, c.w, c.h, &out, &left, &top), c.cut)
+        << c.x << "," << c.y << " " << c.w << "x" << c.h;
+    if (!c.cut) {
+      EXPECT_TRUE(out.empty());
+      continue;
+    }
+    EXPECT_EQ(left, c.left);
+    EXPECT_EQ(top, c.top);
+    ASSERT_EQ(out.size(), static_cast<size_t>(c.w * c.h));
+    for (int y = 0; y < c.h; ++y) {
+      for (int x = 0; x < c.w; ++x) {
+        EXPECT_EQ(out[static_cast<size_t>(y * c.w + x)], 10 * (c.top + y) + c.left + x);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vornik

@@ -361,6 +361,7 @@ RecognitionOptions ARManager::recognitionOptions() const {
   const AcquisitionOptions options = acquisitionOptions();
   RecognitionOptions recognition;
   recognition.cornerBudget = options.recognitionCorners;
+  recognition.windowRetryVotes = options.recognitionWindowVotes;
   return recognition;
 }
 

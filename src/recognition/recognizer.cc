@@ -1,10 +1,12 @@
 #include "recognition/recognizer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "features/corner_detection.h"
 #include "features/descriptor_key.h"
+#include "features/enlarge.h"
 #include "features/frame.h"
 #include "features/gray_image.h"
 #include "manager/profiler.h"
@@ -54,8 +56,12 @@ int32_t Recognizer::recognize(int32_t width, int32_t height, int32_t pixelFormat
   stopTimer(kTimerRecognitionOptDescription);
 
   startTimer(kTimerRecognitionOptMatching);
-  const int32_t status = matchFeatures(features, winner_);
+  int32_t status = matchFeatures(features, winner_);
   stopTimer(kTimerRecognitionOptMatching);
+  if (status != kRecognized && options_.windowRetryVotes > 0 &&
+      leaderRegion_.voters >= options_.windowRetryVotes) {
+    status = recognizeWindow(*frame.getLevel(0));
+  }
 
   if (status == kRecognized) {
     result.assign(kResultPrefix);
@@ -63,6 +69,37 @@ int32_t Recognizer::recognize(int32_t width, int32_t height, int32_t pixelFormat
     result.append(kResultSuffix);
   }
   stopTimer(kTimerRecognitionOptTotal);
+  return status;
+}
+
+int32_t Recognizer::recognizeWindow(const GrayImage& image) {
+  const int32_t windowWidth = image.width / 2;
+  const int32_t windowHeight = image.height / 2;
+  int32_t left = 0;
+  int32_t top = 0;
+  if (windowWidth < 16 || windowHeight < 16 ||
+      !cutWindow(image.pixels.get(), image.width, image.height, leaderRegion_.x, leaderRegion_.y,
+                 windowWidth, windowHeight, &windowPixels_, &left, &top)) {
+    return kNotRecognized;
+  }
+  auto enlarged =
+      std::make_unique<GrayImage>(2 * windowWidth, 2 * windowHeight, GrayImage::Uninitialised{});
+  enlargeDouble(windowPixels_.data(), windowWidth, windowHeight, enlarged->pixels.get());
+  Frame frame;
+  frame.buildPyramid(std::move(enlarged));
+  HessianGradientFeatureMngr features(frame.levelCount());
+  detectRecognitionCorners(frame, &features, options_.cornerBudget);
+  for (int32_t level = 0; level < frame.levelCount(); ++level) {
+    const GrayImage* level_image = frame.getLevel(level);
+    descriptor_->describeLevel(level_image->width, level_image->height, level_image->pixels.get(),
+                               level, &features);
+  }
+  const int32_t status = matchFeatures(features, winner_);
+  if (status == kRecognized) {
+    // Back from the doubled window to the frame (enlargeDouble's sampling).
+    winnerRegion_.x = (winnerRegion_.x - 0.5f) / 2.0f + left;
+    winnerRegion_.y = (winnerRegion_.y - 0.5f) / 2.0f + top;
+  }
   return status;
 }
 
@@ -76,6 +113,7 @@ int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, st
   votes_.clear();
   voters_.clear();
   winnerRegion_ = VoteRegion();
+  leaderRegion_ = VoteRegion();
   for (int32_t level = 0; level < features.levelCount(); ++level) {
     for (const HessianGradientFeaturePtr& feature : features.levelFeatures(level)) {
       GradientDescriptor::quantizeDescriptor(feature.get());
@@ -101,12 +139,13 @@ int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, st
     }
   }
   if (best == nullptr || best->count <= kMinimumVotesExclusive) {
+    if (best != nullptr) leaderRegion_ = locate(*best->name);
     votes_.clear();
     voters_.clear();
     return kNotRecognized;
   }
   winner = *best->name;
-  locateWinner(winner);
+  winnerRegion_ = locate(winner);
   votes_.clear();
   voters_.clear();
   return kRecognized;
@@ -115,25 +154,28 @@ int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, st
 void Recognizer::setOptions(const RecognitionOptions& options) {
   options_.cornerBudget =
       std::clamp(options.cornerBudget, kMinRecognitionCorners, kMaxRecognitionCorners);
+  options_.windowRetryVotes = std::clamp(options.windowRetryVotes, 0, kMinimumVotesExclusive);
 }
 
-void Recognizer::locateWinner(const std::string& winner) {
+VoteRegion Recognizer::locate(const std::string& name) {
   voterXs_.clear();
   voterYs_.clear();
   for (const Voter& voter : voters_) {
-    if (std::find(voter.names->begin(), voter.names->end(), winner) == voter.names->end()) continue;
+    if (std::find(voter.names->begin(), voter.names->end(), name) == voter.names->end()) continue;
     voterXs_.push_back(voter.x);
     voterYs_.push_back(voter.y);
   }
-  if (voterXs_.empty()) return;
+  VoteRegion region;
+  if (voterXs_.empty()) return region;
   // The median: stray votes from the background are a minority of a
   // winner's, and must not drag the centre off the target.
   const size_t middle = voterXs_.size() / 2;
   std::nth_element(voterXs_.begin(), voterXs_.begin() + middle, voterXs_.end());
   std::nth_element(voterYs_.begin(), voterYs_.begin() + middle, voterYs_.end());
-  winnerRegion_.voters = static_cast<int32_t>(voterXs_.size());
-  winnerRegion_.x = voterXs_[middle];
-  winnerRegion_.y = voterYs_[middle];
+  region.voters = static_cast<int32_t>(voterXs_.size());
+  region.x = voterXs_[middle];
+  region.y = voterYs_[middle];
+  return region;
 }
 
 void Recognizer::addVote(const std::string& name) {

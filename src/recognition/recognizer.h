@@ -26,6 +26,11 @@ constexpr int32_t kMinimumVotesExclusive = 4;
 struct RecognitionOptions {
   // FAST corners kept per frame, shared over the levels as the 200 are.
   int32_t cornerBudget = kRecognitionCornerBudget;
+  // 0: off. Otherwise, where no target wins but the leading one has at
+  // least this many votes, the half of the frame around its voters is
+  // looked at again, doubled: a far target then shows its corners at the
+  // scales the database's keys were trained on.
+  int32_t windowRetryVotes = 0;
 };
 constexpr int32_t kMinRecognitionCorners = 50;
 constexpr int32_t kMaxRecognitionCorners = 2000;
@@ -59,8 +64,11 @@ class Recognizer {
     int32_t count;
   };
   void addVote(const std::string& name);
-  // Fills winnerRegion_ from the voters of `winner`.
-  void locateWinner(const std::string& winner);
+  // Where the voters of `name` are (median position).
+  VoteRegion locate(const std::string& name);
+  // The second look around leaderRegion_: kRecognized with winner_ and
+  // winnerRegion_ (in frame pixels) set, or kNotRecognized.
+  int32_t recognizeWindow(const GrayImage& image);
 
   std::shared_ptr<ArdbMngr> database_;
   std::shared_ptr<GradientDescriptor> descriptor_;
@@ -78,6 +86,10 @@ class Recognizer {
   std::vector<float> voterXs_;
   std::vector<float> voterYs_;
   VoteRegion winnerRegion_;
+  // Where the leading target's votes came from in a frame that no target
+  // won; the window pixels of the second look.
+  VoteRegion leaderRegion_;
+  std::vector<uint8_t> windowPixels_;
   std::string winner_;
   RecognitionOptions options_;
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
 #include <memory>
@@ -155,6 +156,35 @@ TEST(RecognizerPipeline, RecognisesRenderedViewsInColourAndGreyAndTimesFiveStage
   EXPECT_EQ(recognizer.recognize(narrow.width, narrow.height, 0, narrow.pixels.data(), result, ""),
             kNotRecognized);
   EXPECT_EQ(result, kExpectedText);
+}
+
+// Far views that no target wins, with the leader's votes near the target:
+// the second look at the doubled window around them names it, and puts the
+// votes back in frame pixels.
+TEST(RecognizerPipeline, WindowRetryRecognisesFarTargets) {
+  Recognizer plain, windowed;
+  ASSERT_EQ(plain.init(loadSample("app_plain")), 0);
+  ASSERT_EQ(windowed.init(loadSample("app_window")), 0);
+  RecognitionOptions options;
+  options.windowRetryVotes = 2;
+  windowed.setOptions(options);
+  const std::pair<double, uint32_t> views[] = {
+      {0.10, 1}, {0.12, 1}, {0.14, 2}, {0.17, 4}, {0.20, 4}};
+  for (const auto& [width, seed] : views) {
+    ViewParams v = view(10.0 * seed, width, 20.0 * seed);
+    v.offsetX = 0.05 * seed - 0.15;
+    FrameTruth truth;
+    const Image frame = render(v, 640, 480, seed, &truth);
+    std::string text;
+    EXPECT_EQ(plain.recognize(640, 480, 0, frame.pixels.data(), text, ""), kNotRecognized) << width;
+    ASSERT_EQ(windowed.recognize(640, 480, 0, frame.pixels.data(), text, ""), kRecognized) << width;
+    EXPECT_EQ(text, kExpectedText);
+    const double centreX = (truth.corners[0] + truth.corners[4]) / 2;
+    const double centreY = (truth.corners[1] + truth.corners[5]) / 2;
+    EXPECT_LT(std::hypot(windowed.winnerRegion().x - centreX, windowed.winnerRegion().y - centreY),
+              30.0)
+        << width;
+  }
 }
 
 // The real engines, counting frame steps and recording what they were asked.

@@ -169,16 +169,12 @@ int32_t Tracker::estimateAroundVotes(const uint8_t* pixels, int32_t enlargement)
   const int32_t windowWidth = width / enlargement;
   const int32_t windowHeight = height / enlargement;
   if (voteRegion_.voters <= 0 || windowWidth < 16 || windowHeight < 16) return kTrackFailed;
-  const int32_t left = std::clamp(
-      static_cast<int32_t>(std::lround(voteRegion_.x)) - windowWidth / 2, 0, width - windowWidth);
-  const int32_t top =
-      std::clamp(static_cast<int32_t>(std::lround(voteRegion_.y)) - windowHeight / 2, 0,
-                 height - windowHeight);
   const GrayImage gray(width, height, pixels, pixelFormat_ == 0);
-  windowPixels_.resize(static_cast<size_t>(windowWidth) * windowHeight);
-  for (int32_t y = 0; y < windowHeight; ++y) {
-    const uint8_t* row = gray.pixels.get() + static_cast<size_t>(top + y) * width + left;
-    std::copy(row, row + windowWidth, windowPixels_.data() + static_cast<size_t>(y) * windowWidth);
+  int32_t left = 0;
+  int32_t top = 0;
+  if (!cutWindow(gray.pixels.get(), width, height, voteRegion_.x, voteRegion_.y, windowWidth,
+                 windowHeight, &windowPixels_, &left, &top)) {
+    return kTrackFailed;
   }
   windowDoubled_.resize(windowPixels_.size() * 4);
   enlargeDouble(windowPixels_.data(), windowWidth, windowHeight, windowDoubled_.data());
