@@ -90,8 +90,8 @@ int32_t Recognizer::recognizeWindow(const GrayImage& image) {
   HessianGradientFeatureMngr features(frame.levelCount());
   detectRecognitionCorners(frame, &features, options_.cornerBudget);
   for (int32_t level = 0; level < frame.levelCount(); ++level) {
-    const GrayImage* level_image = frame.getLevel(level);
-    descriptor_->describeLevel(level_image->width, level_image->height, level_image->pixels.get(),
+    const GrayImage* levelImage = frame.getLevel(level);
+    descriptor_->describeLevel(levelImage->width, levelImage->height, levelImage->pixels.get(),
                                level, &features);
   }
   const int32_t status = matchFeatures(features, winner_);

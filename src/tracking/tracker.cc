@@ -2,8 +2,6 @@
 
 #include <cJSON.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <vector>
 
