@@ -126,11 +126,15 @@ TEST_F(TestHarnessTest, RecognitionReportHasPosedAndUnknownLines) {
   options.initialPoseFeaturesPerLayer = 150;
   options.refineInitialPose = true;
   options.ransacRescueIterations = 200;
+  options.voteWindowEnlargement = 4;
+  options.recognitionWindowVotes = 3;
   manager_->setAcquisitionOptions(options);
   harness_->startTest(TEST_RECOGNITION, path, kWidth, kHeight);
   EXPECT_EQ(manager_->getTracker()->initialPoseOptions().featuresPerLayer, 150);
   EXPECT_TRUE(manager_->getTracker()->initialPoseOptions().refine);
   EXPECT_EQ(manager_->getTracker()->initialPoseOptions().ransacRescueIterations, 200);
+  EXPECT_EQ(manager_->getTracker()->initialPoseOptions().voteWindowEnlargement, 4);
+  EXPECT_EQ(manager_->getRecognizer()->options().windowRetryVotes, 3);
   feed("view.jpg", first_);
   feed("brick.jpg", unknown_);
   harness_->endTest();
