@@ -150,15 +150,20 @@ int32_t Tracker::estimateOnEnlargedFrame(const uint8_t* pixels) {
   if (!enlargedExtractor_) {
     enlargedExtractor_ = std::make_shared<FeatureExtractor>(2 * width, 2 * height, kGrayFrame);
   }
-  std::shared_ptr<FeatureMngr> features = enlargedExtractor_->extract(enlargedPixels_.data());
+  return estimateOnImage(enlargedExtractor_.get(), enlargedPixels_.data(), FrameWindow{2, 0, 0});
+}
+
+int32_t Tracker::estimateOnImage(FeatureExtractor* extractor, const uint8_t* pixels,
+                                 const FrameWindow& window) {
+  std::shared_ptr<FeatureMngr> features = extractor->extract(pixels);
   if (!features) return kTrackFailed;
   startTimer(kTimerInitPoseDescription);
   const std::vector<FeaturePtr> described =
       features->describe(initialPoseOptions_.featuresPerLayer);
   stopTimer(kTimerInitPoseDescription);
-  return estimateInitialPose(targetFeatures_, targetWidth_, described, width, height, random_,
-                             &poseMatrix_, initialPoseOptions_.ransacRescueIterations,
-                             FrameWindow{2, 0, 0});
+  return estimateInitialPose(targetFeatures_, targetWidth_, described, featureExtractor_->width(),
+                             featureExtractor_->height(), random_, &poseMatrix_,
+                             initialPoseOptions_.ransacRescueIterations, window);
 }
 
 int32_t Tracker::estimateAroundVotes(const uint8_t* pixels, int32_t enlargement) {
@@ -189,15 +194,7 @@ int32_t Tracker::estimateAroundVotes(const uint8_t* pixels, int32_t enlargement)
     windowExtractor_ =
         std::make_shared<FeatureExtractor>(enlargedWidth, enlargedHeight, kGrayFrame);
   }
-  std::shared_ptr<FeatureMngr> features = windowExtractor_->extract(enlarged);
-  if (!features) return kTrackFailed;
-  startTimer(kTimerInitPoseDescription);
-  const std::vector<FeaturePtr> described =
-      features->describe(initialPoseOptions_.featuresPerLayer);
-  stopTimer(kTimerInitPoseDescription);
-  return estimateInitialPose(targetFeatures_, targetWidth_, described, width, height, random_,
-                             &poseMatrix_, initialPoseOptions_.ransacRescueIterations,
-                             FrameWindow{enlargement, left, top});
+  return estimateOnImage(windowExtractor_.get(), enlarged, FrameWindow{enlargement, left, top});
 }
 
 int32_t Tracker::buildKeyframe(const std::string& id) {

@@ -13,6 +13,7 @@
 #include "features/random.h"
 #include "features/vote_region.h"
 #include "manager/trackable.h"
+#include "tracking/initial_pose.h"
 #include "tracking/keyframe.h"
 #include "tracking/matrix.h"
 #include "tracking/pose_types.h"
@@ -122,6 +123,10 @@ class Tracker {
   // The initial pose from the window of 1 / `enlargement` (2 or 4) of the
   // frame around voteRegion_, enlarged as many times; a tracker code.
   int32_t estimateAroundVotes(const uint8_t* pixels, int32_t enlargement);
+  // The initial pose from features that `extractor` finds in `pixels`, an
+  // image of the camera frame as `window` places it; a tracker code.
+  int32_t estimateOnImage(FeatureExtractor* extractor, const uint8_t* pixels,
+                          const FrameWindow& window);
   bool trackFromKeyframe(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
                          float* error);
   bool trackFromPreviousFrame(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
