@@ -119,6 +119,14 @@ struct AcquisitionOptions {
   // about one recognition more on such frames. 0 (off) by default; clamped
   // to 0 .. 4.
   int recognitionWindowVotes = 0;
+  // Percent of the frame width, 0 (off) by default: a target's votes are
+  // counted only within the disc of this radius that holds most of them,
+  // centred on one of its voting corners. A target's corners lie together;
+  // the stray votes a busy background gives every target lie all over the
+  // frame, so far fewer frames name a wrong target or one that is not
+  // there, and more recognition corners can be afforded. Clamped to
+  // 0 .. 100.
+  int recognitionVoteDisc = 0;
 };
 
 // Opt-in tracking range and search threads; the defaults track as described.

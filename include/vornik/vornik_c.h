@@ -100,6 +100,12 @@ VORNIK_API void setRecognitionCorners(int corners);
  * (and wrong ones too). 0 (off) by default; clamped to 0 .. 4; takes effect
  * like the acquisition options. */
 VORNIK_API void setRecognitionWindowRetry(int votes);
+/* percent > 0: a target's votes are counted only within the disc of that
+ * radius (percent of the frame width) holding most of them, so that stray
+ * votes spread over a busy scene name far fewer wrong or absent targets.
+ * 0 (off) by default; clamped to 0 .. 100; takes effect like the
+ * acquisition options. */
+VORNIK_API void setRecognitionVoteDisc(int percent);
 /* Opt-in tracking range, off (0) by default: pyramid levels of the stored
  * target beyond the one tracking uses that a far target's templates may
  * come from. 0 loses a target below about a quarter of the frame width; 2

@@ -197,6 +197,12 @@ TEST(FlatApi, RecognitionOptionsReachTheManagerClamped) {
     EXPECT_EQ(manager->recognitionOptions().windowRetryVotes, c.second) << c.first;
     EXPECT_EQ(manager->recognitionOptions().cornerBudget, 200) << c.first;
   }
+  for (const auto& c : {std::make_pair(22, 22), std::make_pair(-5, 0), std::make_pair(250, 100),
+                        std::make_pair(0, 0)}) {
+    ::setRecognitionVoteDisc(c.first);
+    EXPECT_EQ(manager->recognitionOptions().voteDiscPercent, c.second) << c.first;
+    EXPECT_EQ(manager->recognitionOptions().windowRetryVotes, 0) << c.first;
+  }
 }
 
 TEST(FlatApi, TrackingOptionsReachTheManagerClamped) {

@@ -39,6 +39,7 @@ void setAcquisitionOptions(const AcquisitionOptions& options) {
   clamped.recognitionCorners =
       std::clamp(options.recognitionCorners, kMinRecognitionCorners, kMaxRecognitionCorners);
   clamped.recognitionWindowVotes = std::clamp(options.recognitionWindowVotes, 0, 4);
+  clamped.recognitionVoteDisc = std::clamp(options.recognitionVoteDisc, 0, kMaxVoteDiscPercent);
   clamped.voteWindowEnlargement =
       options.voteWindowEnlargement >= 4 ? 4 : (options.voteWindowEnlargement >= 2 ? 2 : 0);
   ARManager::getInstance()->setAcquisitionOptions(clamped);

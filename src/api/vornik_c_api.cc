@@ -92,6 +92,12 @@ void setRecognitionWindowRetry(int votes) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setRecognitionVoteDisc(int percent) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.recognitionVoteDisc = percent;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setRecognitionCorners(int corners) {
   vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
   options.recognitionCorners = corners;

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace vornik {
@@ -11,5 +12,11 @@ struct VoteRegion {
   float x = 0.0f;
   float y = 0.0f;
 };
+
+// The most of the `count` points (xs, ys) that one disc of `radius` around
+// one of them holds, and that point in (*centreX, *centreY); the first such
+// point where several hold as many. 0, centre untouched, for no points.
+int32_t densestDisc(const float* xs, const float* ys, size_t count, float radius, float* centreX,
+                    float* centreY);
 
 }  // namespace vornik

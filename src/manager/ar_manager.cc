@@ -362,6 +362,7 @@ RecognitionOptions ARManager::recognitionOptions() const {
   RecognitionOptions recognition;
   recognition.cornerBudget = options.recognitionCorners;
   recognition.windowRetryVotes = options.recognitionWindowVotes;
+  recognition.voteDiscPercent = options.recognitionVoteDisc;
   return recognition;
 }
 

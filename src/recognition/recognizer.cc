@@ -56,11 +56,12 @@ int32_t Recognizer::recognize(int32_t width, int32_t height, int32_t pixelFormat
   stopTimer(kTimerRecognitionOptDescription);
 
   startTimer(kTimerRecognitionOptMatching);
-  int32_t status = matchFeatures(features, winner_);
+  const float discRadius = 0.01f * static_cast<float>(options_.voteDiscPercent) * width;
+  int32_t status = matchFeatures(features, winner_, discRadius);
   stopTimer(kTimerRecognitionOptMatching);
   if (status != kRecognized && options_.windowRetryVotes > 0 &&
       leaderRegion_.voters >= options_.windowRetryVotes) {
-    status = recognizeWindow(*frame.getLevel(0));
+    status = recognizeWindow(*frame.getLevel(0), discRadius);
   }
 
   if (status == kRecognized) {
@@ -72,7 +73,7 @@ int32_t Recognizer::recognize(int32_t width, int32_t height, int32_t pixelFormat
   return status;
 }
 
-int32_t Recognizer::recognizeWindow(const GrayImage& image) {
+int32_t Recognizer::recognizeWindow(const GrayImage& image, float discRadius) {
   const int32_t windowWidth = image.width / 2;
   const int32_t windowHeight = image.height / 2;
   int32_t left = 0;
@@ -94,7 +95,8 @@ int32_t Recognizer::recognizeWindow(const GrayImage& image) {
     descriptor_->describeLevel(levelImage->width, levelImage->height, levelImage->pixels.get(),
                                level, &features);
   }
-  const int32_t status = matchFeatures(features, winner_);
+  // The window is doubled: so is a target's extent in it.
+  const int32_t status = matchFeatures(features, winner_, 2.0f * discRadius);
   if (status == kRecognized) {
     // Back from the doubled window to the frame (enlargeDouble's sampling).
     winnerRegion_.x = (winnerRegion_.x - 0.5f) / 2.0f + left;
@@ -103,7 +105,8 @@ int32_t Recognizer::recognizeWindow(const GrayImage& image) {
   return status;
 }
 
-int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, std::string& winner) {
+int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, std::string& winner,
+                                  float discRadius) {
   const MappingTablePtr negative = database_ ? database_->getNegativeTable() : nullptr;
   const MappingTablePtr positive = database_ ? database_->getPositiveTable() : nullptr;
 
@@ -129,6 +132,10 @@ int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, st
     }
   }
 
+  if (discRadius > 0.0f) {
+    for (Vote& vote : votes_) countDisc(&vote, discRadius);
+  }
+
   // Most votes; equal counts go to the name that sorts first byte-wise
   // (std::string compares its chars as unsigned bytes).
   const Vote* best = nullptr;
@@ -139,13 +146,13 @@ int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, st
     }
   }
   if (best == nullptr || best->count <= kMinimumVotesExclusive) {
-    if (best != nullptr) leaderRegion_ = locate(*best->name);
+    if (best != nullptr) leaderRegion_ = locate(*best, discRadius);
     votes_.clear();
     voters_.clear();
     return kNotRecognized;
   }
   winner = *best->name;
-  winnerRegion_ = locate(winner);
+  winnerRegion_ = locate(*best, discRadius);
   votes_.clear();
   voters_.clear();
   return kRecognized;
@@ -155,15 +162,41 @@ void Recognizer::setOptions(const RecognitionOptions& options) {
   options_.cornerBudget =
       std::clamp(options.cornerBudget, kMinRecognitionCorners, kMaxRecognitionCorners);
   options_.windowRetryVotes = std::clamp(options.windowRetryVotes, 0, kMinimumVotesExclusive);
+  options_.voteDiscPercent = std::clamp(options.voteDiscPercent, 0, kMaxVoteDiscPercent);
 }
 
-VoteRegion Recognizer::locate(const std::string& name) {
+void Recognizer::gatherVoters(const std::string& name) {
   voterXs_.clear();
   voterYs_.clear();
   for (const Voter& voter : voters_) {
     if (std::find(voter.names->begin(), voter.names->end(), name) == voter.names->end()) continue;
     voterXs_.push_back(voter.x);
     voterYs_.push_back(voter.y);
+  }
+}
+
+void Recognizer::countDisc(Vote* vote, float radius) {
+  gatherVoters(*vote->name);
+  vote->count = densestDisc(voterXs_.data(), voterYs_.data(), voterXs_.size(), radius, &vote->discX,
+                            &vote->discY);
+}
+
+VoteRegion Recognizer::locate(const Vote& vote, float radius) {
+  gatherVoters(*vote.name);
+  if (radius > 0.0f) {
+    // Only the disc's voters: the strays outside it are not the target's.
+    const float r2 = radius * radius;
+    size_t kept = 0;
+    for (size_t i = 0; i < voterXs_.size(); ++i) {
+      const float dx = voterXs_[i] - vote.discX;
+      const float dy = voterYs_[i] - vote.discY;
+      if (dx * dx + dy * dy > r2) continue;
+      voterXs_[kept] = voterXs_[i];
+      voterYs_[kept] = voterYs_[i];
+      ++kept;
+    }
+    voterXs_.resize(kept);
+    voterYs_.resize(kept);
   }
   VoteRegion region;
   if (voterXs_.empty()) return region;
@@ -185,7 +218,7 @@ void Recognizer::addVote(const std::string& name) {
       return;
     }
   }
-  votes_.push_back(Vote{&name, 1});
+  votes_.push_back(Vote{&name, 1, 0.0f, 0.0f});
 }
 
 }  // namespace vornik

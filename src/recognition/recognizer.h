@@ -31,9 +31,16 @@ struct RecognitionOptions {
   // looked at again, doubled: a far target then shows its corners at the
   // scales the database's keys were trained on.
   int32_t windowRetryVotes = 0;
+  // 0: off. Otherwise a target's votes are those of its voters that lie
+  // within a disc of this share (percent) of the frame width around one of
+  // them, the disc that holds the most: a target's corners lie together,
+  // while the stray votes a busy background gives every target lie all
+  // over the frame. The 5-vote rule then applies to that count.
+  int32_t voteDiscPercent = 0;
 };
 constexpr int32_t kMinRecognitionCorners = 50;
 constexpr int32_t kMaxRecognitionCorners = 2000;
+constexpr int32_t kMaxVoteDiscPercent = 100;
 
 // Decides which target of the database, if any, a frame shows: corners on a
 // pyramid, gradient descriptors, one 24-bit key each, and a vote over the
@@ -47,8 +54,10 @@ class Recognizer {
   int32_t recognize(int32_t width, int32_t height, int32_t pixelFormat, const uint8_t* pixels,
                     std::string& result, std::string hint);
   // Quantises and keys every feature of the manager and votes; 0 with the
-  // winner's name, or 10.
-  int32_t matchFeatures(const HessianGradientFeatureMngr& features, std::string& winner);
+  // winner's name, or 10. `discRadius` (pixels of the features' image, 0:
+  // off) counts only the votes of a target's densest disc.
+  int32_t matchFeatures(const HessianGradientFeatureMngr& features, std::string& winner,
+                        float discRadius = 0.0f);
   // Clamped to kMinRecognitionCorners .. kMaxRecognitionCorners corners;
   // from the next recognize call.
   void setOptions(const RecognitionOptions& options);
@@ -62,13 +71,20 @@ class Recognizer {
   struct Vote {
     const std::string* name;
     int32_t count;
+    float discX = 0.0f;  // centre of the densest disc, when counted by disc
+    float discY = 0.0f;
   };
   void addVote(const std::string& name);
-  // Where the voters of `name` are (median position).
-  VoteRegion locate(const std::string& name);
+  // Gathers the positions of the voters of `name` into voterXs_/voterYs_.
+  void gatherVoters(const std::string& name);
+  // Replaces the vote's count with that of its densest disc of `radius`.
+  void countDisc(Vote* vote, float radius);
+  // Where the voters of `name` are (median position), with `radius` > 0
+  // only those within it of the vote's disc centre.
+  VoteRegion locate(const Vote& vote, float radius);
   // The second look around leaderRegion_: kRecognized with winner_ and
   // winnerRegion_ (in frame pixels) set, or kNotRecognized.
-  int32_t recognizeWindow(const GrayImage& image);
+  int32_t recognizeWindow(const GrayImage& image, float discRadius);
 
   std::shared_ptr<ArdbMngr> database_;
   std::shared_ptr<GradientDescriptor> descriptor_;
