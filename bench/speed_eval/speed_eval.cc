@@ -6,6 +6,7 @@
 //   speed_eval [--cpu N] [--repeats N] [--views N] [--frames N]
 //              [--training-views N] [--tracking-views N] [--seed S]
 //              [--search-threads N] [--coarse-refinement 1]
+//              [--corners N] [--vote-disc PERCENT]
 //
 // Ten of the bundled photos are trained as targets with the builder's
 // defaults (--training-views and --tracking-views set its trainingViews and
@@ -29,7 +30,9 @@
 // run is unpinned. --search-threads sets the tracker's coarse-search workers
 // (default 3, as the library's default; 0 searches on the tracking thread);
 // a process on one processor searches on the tracking thread either way.
-// --coarse-refinement 1 switches on the tracker's opt-in coarse refinement.
+// --coarse-refinement 1 switches on the tracker's opt-in coarse refinement;
+// --corners and --vote-disc set the recognizer's corners per frame and its
+// vote disc (the library's recognitionCorners and recognitionVoteDisc).
 // The goals are printed beside the figures, judged on the medians; nothing
 // fails on time.
 #include <fcntl.h>
@@ -88,8 +91,9 @@ struct Options {
   int views = 5;
   int frames = kDefaultSequenceFrames;
   uint32_t seed = 1;
-  int searchThreads = 3;          // the tracker's coarse-search workers (0: none)
-  bool coarseRefinement = false;  // the tracker's opt-in coarse refinement
+  int searchThreads = 3;           // the tracker's coarse-search workers (0: none)
+  bool coarseRefinement = false;   // the tracker's opt-in coarse refinement
+  RecognitionOptions recognition;  // the recognizer's opt-ins
 };
 
 double msSince(Clock::time_point start) {
@@ -238,7 +242,8 @@ int usage() {
   std::fprintf(stderr,
                "usage: speed_eval [--cpu N] [--repeats N] [--views N] [--frames N]\n"
                "                  [--training-views N] [--tracking-views N] [--seed S]\n"
-               "                  [--search-threads N] [--coarse-refinement 1]\n");
+               "                  [--search-threads N] [--coarse-refinement 1]\n"
+               "                  [--corners N] [--vote-disc PERCENT]\n");
   return 2;
 }
 
@@ -264,6 +269,10 @@ int run(int argc, char** argv) {
       options.searchThreads = std::clamp(std::atoi(argv[++i]), 0, 3);
     } else if (arg == "--coarse-refinement" && hasValue) {
       options.coarseRefinement = std::atoi(argv[++i]) != 0;
+    } else if (arg == "--corners" && hasValue) {
+      options.recognition.cornerBudget = std::atoi(argv[++i]);
+    } else if (arg == "--vote-disc" && hasValue) {
+      options.recognition.voteDiscPercent = std::atoi(argv[++i]);
     } else if (arg == "--seed" && hasValue) {
       options.seed = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     } else {
@@ -324,6 +333,8 @@ int run(int argc, char** argv) {
         !makeDatabase(trained, untouched, options.build, kLargeDatabase, work, &large)) {
       return 1;
     }
+    small.recognizer->setOptions(options.recognition);
+    large.recognizer->setOptions(options.recognition);
   }
   const double trainSeconds = msSince(trainStart) / 1e3;
   OrbBaseline orb;
