@@ -53,6 +53,10 @@ const char kUsage[] =
     "                          chosen for (50..2000, default 200), for hosts that\n"
     "                          raise setRecognitionCorners: keys chosen for 400\n"
     "                          name a wrong target about a third as often there\n"
+    "  --stray-votes V         votes a target's keys may expect, together, from a\n"
+    "                          scene without it (0.1..20, default 1.8); more keys\n"
+    "                          recognise more views, and for hosts that count votes\n"
+    "                          within a disc (setRecognitionVoteDisc) 3.6 pays\n"
     "  -q, --quiet             no progress lines\n"
     "  --list FILE             print every target of FILE: entry sizes, feature\n"
     "                          counts and a trackability rating from 0 to 5: one\n"
@@ -89,7 +93,8 @@ bool parseInt(const std::string& text, int lo, int hi, int* value) {
   return true;
 }
 
-bool parseWidth(const std::string& text, float* value) {
+// A positive number: a width, a vote budget.
+bool parsePositive(const std::string& text, float* value) {
   if (text.empty()) return false;
   char* end = nullptr;
   errno = 0;
@@ -152,7 +157,7 @@ int runMkdb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
       if (!value(&v)) return usageError("--width needs [TARGET=]VALUE");
       const size_t eq = v.find('=');
       float w = 0.0f;
-      if (!parseWidth(eq == std::string::npos ? v : v.substr(eq + 1), &w)) {
+      if (!parsePositive(eq == std::string::npos ? v : v.substr(eq + 1), &w)) {
         return usageError("bad --width value \"" + v + "\": a positive number is needed");
       }
       if (eq == std::string::npos) {
@@ -191,6 +196,12 @@ int runMkdb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
                                   &options.recognitionCorners)) {
         return usageError("--recognition-corners needs a number from 50 to 2000");
       }
+    } else if (a == "--stray-votes") {
+      float votes = 0.0f;
+      if (!value(&v) || !parsePositive(v, &votes) || votes < 0.1f || votes > 20.0f) {
+        return usageError("--stray-votes needs a number from 0.1 to 20");
+      }
+      options.backgroundVoteBudget = votes;
     } else if (a.size() > 1 && a[0] == '-') {
       return usageError("unknown option " + a);
     } else {
