@@ -12,7 +12,7 @@
 //                    [--pose-features N] [--refine] [--attempts N]
 //                    [--rescue N] [--enlarged] [--vote-window N] [--corners N]
 //                    [--recognition-window VOTES] [--vote-disc PERCENT]
-//                    [--train-corners N]
+//                    [--candidates N] [--train-corners N]
 //
 // Each of the 11 bundled photos is trained once as a target. Fold k holds a
 // database of the other 10 (recognition keys chosen against the other 9)
@@ -39,7 +39,8 @@
 // initial pose's rescue samples and retries, --corners the recognizer's
 // corners per frame, --recognition-window its second look (the library's
 // recognitionWindowVotes), --vote-disc its votes counted within a disc
-// (recognitionVoteDisc) and
+// (recognitionVoteDisc), --candidates the runner-up targets its initial
+// pose tries (recognitionPoseCandidates) and
 // --train-corners the builder's (its recognitionCorners). The
 // frames are split over T worker threads (default 2); the figures do not
 // depend on T. Writes one CSV row per frame (--csv, default
@@ -703,7 +704,8 @@ int usage() {
                "                        [--tracking-views N] [--variants] [--small-candidates]\n"
                "                        [--pose-features N] [--refine] [--attempts N]\n"
                "                        [--rescue N] [--enlarged] [--vote-window N] [--corners N]\n"
-               "                        [--recognition-window VOTES] [--train-corners N]\n");
+               "                        [--recognition-window VOTES] [--vote-disc PERCENT]\n"
+               "                        [--candidates N] [--train-corners N]\n");
   return 2;
 }
 
@@ -758,6 +760,8 @@ int run(int argc, char** argv) {
       options.recognition.windowRetryVotes = std::atoi(argv[++i]);
     } else if (arg == "--vote-disc" && hasValue) {
       options.recognition.voteDiscPercent = std::atoi(argv[++i]);
+    } else if (arg == "--candidates" && hasValue) {
+      options.recognition.poseCandidates = std::atoi(argv[++i]);
     } else if (arg == "--vote-window" && hasValue) {
       options.pose.voteWindowEnlargement = std::atoi(argv[++i]);
     } else if (arg == "--variants") {
@@ -836,7 +840,7 @@ int run(int argc, char** argv) {
       "per layer, refined %s, %d RANSAC rescue iterations, enlarged retry %s, vote window %d; %d "
       "acquiring "
       "attempts; %d recognition corners (%d in training), recognition window at %d votes, vote "
-      "disc %d %%\n",
+      "disc %d %%, %d pose candidates\n",
       options.build.trainingViews, options.build.trackingTrainingViews,
       options.build.backgroundVoteBudget, options.build.maxRecognitionKeys,
       options.build.orientationVariants ? "on" : "off",
@@ -844,7 +848,8 @@ int run(int argc, char** argv) {
       options.pose.refine ? "on" : "off", options.pose.ransacRescueIterations,
       options.pose.retryEnlarged ? "on" : "off", options.pose.voteWindowEnlargement,
       options.acquiringAttempts, options.recognition.cornerBudget, options.build.recognitionCorners,
-      options.recognition.windowRetryVotes, options.recognition.voteDiscPercent);
+      options.recognition.windowRetryVotes, options.recognition.voteDiscPercent,
+      options.recognition.poseCandidates);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {
     std::printf(" %s %.1f s", photos[i].name.c_str(), trainMs[i] / 1e3);

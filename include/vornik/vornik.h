@@ -127,6 +127,14 @@ struct AcquisitionOptions {
   // there, and more recognition corners can be afforded. Clamped to
   // 0 .. 100.
   int recognitionVoteDisc = 0;
+  // Targets beside the strongest that keep a frame's initial pose going: up
+  // to this many others with at least 3 votes are tried in turn on the same
+  // frame where the strongest gives no pose, and a frame that no target
+  // wins (5 votes) goes on to the initial pose when it has such targets.
+  // The initial pose rejects a wrong target, so more frames name the right
+  // one, at up to one initial pose's time per target tried. 0 (off) by
+  // default; clamped to 0 .. 4.
+  int recognitionPoseCandidates = 0;
 };
 
 // Opt-in tracking range and search threads; the defaults track as described.

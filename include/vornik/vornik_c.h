@@ -106,6 +106,12 @@ VORNIK_API void setRecognitionWindowRetry(int votes);
  * 0 (off) by default; clamped to 0 .. 100; takes effect like the
  * acquisition options. */
 VORNIK_API void setRecognitionVoteDisc(int percent);
+/* count > 0: up to that many targets beside the strongest, with at least 3
+ * votes each, are tried in turn by the initial pose on a frame where the
+ * strongest gives no pose, and a frame without a winner goes on to the
+ * initial pose when it has such targets. 0 (off) by default; clamped to
+ * 0 .. 4; takes effect like the acquisition options. */
+VORNIK_API void setRecognitionPoseCandidates(int count);
 /* Opt-in tracking range, off (0) by default: pyramid levels of the stored
  * target beyond the one tracking uses that a far target's templates may
  * come from. 0 loses a target below about a quarter of the frame width; 2

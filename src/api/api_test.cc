@@ -202,6 +202,8 @@ TEST(FlatApi, RecognitionOptionsReachTheManagerClamped) {
     ::setRecognitionVoteDisc(c.first);
     EXPECT_EQ(manager->recognitionOptions().voteDiscPercent, c.second) << c.first;
     EXPECT_EQ(manager->recognitionOptions().windowRetryVotes, 0) << c.first;
+    ::setRecognitionPoseCandidates(c.first);
+    EXPECT_EQ(manager->recognitionOptions().poseCandidates, std::clamp(c.first, 0, 4)) << c.first;
   }
 }
 

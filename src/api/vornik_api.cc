@@ -40,6 +40,8 @@ void setAcquisitionOptions(const AcquisitionOptions& options) {
       std::clamp(options.recognitionCorners, kMinRecognitionCorners, kMaxRecognitionCorners);
   clamped.recognitionWindowVotes = std::clamp(options.recognitionWindowVotes, 0, 4);
   clamped.recognitionVoteDisc = std::clamp(options.recognitionVoteDisc, 0, kMaxVoteDiscPercent);
+  clamped.recognitionPoseCandidates =
+      std::clamp(options.recognitionPoseCandidates, 0, kMaxPoseCandidates);
   clamped.voteWindowEnlargement =
       options.voteWindowEnlargement >= 4 ? 4 : (options.voteWindowEnlargement >= 2 ? 2 : 0);
   ARManager::getInstance()->setAcquisitionOptions(clamped);

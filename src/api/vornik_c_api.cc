@@ -98,6 +98,12 @@ void setRecognitionVoteDisc(int percent) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setRecognitionPoseCandidates(int count) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.recognitionPoseCandidates = count;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setRecognitionCorners(int corners) {
   vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
   options.recognitionCorners = corners;

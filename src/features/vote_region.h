@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vornik {
 
@@ -11,6 +12,14 @@ struct VoteRegion {
   int32_t voters = 0;  // 0: no region
   float x = 0.0f;
   float y = 0.0f;
+};
+
+// A target that a frame's votes name, strongest first; the initial pose may
+// try the runners-up where the first gives none (poseCandidates).
+struct RecognitionCandidate {
+  std::string name;
+  int32_t votes = 0;
+  VoteRegion region;
 };
 
 // The most of the `count` points (xs, ys) that one disc of `radius` around

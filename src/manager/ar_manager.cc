@@ -363,6 +363,7 @@ RecognitionOptions ARManager::recognitionOptions() const {
   recognition.cornerBudget = options.recognitionCorners;
   recognition.windowRetryVotes = options.recognitionWindowVotes;
   recognition.voteDiscPercent = options.recognitionVoteDisc;
+  recognition.poseCandidates = options.recognitionPoseCandidates;
   return recognition;
 }
 

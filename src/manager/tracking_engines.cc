@@ -27,15 +27,13 @@ int32_t DefaultTrackingEngines::initTracker(int32_t width, int32_t height, int32
 int32_t DefaultTrackingEngines::recognize(int32_t width, int32_t height, int32_t pixelFormat,
                                           const uint8_t* pixels, std::string& result,
                                           std::string hint) {
-  const int32_t status =
-      recognizer_->recognize(width, height, pixelFormat, pixels, result, std::move(hint));
-  if (status == kRecognized) tracker_->setVoteRegion(recognizer_->winnerRegion());
-  return status;
+  return acquisition_.recognize(recognizer_.get(), tracker_.get(), width, height, pixelFormat,
+                                pixels, result, std::move(hint));
 }
 
 int32_t DefaultTrackingEngines::track(const uint8_t* pixels, Trackable& trackable, std::string hint,
                                       std::string recognition) {
-  return tracker_->track(pixels, trackable, std::move(hint), std::move(recognition));
+  return acquisition_.track(tracker_.get(), pixels, trackable, std::move(hint), recognition);
 }
 
 void DefaultTrackingEngines::clearKeyframeTarget() { tracker_->setKeyframeTargetId(""); }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "database/ardb_mngr.h"
+#include "manager/candidate_acquisition.h"
 #include "manager/trackable.h"
 #include "recognition/recognizer.h"
 #include "tracking/tracker.h"
@@ -68,6 +69,7 @@ class DefaultTrackingEngines : public TrackingEngines {
   std::shared_ptr<ArdbMngr> database_;
   std::shared_ptr<Recognizer> recognizer_;
   std::shared_ptr<Tracker> tracker_;
+  CandidateAcquisition acquisition_;
 };
 
 }  // namespace vornik

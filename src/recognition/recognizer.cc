@@ -20,6 +20,13 @@ constexpr char kResultSuffix[] = "\"}]}";
 
 }  // namespace
 
+std::string recognitionText(const std::string& name) {
+  std::string text(kResultPrefix);
+  text.append(name);
+  text.append(kResultSuffix);
+  return text;
+}
+
 Recognizer::Recognizer() = default;
 Recognizer::~Recognizer() = default;
 
@@ -32,6 +39,7 @@ int32_t Recognizer::init(std::shared_ptr<ArdbMngr> database) {
 int32_t Recognizer::recognize(int32_t width, int32_t height, int32_t pixelFormat,
                               const uint8_t* pixels, std::string& result, std::string /*hint*/) {
   winnerRegion_ = VoteRegion();
+  candidates_.clear();
   if (!database_) return kRecognizerNoDatabase;
   // Nothing to look at: not a target, and no timer is left running.
   if (pixels == nullptr || width <= 0 || height <= 0) return kNotRecognized;
@@ -64,11 +72,7 @@ int32_t Recognizer::recognize(int32_t width, int32_t height, int32_t pixelFormat
     status = recognizeWindow(*frame.getLevel(0), discRadius);
   }
 
-  if (status == kRecognized) {
-    result.assign(kResultPrefix);
-    result.append(winner_);
-    result.append(kResultSuffix);
-  }
+  if (status == kRecognized) result = recognitionText(winner_);
   stopTimer(kTimerRecognitionOptTotal);
   return status;
 }
@@ -96,12 +100,21 @@ int32_t Recognizer::recognizeWindow(const GrayImage& image, float discRadius) {
                                level, &features);
   }
   // The window is doubled: so is a target's extent in it.
+  std::vector<RecognitionCandidate> frameCandidates;
+  frameCandidates.swap(candidates_);
   const int32_t status = matchFeatures(features, winner_, 2.0f * discRadius);
-  if (status == kRecognized) {
-    // Back from the doubled window to the frame (enlargeDouble's sampling).
-    winnerRegion_.x = (winnerRegion_.x - 0.5f) / 2.0f + left;
-    winnerRegion_.y = (winnerRegion_.y - 0.5f) / 2.0f + top;
+  if (status != kRecognized) {
+    // The whole frame's candidates stand where the window found no winner.
+    candidates_.swap(frameCandidates);
+    return status;
   }
+  // Back from the doubled window to the frame (enlargeDouble's sampling).
+  const auto toFrame = [left, top](VoteRegion* region) {
+    region->x = (region->x - 0.5f) / 2.0f + left;
+    region->y = (region->y - 0.5f) / 2.0f + top;
+  };
+  toFrame(&winnerRegion_);
+  for (RecognitionCandidate& candidate : candidates_) toFrame(&candidate.region);
   return status;
 }
 
@@ -117,6 +130,7 @@ int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, st
   voters_.clear();
   winnerRegion_ = VoteRegion();
   leaderRegion_ = VoteRegion();
+  candidates_.clear();
   for (int32_t level = 0; level < features.levelCount(); ++level) {
     for (const HessianGradientFeaturePtr& feature : features.levelFeatures(level)) {
       GradientDescriptor::quantizeDescriptor(feature.get());
@@ -135,6 +149,7 @@ int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, st
   if (discRadius > 0.0f) {
     for (Vote& vote : votes_) countDisc(&vote, discRadius);
   }
+  if (options_.poseCandidates > 0) keepCandidates(discRadius);
 
   // Most votes; equal counts go to the name that sorts first byte-wise
   // (std::string compares its chars as unsigned bytes).
@@ -163,6 +178,23 @@ void Recognizer::setOptions(const RecognitionOptions& options) {
       std::clamp(options.cornerBudget, kMinRecognitionCorners, kMaxRecognitionCorners);
   options_.windowRetryVotes = std::clamp(options.windowRetryVotes, 0, kMinimumVotesExclusive);
   options_.voteDiscPercent = std::clamp(options.voteDiscPercent, 0, kMaxVoteDiscPercent);
+  options_.poseCandidates = std::clamp(options.poseCandidates, 0, kMaxPoseCandidates);
+}
+
+void Recognizer::keepCandidates(float discRadius) {
+  std::vector<const Vote*> ranked;
+  for (const Vote& vote : votes_) {
+    if (vote.count >= kCandidateMinVotes) ranked.push_back(&vote);
+  }
+  // The winner's order: most votes, then the name that sorts first.
+  std::sort(ranked.begin(), ranked.end(), [](const Vote* a, const Vote* b) {
+    return a->count != b->count ? a->count > b->count : a->name->compare(*b->name) < 0;
+  });
+  const size_t kept = std::min(ranked.size(), static_cast<size_t>(1 + options_.poseCandidates));
+  for (size_t i = 0; i < kept; ++i) {
+    candidates_.push_back(
+        RecognitionCandidate{*ranked[i]->name, ranked[i]->count, locate(*ranked[i], discRadius)});
+  }
 }
 
 void Recognizer::gatherVoters(const std::string& name) {

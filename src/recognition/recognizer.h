@@ -37,10 +37,21 @@ struct RecognitionOptions {
   // while the stray votes a busy background gives every target lie all
   // over the frame. The 5-vote rule then applies to that count.
   int32_t voteDiscPercent = 0;
+  // 0: off. Otherwise the targets with at least kCandidateMinVotes votes,
+  // up to this many beside the strongest, are kept as candidates, also
+  // where no target wins: the initial pose, which rejects a wrong target,
+  // can then try the next one where the first gives no pose.
+  int32_t poseCandidates = 0;
 };
 constexpr int32_t kMinRecognitionCorners = 50;
 constexpr int32_t kMaxRecognitionCorners = 2000;
 constexpr int32_t kMaxVoteDiscPercent = 100;
+constexpr int32_t kMaxPoseCandidates = 4;
+// A candidate below the 5 votes of a win needs this many.
+constexpr int32_t kCandidateMinVotes = 3;
+
+// The result text recognize gives for `name`: {[{"id":"NAME"}]}.
+std::string recognitionText(const std::string& name);
 
 // Decides which target of the database, if any, a frame shows: corners on a
 // pyramid, gradient descriptors, one 24-bit key each, and a vote over the
@@ -65,6 +76,9 @@ class Recognizer {
   // Where the last recognised target's votes came from (no voters after a
   // call that recognised nothing).
   const VoteRegion& winnerRegion() const { return winnerRegion_; }
+  // With poseCandidates on, the last call's candidates, strongest first
+  // (the winner first when there is one); empty otherwise.
+  const std::vector<RecognitionCandidate>& candidates() const { return candidates_; }
 
  private:
   // One name's count; the name lives in a mapping table held during the call.
@@ -75,6 +89,8 @@ class Recognizer {
     float discY = 0.0f;
   };
   void addVote(const std::string& name);
+  // Fills candidates_ from votes_ (counts final) when poseCandidates is on.
+  void keepCandidates(float discRadius);
   // Gathers the positions of the voters of `name` into voterXs_/voterYs_.
   void gatherVoters(const std::string& name);
   // Replaces the vote's count with that of its densest disc of `radius`.
@@ -105,6 +121,7 @@ class Recognizer {
   // Where the leading target's votes came from in a frame that no target
   // won; the window pixels of the second look.
   VoteRegion leaderRegion_;
+  std::vector<RecognitionCandidate> candidates_;
   std::vector<uint8_t> windowPixels_;
   std::string winner_;
   RecognitionOptions options_;

@@ -19,6 +19,7 @@
 #include "common/synthetic_view.h"
 #include "common/view_geometry.h"
 #include "manager/ar_manager.h"
+#include "manager/candidate_acquisition.h"
 #include "manager/profiler.h"
 #include "manager/tracking_engines.h"
 #include "recognition/recognizer.h"
@@ -206,6 +207,48 @@ TEST(RecognizerPipeline, WindowRetryRecognisesFarTargets) {
               30.0)
         << width;
   }
+}
+
+TEST(RecognizerPipeline, PoseCandidatesCarryFramesWithoutAWinnerToThePose) {
+  const std::shared_ptr<ArdbMngr> database = loadSample("app_candidates");
+  Recognizer recognizer;
+  ASSERT_EQ(recognizer.init(database), 0);
+  RecognitionOptions options;
+  options.poseCandidates = 1;
+  recognizer.setOptions(options);
+  Tracker tracker;
+  ASSERT_EQ(tracker.init(640, 480, 0, database), kTrackOk);
+  InitialPoseOptions pose;
+  pose.voteWindowEnlargement = 4;
+  tracker.setInitialPoseOptions(pose);
+  int unwon = 0;
+  int posed = 0;
+  for (const auto& [width, seed] :
+       {std::make_pair(0.10, 1u), std::make_pair(0.12, 1u), std::make_pair(0.14, 2u),
+        std::make_pair(0.17, 4u), std::make_pair(0.20, 4u), std::make_pair(0.25, 5u)}) {
+    ViewParams v = view(10.0 * seed, width, 20.0 * seed);
+    v.offsetX = 0.05 * seed - 0.15;
+    const Image frame = render(v, 640, 480, seed);
+    CandidateAcquisition acquisition;
+    std::string text;
+    const int32_t status =
+        acquisition.recognize(&recognizer, &tracker, 640, 480, 0, frame.pixels.data(), text, "");
+    if (status != kRecognized || acquisition.won()) continue;
+    ++unwon;
+    EXPECT_EQ(text, kExpectedText);
+    Trackable result;
+    tracker.setKeyframeTargetId("");
+    ::testing::internal::CaptureStdout();
+    const int32_t code = acquisition.track(&tracker, frame.pixels.data(), result, "", text);
+    ::testing::internal::GetCapturedStdout();
+    if (code != kTrackOk) continue;
+    ++posed;
+    EXPECT_EQ(result.getId(), kTargetName);
+    EXPECT_EQ(acquisition.trackedText(text), kExpectedText);
+  }
+  // Far views that the vote alone does not win (at least one of them) are
+  // posed from their candidate.
+  EXPECT_GE(posed, 1) << unwon;
 }
 
 // The real engines, counting frame steps and recording what they were asked.

@@ -84,40 +84,51 @@ fs::path testDir(int index) {
 }
 
 TEST(RecognizerVotes, MoreThanFourVotesPerTableWinAndTiesGoToTheByteWiseFirstName) {
+  using Candidates = std::vector<std::pair<std::string, int32_t>>;
   struct Shown {
     std::vector<Keyed> features;  // alternately on levels 0 and 1
     int32_t status;
     const char* winner;
+    // With two runners-up kept: the winner's order, 3 votes at least.
+    Candidates candidates;
   };
   struct Case {
     const char* name;
     std::vector<Target> targets;
     std::vector<Shown> frames;
   };
+  const char* const ete = "\xC3\xA9t\xC3\xA9";
   const Case cases[] = {
       {"four votes are not enough, five are",
        {{"alpha", {{0, 1, 1}, {1, 1, 1}, {2, 1, 1}, {3, 1, 1}, {4, 1, 1}, {5, 1, 1}}}},
-       {{{{0, 1, 1}, {1, 1, 1}, {2, 1, 1}, {3, 1, 1}, {9, 3, 1}}, kNotRecognized, nullptr},
-        {{{0, 1, 1}, {1, 1, 1}, {2, 1, 1}, {3, 1, 1}, {4, 1, 1}}, kRecognized, "alpha"}}},
+       {{{{0, 1, 1}, {1, 1, 1}, {2, 1, 1}, {3, 1, 1}, {9, 3, 1}},
+         kNotRecognized,
+         nullptr,
+         {{"alpha", 4}}},
+        {{{0, 1, 1}, {1, 1, 1}, {2, 1, 1}, {3, 1, 1}, {4, 1, 1}},
+         kRecognized,
+         "alpha",
+         {{"alpha", 5}}}}},
       // alpha stores key 0 three times; the table lists it once.
       {"a frame feature votes once for each target listed under its key",
        {{"alpha", {{0, 1, 1}, {0, 1, 1}, {0, 1, 1}}}, {"beta", {{0, 1, 1}, {1, 1, 1}}}},
-       {{{{0, 3, 1}, {1, 1, 1}}, kNotRecognized, nullptr},  // alpha 3, beta 4
-        {{{0, 4, 1}, {1, 1, 1}}, kRecognized, "beta"}}},    // alpha 4, beta 5
+       {{{{0, 3, 1}, {1, 1, 1}}, kNotRecognized, nullptr, {{"beta", 4}, {"alpha", 3}}},
+        {{{0, 4, 1}, {1, 1, 1}}, kRecognized, "beta", {{"beta", 5}, {"alpha", 4}}},
+        {{{0, 2, 1}}, kNotRecognized, nullptr, {}}}},  // two votes make no candidate
       {"polarity chooses the table",
        {{"dark", {{0, 1, 1}}}, {"light", {{0, 1, 0}}}},
-       {{{{0, 5, 1}, {0, 4, 0}}, kRecognized, "dark"},
-        {{{0, 4, 1}, {0, 6, 0}}, kRecognized, "light"}}},
+       {{{{0, 5, 1}, {0, 4, 0}}, kRecognized, "dark", {{"dark", 5}, {"light", 4}}},
+        {{{0, 4, 1}, {0, 6, 0}}, kRecognized, "light", {{"light", 6}, {"dark", 4}}}}},
       // Byte-wise: "Zeta" < "alpha" < "z" < "\xC3\xA9t\xC3\xA9" (0xC3 above every ASCII byte).
       {"equal votes go to the byte-wise first name",
-       {{"z", {{0, 1, 1}}},
-        {"\xC3\xA9t\xC3\xA9", {{0, 1, 1}}},
-        {"alpha", {{1, 1, 1}}},
-        {"Zeta", {{1, 1, 1}}}},
-       {{{{0, 7, 1}}, kRecognized, "z"},
-        {{{1, 7, 1}, {0, 7, 1}}, kRecognized, "Zeta"},
-        {{{1, 7, 1}, {0, 8, 1}}, kRecognized, "z"}}},  // one more vote beats the order
-      {"a target without features", {{"nothing", {}}}, {{{{0, 50, 1}}, kNotRecognized, nullptr}}},
+       {{"z", {{0, 1, 1}}}, {ete, {{0, 1, 1}}}, {"alpha", {{1, 1, 1}}}, {"Zeta", {{1, 1, 1}}}},
+       {{{{0, 7, 1}}, kRecognized, "z", {{"z", 7}, {ete, 7}}},
+        {{{1, 7, 1}, {0, 7, 1}}, kRecognized, "Zeta", {{"Zeta", 7}, {"alpha", 7}, {"z", 7}}},
+        // one more vote beats the order
+        {{{1, 7, 1}, {0, 8, 1}}, kRecognized, "z", {{"z", 8}, {ete, 8}, {"Zeta", 7}}}}},
+      {"a target without features",
+       {{"nothing", {}}},
+       {{{{0, 50, 1}}, kNotRecognized, nullptr, {}}}},
   };
   int index = 0;
   for (const Case& c : cases) {
@@ -131,9 +142,20 @@ TEST(RecognizerVotes, MoreThanFourVotesPerTableWinAndTiesGoToTheByteWiseFirstNam
         for (int i = 0; i < k.count; ++i)
           features.addFeature(n++ % 2, cameraFeature(k.cells, k.polarity));
       }
-      std::string winner = "untouched";
-      EXPECT_EQ(recognizer.matchFeatures(features, winner), frame.status);
-      EXPECT_EQ(winner, frame.winner ? frame.winner : "untouched");
+      for (const int32_t runnersUp : {0, 2}) {
+        RecognitionOptions options;
+        options.poseCandidates = runnersUp;
+        recognizer.setOptions(options);
+        // Candidates change nothing of the vote.
+        std::string winner = "untouched";
+        EXPECT_EQ(recognizer.matchFeatures(features, winner), frame.status);
+        EXPECT_EQ(winner, frame.winner ? frame.winner : "untouched");
+        Candidates kept;
+        for (const RecognitionCandidate& candidate : recognizer.candidates()) {
+          kept.emplace_back(candidate.name, candidate.votes);
+        }
+        EXPECT_EQ(kept, runnersUp > 0 ? frame.candidates : Candidates()) << runnersUp;
+      }
       // Matching keyed every feature, on both levels.
       n = 0;
       for (const Keyed& k : frame.features) {

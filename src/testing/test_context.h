@@ -5,6 +5,7 @@
 #include <string>
 
 #include "database/ardb_mngr.h"
+#include "manager/candidate_acquisition.h"
 #include "recognition/recognizer.h"
 #include "tracking/tracker.h"
 #include "vornik/vornik.h"
@@ -25,6 +26,8 @@ struct TestContext {
   std::shared_ptr<Recognizer> recognizer;
   std::shared_ptr<Tracker> tracker;
   std::shared_ptr<ArdbMngr> ardbMngr;
+  // Recognition and initial pose over the recognizer's pose candidates.
+  CandidateAcquisition acquisition;
   std::ofstream report;
   int32_t trackState = kTestRecognise;
   // The host's acquiring attempts (taken at startTest) and the failed

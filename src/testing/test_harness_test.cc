@@ -119,7 +119,8 @@ class TestHarnessTest : public ::testing::Test {
 };
 
 // With the host's acquisition options on, which the test mode takes over:
-// the refined initial pose still poses the real view.
+// the refined initial pose still poses the real view, and a photo without
+// the target is not recognised, candidates or not.
 TEST_F(TestHarnessTest, RecognitionReportHasPosedAndUnknownLines) {
   const std::string path = reportPath("recognition.csv");
   AcquisitionOptions options;
@@ -128,6 +129,7 @@ TEST_F(TestHarnessTest, RecognitionReportHasPosedAndUnknownLines) {
   options.ransacRescueIterations = 200;
   options.voteWindowEnlargement = 4;
   options.recognitionWindowVotes = 3;
+  options.recognitionPoseCandidates = 2;
   manager_->setAcquisitionOptions(options);
   harness_->startTest(TEST_RECOGNITION, path, kWidth, kHeight);
   EXPECT_EQ(manager_->getTracker()->initialPoseOptions().featuresPerLayer, 150);
@@ -135,6 +137,7 @@ TEST_F(TestHarnessTest, RecognitionReportHasPosedAndUnknownLines) {
   EXPECT_EQ(manager_->getTracker()->initialPoseOptions().ransacRescueIterations, 200);
   EXPECT_EQ(manager_->getTracker()->initialPoseOptions().voteWindowEnlargement, 4);
   EXPECT_EQ(manager_->getRecognizer()->options().windowRetryVotes, 3);
+  EXPECT_EQ(manager_->getRecognizer()->options().poseCandidates, 2);
   feed("view.jpg", first_);
   feed("brick.jpg", unknown_);
   harness_->endTest();

@@ -88,6 +88,23 @@ int32_t Tracker::track(const uint8_t* pixels, Trackable& result, std::string /*h
   return trackProgressive(pixels, result, id);
 }
 
+int32_t Tracker::trackCandidates(const uint8_t* pixels, Trackable& result,
+                                 const std::vector<RecognitionCandidate>& candidates,
+                                 size_t* posed) {
+  if (pixels == nullptr || !featureExtractor_ || !database_) return kTrackFailed;
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    const RecognitionCandidate& candidate = candidates[i];
+    if (candidate.name.empty()) continue;
+    if (candidate.name != loadedTargetId_) loadTrackingData(candidate.name);
+    voteRegion_ = candidate.region;
+    if (trackInitialPose(pixels, result, candidate.name) == kTrackOk) {
+      if (posed != nullptr) *posed = i;
+      return kTrackOk;
+    }
+  }
+  return kTrackFailed;
+}
+
 void Tracker::loadTrackingData(const std::string& id) {
   const int32_t start = processClockMs();
   targetFeatures_.clear();

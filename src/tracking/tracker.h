@@ -98,6 +98,13 @@ class Tracker {
   // Fine templates from the keyframe below that many coarse inliers.
   void setKeyframeFineBelow(int32_t inliers) { progressive_.setKeyframeFineBelow(inliers); }
 
+  // The initial pose for each of `candidates` in turn, from its votes'
+  // region, until one is found: kTrackOk with `result` for that target and
+  // *posed its index, or kTrackFailed. Keyframe and tracking data follow
+  // the target posed, as after track.
+  int32_t trackCandidates(const uint8_t* pixels, Trackable& result,
+                          const std::vector<RecognitionCandidate>& candidates, size_t* posed);
+
   // Where the recognizer found the target the next initial pose is for.
   void setVoteRegion(const VoteRegion& region) { voteRegion_ = region; }
 

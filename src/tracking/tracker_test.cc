@@ -517,6 +517,54 @@ TEST_F(TrackerTest, EnlargedRetriesPoseASmallTarget) {
   }
 }
 
+TEST_F(TrackerTest, CandidatesArePosedInTurnEachFromItsOwnVotes) {
+  writeDatabase(kInfo, 2.0f);
+  // Only the quarter window around the votes poses a target this far.
+  const float distance = 8.0f;
+  const Mat44f truth = viewPose({0.2f, -0.1f, 0.3f}, {0.03f, -0.02f, distance});
+  const std::vector<uint8_t> view = render(truth);
+  const VoteRegion onTarget{9, kWidth * 0.03f / distance + kWidth / 2 + 12.0f,
+                            kWidth * -0.02f / distance + kHeight / 2 - 9.0f};
+  const VoteRegion inACorner{9, 40.0f, 40.0f};
+  struct Case {
+    const char* name;
+    std::vector<RecognitionCandidate> candidates;
+    int posed;  // index, -1: none
+  };
+  const Case cases[] = {
+      {"a target the database lacks, then the right one",
+       {{"missing", 9, onTarget}, {"astro", 4, onTarget}},
+       1},
+      {"the right target from votes elsewhere", {{"astro", 9, inACorner}}, -1},
+      {"none", {}, -1},
+      {"only a missing one", {{"missing", 9, onTarget}}, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Tracker tracker;
+    ASSERT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
+    InitialPoseOptions options;
+    options.voteWindowEnlargement = 4;
+    tracker.setInitialPoseOptions(options);
+    Trackable result;
+    size_t posed = 99;
+    ::testing::internal::CaptureStdout();
+    const int code = tracker.trackCandidates(view.data(), result, c.candidates, &posed);
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(code == kTrackOk, c.posed >= 0);
+    if (c.posed < 0) {
+      EXPECT_EQ(posed, 99u);
+      EXPECT_EQ(tracker.keyframeTargetId(), "");
+      continue;
+    }
+    EXPECT_EQ(posed, static_cast<size_t>(c.posed));
+    EXPECT_LT(cornerDistance(reportedPose(result), truth), 4.0f);
+    // Tracking goes on from the posed target's keyframe.
+    EXPECT_EQ(tracker.keyframeTargetId(), "astro");
+    EXPECT_EQ(result.getId(), "astro");
+  }
+}
+
 // A keyframe of 16 small patches (20 corners, so every point joins the coarse
 // set and the fine set is empty). In the second frame each patch moved on its
 // own: the coarse stage finds them all but ends without an inlier, so the

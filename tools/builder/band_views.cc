@@ -154,23 +154,28 @@ PoseOutcome recogniseAndPose(Recognizer* recognizer, Tracker* tracker, const Ren
   PoseOutcome out;
   std::string text;
   const Image& image = frame.frame;
+  CandidateAcquisition acquisition;
   auto start = std::chrono::steady_clock::now();
-  const int32_t status =
-      recognizer->recognize(image.width, image.height, 0, image.pixels.data(), text, "");
+  const int32_t status = acquisition.recognize(recognizer, tracker, image.width, image.height, 0,
+                                               image.pixels.data(), text, "");
   out.recognizeMs = elapsedMs(start);
   if (status != kRecognized) return out;
-  out.named = recognisedName(text);
-  out.verdict = !truthName.empty() && out.named == truthName ? Verdict::kRight : Verdict::kWrong;
+  const auto judge = [&](const std::string& named) {
+    out.named = named;
+    out.verdict = !truthName.empty() && named == truthName ? Verdict::kRight : Verdict::kWrong;
+  };
+  // Candidates alone name nothing until one of them is posed.
+  if (acquisition.won()) judge(recognisedName(text));
   if (tracker == nullptr) return out;
 
   Trackable result;
   tracker->setKeyframeTargetId("");
-  tracker->setVoteRegion(recognizer->winnerRegion());
   start = std::chrono::steady_clock::now();
-  const int32_t code = tracker->track(image.pixels.data(), result, "", text);
+  const int32_t code = acquisition.track(tracker, image.pixels.data(), result, "", text);
   out.poseMs = elapsedMs(start);
   tracker->setKeyframeTargetId("");
   out.posed = code == kTrackOk;
+  if (out.posed) judge(recognisedName(acquisition.trackedText(text)));
   std::array<double, 8> corners{};
   if (out.posed && out.verdict == Verdict::kRight && resultCorners(result, camera, &corners)) {
     out.error = cornerError(corners, frame.truth.corners);

@@ -8,6 +8,7 @@
 #include "common/image_io.h"
 #include "common/synthetic_view.h"
 #include "common/view_geometry.h"
+#include "manager/candidate_acquisition.h"
 #include "manager/trackable.h"
 #include "recognition/recognizer.h"
 #include "tracking/tracker.h"
