@@ -573,6 +573,8 @@ void printReport(const Context& ctx, const std::vector<Unit>& units,
   for (auto& t : perTarget)
     for (auto& b : t) b = {0, 0, 0};
   int freeFrames = 0, ourFalse = 0, ourFalsePosed = 0, orbFalse = 0;
+  // Initial poses run on target-free frames: what a busy empty scene costs.
+  std::vector<double> freePoseMs;
   std::vector<double> recognizeMs, poseMs, orbMs;
   std::map<std::string, int> ourFalseNames;
   for (const Unit& unit : units) {
@@ -609,6 +611,7 @@ void printReport(const Context& ctx, const std::vector<Unit>& units,
       ++freeFrames;
       recognizeMs.push_back(r.ours.recognizeMs);
       orbMs.push_back(r.orbMs);
+      if (r.ours.poseMs >= 0.0) freePoseMs.push_back(r.ours.poseMs);
       if (r.ours.verdict != Verdict::kNone) {
         ++ourFalse;
         ourFalsePosed += r.ours.posed ? 1 : 0;
@@ -687,7 +690,9 @@ void printReport(const Context& ctx, const std::vector<Unit>& units,
       std::printf(" %s %d", entry.first.c_str(), entry.second);
     }
   }
-  std::printf("\n");
+  std::printf("\nInitial pose tried on %zu target-free frames (%.1f%%), median %.2f ms\n",
+              freePoseMs.size(), rate(static_cast<int>(freePoseMs.size()), freeFrames),
+              median(freePoseMs));
   std::printf(
       "\nMedian wall time per call on its worker thread (%d workers): recognize %.2f ms (%zu), "
       "initial pose %.2f ms (%zu recognised frames), ORB whole frame %.2f ms (%zu)\n",

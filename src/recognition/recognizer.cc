@@ -103,8 +103,8 @@ int32_t Recognizer::recognizeWindow(const GrayImage& image, float discRadius) {
   std::vector<RecognitionCandidate> frameCandidates;
   frameCandidates.swap(candidates_);
   const int32_t status = matchFeatures(features, winner_, 2.0f * discRadius);
-  if (status != kRecognized) {
-    // The whole frame's candidates stand where the window found no winner.
+  if (status != kRecognized && candidates_.empty()) {
+    // The whole frame's candidates stand where the window found none.
     candidates_.swap(frameCandidates);
     return status;
   }
@@ -113,7 +113,7 @@ int32_t Recognizer::recognizeWindow(const GrayImage& image, float discRadius) {
     region->x = (region->x - 0.5f) / 2.0f + left;
     region->y = (region->y - 0.5f) / 2.0f + top;
   };
-  toFrame(&winnerRegion_);
+  if (status == kRecognized) toFrame(&winnerRegion_);
   for (RecognitionCandidate& candidate : candidates_) toFrame(&candidate.region);
   return status;
 }
