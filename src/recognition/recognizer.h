@@ -99,7 +99,8 @@ class Recognizer {
   // only those within it of the vote's disc centre.
   VoteRegion locate(const Vote& vote, float radius);
   // The second look around leaderRegion_: kRecognized with winner_ and
-  // winnerRegion_ (in frame pixels) set, or kNotRecognized.
+  // winnerRegion_ (in frame pixels) set, or kNotRecognized. Its candidates
+  // (in frame pixels) replace the frame's where it finds any.
   int32_t recognizeWindow(const GrayImage& image, float discRadius);
 
   std::shared_ptr<ArdbMngr> database_;
