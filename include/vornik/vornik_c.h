@@ -89,6 +89,13 @@ VORNIK_API void setInitialPoseEnlargedRetry(int enabled);
  * tried before the enlarged retry. 0 (off) by default; other
  * values are taken as the nearest of 0, 2 and 4 below them. */
 VORNIK_API void setInitialPoseVoteWindow(int enlargement);
+/* percent > 0: each initial pose found must agree with the frame (a
+ * normalised cross-correlation of the target image and the frame where the
+ * pose puts it, over a grid of cells, in percent) at least that much, or it
+ * counts as none and the next retry runs: poses from a chance consensus of
+ * the matches are refused. 0 (off) by default; clamped to 0 .. 100; takes
+ * effect like the acquisition options. */
+VORNIK_API void setInitialPoseAgreement(int percent);
 /* FAST corners the recognizer keeps per frame, 200 by default; more
  * recognise small and steep targets in busy scenes more often, and name a
  * wrong one more often too. Clamped to 50 .. 2000; takes effect like the

@@ -204,6 +204,8 @@ TEST(FlatApi, RecognitionOptionsReachTheManagerClamped) {
     EXPECT_EQ(manager->recognitionOptions().windowRetryVotes, 0) << c.first;
     ::setRecognitionPoseCandidates(c.first);
     EXPECT_EQ(manager->recognitionOptions().poseCandidates, std::clamp(c.first, 0, 4)) << c.first;
+    ::setInitialPoseAgreement(c.first);
+    EXPECT_FLOAT_EQ(manager->initialPoseOptions().minAgreement, 0.01f * c.second) << c.first;
   }
 }
 

@@ -42,6 +42,7 @@ void setAcquisitionOptions(const AcquisitionOptions& options) {
   clamped.recognitionVoteDisc = std::clamp(options.recognitionVoteDisc, 0, kMaxVoteDiscPercent);
   clamped.recognitionPoseCandidates =
       std::clamp(options.recognitionPoseCandidates, 0, kMaxPoseCandidates);
+  clamped.initialPoseAgreement = std::clamp(options.initialPoseAgreement, 0, 100);
   clamped.voteWindowEnlargement =
       options.voteWindowEnlargement >= 4 ? 4 : (options.voteWindowEnlargement >= 2 ? 2 : 0);
   ARManager::getInstance()->setAcquisitionOptions(clamped);

@@ -104,6 +104,12 @@ void setRecognitionPoseCandidates(int count) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setInitialPoseAgreement(int percent) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.initialPoseAgreement = percent;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setRecognitionCorners(int corners) {
   vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
   options.recognitionCorners = corners;

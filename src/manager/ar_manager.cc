@@ -354,6 +354,7 @@ InitialPoseOptions ARManager::initialPoseOptions() const {
   pose.ransacRescueIterations = options.ransacRescueIterations;
   pose.retryEnlarged = options.retryEnlargedFrame;
   pose.voteWindowEnlargement = options.voteWindowEnlargement;
+  pose.minAgreement = 0.01f * static_cast<float>(options.initialPoseAgreement);
   return pose;
 }
 

@@ -10,6 +10,7 @@
 #include "manager/profiler.h"
 #include "platform/clock.h"
 #include "tracking/initial_pose.h"
+#include "tracking/pose_agreement.h"
 #include "tracking/se3.h"
 
 namespace vornik {
@@ -126,19 +127,24 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
                                featureExtractor_->height(), random_, &poseMatrix_,
                                initialPoseOptions_.ransacRescueIterations);
   }
+  confirmFrameBuilt_ = false;
+  confirmBuildCode_ = kDbOk;
+  code = confirmPose(code, pixels, id);
   if (code != kInitialPoseOk && initialPoseOptions_.voteWindowEnlargement > 1) {
     // The quarter window first: it suits a target a tenth of the frame wide,
     // and the half window then takes those too wide for it.
-    if (initialPoseOptions_.voteWindowEnlargement >= 4) code = estimateAroundVotes(pixels, 4);
-    if (code != kInitialPoseOk) code = estimateAroundVotes(pixels, 2);
+    if (initialPoseOptions_.voteWindowEnlargement >= 4) {
+      code = confirmPose(estimateAroundVotes(pixels, 4), pixels, id);
+    }
+    if (code != kInitialPoseOk) code = confirmPose(estimateAroundVotes(pixels, 2), pixels, id);
   }
   if (code != kInitialPoseOk && initialPoseOptions_.retryEnlarged) {
-    code = estimateOnEnlargedFrame(pixels);
+    code = confirmPose(estimateOnEnlargedFrame(pixels), pixels, id);
   }
   stopTimer(kTimerInitPoseTotal);
   if (code != kInitialPoseOk) {
     std::printf("### Fail to initial pose estimation\n");
-    return kTrackFailed;
+    return confirmBuildCode_ != kDbOk ? confirmBuildCode_ : kTrackFailed;
   }
 
   keyframeTargetId_ = id;
@@ -150,11 +156,52 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
   }
   if (previousFrame_) spareFrame_ = std::move(previousFrame_);
 
-  pose_ = se3Exp(se3Ln(toMat44f(*poseMatrix_)));
   velocity_ = SixVector();
-  if (initialPoseOptions_.refine) refineInitialPose(pixels);
+  if (confirming()) {
+    pose_ = confirmedPose_;
+    poseMatrix_ = confirmedMatrix_;
+  } else {
+    pose_ = se3Exp(se3Ln(toMat44f(*poseMatrix_)));
+    if (initialPoseOptions_.refine) refineInitialPose(pixels);
+  }
   fillResult(result, poseMatrix_, id);
   return kTrackOk;
+}
+
+int32_t Tracker::confirmPose(int32_t code, const uint8_t* pixels, const std::string& id) {
+  if (code != kInitialPoseOk || !confirming()) return code;
+  if (id != keyframeImageId_ || keyframes_.empty()) {
+    // The keyframe in place is about to belong to another target.
+    keyframeTargetId_.clear();
+    confirmBuildCode_ = buildKeyframe(id);
+    if (confirmBuildCode_ != kDbOk) return kTrackFailed;
+  }
+  if (!confirmFrame_) confirmFrame_ = std::make_unique<Frame>();
+  if (!confirmFrameBuilt_) {
+    confirmFrame_->buildPyramid(pixels, featureExtractor_->width(), featureExtractor_->height(),
+                                pixelFormat_ == 0);
+    confirmFrameBuilt_ = true;
+  }
+  Mat44f pose = se3Exp(se3Ln(toMat44f(*poseMatrix_)));
+  // As without the check: where the search fails, the homography's pose
+  // stays as it was decomposed.
+  MatrixPtr matrix = poseMatrix_;
+  if (initialPoseOptions_.refine) {
+    Mat44f refined = pose;
+    float error = 0.0f;
+    if (trackFromKeyframe(*confirmFrame_, pose, &refined, &error)) {
+      pose = refined;
+      matrix = fromMat44f(pose);
+    }
+  }
+  const float agreement = poseAgreement(*keyframes_.front(), *confirmFrame_, pose);
+  if (agreement < initialPoseOptions_.minAgreement) {
+    std::printf("### Initial pose refused: agreement %.2f\n", agreement);
+    return kTrackFailed;
+  }
+  confirmedPose_ = pose;
+  confirmedMatrix_ = matrix;
+  return kInitialPoseOk;
 }
 
 int32_t Tracker::estimateOnEnlargedFrame(const uint8_t* pixels) {

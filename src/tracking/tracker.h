@@ -60,6 +60,12 @@ struct InitialPoseOptions {
   // 0: off; 2: a window of half the frame's width and height, doubled;
   // 4: a quarter window quadrupled, then the half window where that fails.
   int32_t voteWindowEnlargement = 0;
+  // 0: off. Otherwise each pose found (refined first, when refine is on)
+  // must score at least this poseAgreement between the target image and
+  // the frame, or it counts as none and the next retry runs: a homography
+  // from a chance consensus puts the target where the frame does not show
+  // it. Clamped to 0 .. 1.
+  float minAgreement = 0.0f;
 };
 
 // Turns the recogniser's verdict into a pose, frame after frame: an initial
@@ -122,6 +128,12 @@ class Tracker {
   int32_t trackProgressive(const uint8_t* pixels, Trackable& result, const std::string& id);
   // False when the search failed and the pose was left as it was.
   bool refineInitialPose(const uint8_t* pixels);
+  // With minAgreement on, `code` (an estimate's) stays kTrackOk only where
+  // the estimate's pose, refined when refine is on, agrees with the frame;
+  // that pose is then confirmedPose_. Builds the keyframe for `id` first
+  // (its database code where that fails).
+  int32_t confirmPose(int32_t code, const uint8_t* pixels, const std::string& id);
+  bool confirming() const { return initialPoseOptions_.minAgreement > 0.0f; }
   // Decodes the target image of `id` and makes it the keyframe; the database
   // code on failure (the keyframe in place then stays).
   int32_t buildKeyframe(const std::string& id);
@@ -169,6 +181,12 @@ class Tracker {
   std::unique_ptr<Frame> previousFrame_;
   // The pyramid storage of the frame last dropped, rebuilt by the next one.
   std::unique_ptr<Frame> spareFrame_;
+  // The frame the initial pose is confirmed on, built once per call.
+  std::unique_ptr<Frame> confirmFrame_;
+  bool confirmFrameBuilt_ = false;
+  int32_t confirmBuildCode_ = 0;  // the keyframe's database code
+  Mat44f confirmedPose_ = Mat44f::identity();
+  MatrixPtr confirmedMatrix_;  // what the result reports of it
   std::map<std::string, std::string> nameCache_;
   ProgressiveTracking progressive_;
   Random random_;  // RANSAC samples of the initial pose

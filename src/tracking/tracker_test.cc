@@ -517,6 +517,44 @@ TEST_F(TrackerTest, EnlargedRetriesPoseASmallTarget) {
   }
 }
 
+// With the agreement check on, a right pose passes exactly as it was
+// refined; a bar that no pose reaches refuses the first estimate and then
+// the retry on the doubled frame, and leaves no keyframe target behind.
+TEST_F(TrackerTest, InitialPoseAgreementPassesRightPosesAndRefusesBelowItsBar) {
+  writeDatabase(kInfo, 2.0f);
+  for (const float distance : {2.0f, 5.0f}) {
+    const Mat44f truth = viewPose({0.2f, -0.1f, 0.3f}, {0.03f, -0.02f, distance});
+    const std::vector<uint8_t> view = render(truth);
+    InitialPoseOptions options;
+    options.refine = true;
+    options.retryEnlarged = true;
+    float plain = -1.0f;
+    ASSERT_EQ(initialPose(view.data(), options, truth, &plain), kTrackOk) << distance;
+    options.minAgreement = 0.5f;
+    float confirmed = -1.0f;
+    ASSERT_EQ(initialPose(view.data(), options, truth, &confirmed), kTrackOk) << distance;
+    EXPECT_EQ(confirmed, plain) << distance;
+    EXPECT_LT(confirmed, 1.5f) << distance;
+
+    options.minAgreement = 1.0f;
+    Tracker tracker;
+    ASSERT_EQ(tracker.init(kWidth, kHeight, 1, database_), kTrackOk);
+    tracker.setInitialPoseOptions(options);
+    Trackable result;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(tracker.track(view.data(), result, "", kRecognition), kTrackFailed) << distance;
+    const std::string log = ::testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(tracker.keyframeTargetId().empty()) << distance;
+    size_t refusals = 0;
+    for (size_t at = log.find("### Initial pose refused"); at != std::string::npos;
+         at = log.find("### Initial pose refused", at + 1)) {
+      ++refusals;
+    }
+    // At 2 the frame and its doubling both give a pose; at 5 only the doubling.
+    EXPECT_EQ(refusals, distance < 3.0f ? 2u : 1u) << distance << "\n" << log;
+  }
+}
+
 TEST_F(TrackerTest, CandidatesArePosedInTurnEachFromItsOwnVotes) {
   writeDatabase(kInfo, 2.0f);
   // Only the quarter window around the votes poses a target this far.
