@@ -12,7 +12,8 @@
 //                    [--pose-features N] [--refine] [--attempts N]
 //                    [--rescue N] [--enlarged] [--vote-window N] [--corners N]
 //                    [--recognition-window VOTES] [--vote-disc PERCENT]
-//                    [--candidates N] [--agreement PERCENT] [--train-corners N]
+//                    [--candidates N] [--agreement PERCENT] [--min-matches N]
+//                    [--train-corners N]
 //
 // Each of the 11 bundled photos is trained once as a target. Fold k holds a
 // database of the other 10 (recognition keys chosen against the other 9)
@@ -41,7 +42,8 @@
 // recognitionWindowVotes), --vote-disc its votes counted within a disc
 // (recognitionVoteDisc), --candidates the runner-up targets its initial
 // pose tries (recognitionPoseCandidates), --agreement the agreement with
-// the frame each initial pose needs (initialPoseAgreement) and
+// the frame each initial pose needs (initialPoseAgreement), --min-matches
+// the matches it needs (initialPoseMinMatches) and
 // --train-corners the builder's (its recognitionCorners). The
 // frames are split over T worker threads (default 2); the figures do not
 // depend on T. Writes one CSV row per frame (--csv, default
@@ -770,6 +772,9 @@ int run(int argc, char** argv) {
       options.recognition.poseCandidates = std::atoi(argv[++i]);
     } else if (arg == "--agreement" && hasValue) {
       options.pose.minAgreement = std::clamp(std::atoi(argv[++i]), 0, 100) / 100.0f;
+    } else if (arg == "--min-matches" && hasValue) {
+      options.pose.minMatches =
+          std::clamp(std::atoi(argv[++i]), kMinInitialPoseMatches, kInitialPoseMinPairs);
     } else if (arg == "--vote-window" && hasValue) {
       options.pose.voteWindowEnlargement = std::atoi(argv[++i]);
     } else if (arg == "--variants") {
@@ -848,7 +853,7 @@ int run(int argc, char** argv) {
       "per layer, refined %s, %d RANSAC rescue iterations, enlarged retry %s, vote window %d; %d "
       "acquiring "
       "attempts; %d recognition corners (%d in training), recognition window at %d votes, vote "
-      "disc %d %%, %d pose candidates, pose agreement %.2f\n",
+      "disc %d %%, %d pose candidates, pose agreement %.2f, %d matches per pose\n",
       options.build.trainingViews, options.build.trackingTrainingViews,
       options.build.backgroundVoteBudget, options.build.maxRecognitionKeys,
       options.build.orientationVariants ? "on" : "off",
@@ -857,7 +862,7 @@ int run(int argc, char** argv) {
       options.pose.retryEnlarged ? "on" : "off", options.pose.voteWindowEnlargement,
       options.acquiringAttempts, options.recognition.cornerBudget, options.build.recognitionCorners,
       options.recognition.windowRetryVotes, options.recognition.voteDiscPercent,
-      options.recognition.poseCandidates, options.pose.minAgreement);
+      options.recognition.poseCandidates, options.pose.minAgreement, options.pose.minMatches);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {
     std::printf(" %s %.1f s", photos[i].name.c_str(), trainMs[i] / 1e3);

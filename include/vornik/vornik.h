@@ -146,6 +146,12 @@ struct AcquisitionOptions {
   // Runs after refineInitialPose's search where that is on. Clamped to
   // 0 .. 100.
   int initialPoseAgreement = 0;
+  // The fewest mutual feature matches (and RANSAC inliers) an initial pose
+  // needs, 17 by default. A far or steep target often keeps only 10-16
+  // right matches; 10 poses more of them, and chance poses as well, so it
+  // is meant together with initialPoseAgreement, which refuses those.
+  // Clamped to 10 .. 17.
+  int initialPoseMinMatches = 17;
 };
 
 // Opt-in tracking range and search threads; the defaults track as described.

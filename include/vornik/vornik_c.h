@@ -96,6 +96,10 @@ VORNIK_API void setInitialPoseVoteWindow(int enlargement);
  * the matches are refused. 0 (off) by default; clamped to 0 .. 100; takes
  * effect like the acquisition options. */
 VORNIK_API void setInitialPoseAgreement(int percent);
+/* The fewest mutual feature matches (and RANSAC inliers) an initial pose
+ * needs, 17 by default, clamped to 10 .. 17. Fewer pose more far and steep
+ * targets, and chance poses too: meant with setInitialPoseAgreement. */
+VORNIK_API void setInitialPoseMinMatches(int matches);
 /* FAST corners the recognizer keeps per frame, 200 by default; more
  * recognise small and steep targets in busy scenes more often, and name a
  * wrong one more often too. Clamped to 50 .. 2000; takes effect like the

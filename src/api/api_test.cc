@@ -207,6 +207,11 @@ TEST(FlatApi, RecognitionOptionsReachTheManagerClamped) {
     ::setInitialPoseAgreement(c.first);
     EXPECT_FLOAT_EQ(manager->initialPoseOptions().minAgreement, 0.01f * c.second) << c.first;
   }
+  for (const auto& c : {std::make_pair(12, 12), std::make_pair(3, 10), std::make_pair(40, 17),
+                        std::make_pair(17, 17)}) {
+    ::setInitialPoseMinMatches(c.first);
+    EXPECT_EQ(manager->initialPoseOptions().minMatches, c.second) << c.first;
+  }
 }
 
 TEST(FlatApi, TrackingOptionsReachTheManagerClamped) {

@@ -8,6 +8,7 @@
 #include "manager/ar_manager.h"
 #include "recognition/recognizer.h"
 #include "tracking/homography.h"
+#include "tracking/initial_pose.h"
 #include "tracking/progressive_tracking.h"
 #include "vornik/vornik.h"
 
@@ -43,6 +44,8 @@ void setAcquisitionOptions(const AcquisitionOptions& options) {
   clamped.recognitionPoseCandidates =
       std::clamp(options.recognitionPoseCandidates, 0, kMaxPoseCandidates);
   clamped.initialPoseAgreement = std::clamp(options.initialPoseAgreement, 0, 100);
+  clamped.initialPoseMinMatches =
+      std::clamp(options.initialPoseMinMatches, kMinInitialPoseMatches, kInitialPoseMinPairs);
   clamped.voteWindowEnlargement =
       options.voteWindowEnlargement >= 4 ? 4 : (options.voteWindowEnlargement >= 2 ? 2 : 0);
   ARManager::getInstance()->setAcquisitionOptions(clamped);

@@ -110,6 +110,12 @@ void setInitialPoseAgreement(int percent) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setInitialPoseMinMatches(int matches) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.initialPoseMinMatches = matches;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setRecognitionCorners(int corners) {
   vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
   options.recognitionCorners = corners;

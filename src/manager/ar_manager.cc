@@ -355,6 +355,7 @@ InitialPoseOptions ARManager::initialPoseOptions() const {
   pose.retryEnlarged = options.retryEnlargedFrame;
   pose.voteWindowEnlargement = options.voteWindowEnlargement;
   pose.minAgreement = 0.01f * static_cast<float>(options.initialPoseAgreement);
+  pose.minMatches = options.initialPoseMinMatches;
   return pose;
 }
 

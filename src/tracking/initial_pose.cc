@@ -12,11 +12,13 @@ namespace vornik {
 int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32_t targetWidth,
                             const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
                             int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix,
-                            int32_t rescueIterations, const FrameWindow& window) {
+                            int32_t rescueIterations, const FrameWindow& window, int32_t minPairs) {
   startTimer(kTimerInitPoseMatching);
   const std::vector<FeaturePtr> pairs = matchFeaturesMutual(targetFeatures, frameFeatures);
   stopTimer(kTimerInitPoseMatching);
-  if (static_cast<int32_t>(pairs.size() / 2) < kInitialPoseMinPairs) {
+  // A homography from a handful of pairs explains any of them.
+  minPairs = std::max(minPairs, kMinInitialPoseMatches);
+  if (static_cast<int32_t>(pairs.size() / 2) < minPairs) {
     return kInitialPoseNotEnoughMatches;
   }
 
@@ -25,8 +27,8 @@ int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32
   const double scale = std::sqrt(2.0);
   NormalizationParams params;
   const std::vector<NormalizedPair> normalized = normalizePairs(pairs, scale, &params);
-  const MatrixPtr h = ransacHomography(normalized, kRansacSampleSize, kRansacMinInliers,
-                                       kRansacThreshold, random, rescueIterations);
+  const MatrixPtr h = ransacHomography(normalized, kRansacSampleSize, minPairs, kRansacThreshold,
+                                       random, rescueIterations);
   stopTimer(kTimerInitPoseCalcPoseRansac);
   if (!h) {
     stopTimer(kTimerInitPoseCalcPose);

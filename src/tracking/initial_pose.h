@@ -26,6 +26,8 @@ struct FrameWindow {
 
 // Fewest mutual matches worth a homography.
 constexpr int32_t kInitialPoseMinPairs = 17;
+// The fewest a caller may opt for.
+constexpr int32_t kMinInitialPoseMatches = 10;
 
 // Pose of a target seen for the first time, from one frame: mutual matching of
 // the target's stored features (positions in target pixels from the image
@@ -40,9 +42,13 @@ constexpr int32_t kInitialPoseMinPairs = 17;
 // and INITPOSE-CALCPOSE(-RANSAC, -ETC, -DECOMPOSITION) timers.
 // `rescueIterations` is the opt-in rescue sampling of ransacHomography.
 // `window`: where the frame features come from; the pose is the camera's.
+// `minPairs`: the fewest pairs, and the fewest RANSAC inliers, a pose needs
+// (17, kInitialPoseMinPairs and kRansacMinInliers, unless the caller opts
+// for fewer).
 int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32_t targetWidth,
                             const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
                             int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix,
-                            int32_t rescueIterations = 0, const FrameWindow& window = {});
+                            int32_t rescueIterations = 0, const FrameWindow& window = {},
+                            int32_t minPairs = kInitialPoseMinPairs);
 
 }  // namespace vornik

@@ -68,26 +68,33 @@ std::pair<Features, Features> syntheticScene(const Mat44f& pose, int matched, bo
 }
 
 // Frame positions are whole pixels: about 1e-3 of the 640-pixel focal length.
-// Sixteen mutual matches are too few; forty at random frame positions leave
-// no homography that explains half of them; a target without width cannot be
-// posed. The pose is set only on success.
+// Sixteen mutual matches are too few, unless the caller opts for ten; forty
+// at random frame positions leave no homography that explains half of them;
+// a target without width cannot be posed. The pose is set only on success.
 TEST(InitialPoseTest, SeventeenConsistentPairsGiveThePose) {
   const Mat44f truth = makePose(2.9f, 0.3f, -0.2f, 0.05f, -0.03f, 1.6f);
   struct Case {
     int matched;
     bool scatter;
     int32_t width;
+    int32_t minPairs;
     int32_t code;
   };
   for (const Case& c :
-       {Case{17, false, 400, kInitialPoseOk}, Case{16, false, 400, kInitialPoseNotEnoughMatches},
-        Case{40, true, 400, kInitialPoseFailed}, Case{40, false, 0, kInitialPoseFailed}}) {
-    SCOPED_TRACE(::testing::Message() << c.matched << " matched, width " << c.width);
+       {Case{17, false, 400, 17, kInitialPoseOk},
+        Case{16, false, 400, 17, kInitialPoseNotEnoughMatches},
+        Case{10, false, 400, 10, kInitialPoseOk},
+        Case{9, false, 400, 10, kInitialPoseNotEnoughMatches},
+        Case{40, true, 400, 10, kInitialPoseFailed}, Case{40, false, 0, 17, kInitialPoseFailed}}) {
+    SCOPED_TRACE(::testing::Message()
+                 << c.matched << " matched, width " << c.width << ", floor " << c.minPairs);
     const auto [target, frame] = syntheticScene(truth, c.matched, c.scatter);
     Random rng(1);
     const MatrixPtr sentinel = Matrix::identity(4);
     MatrixPtr pose = sentinel;
-    EXPECT_EQ(estimateInitialPose(target, c.width, frame, kCamW, kCamH, rng, &pose), c.code);
+    EXPECT_EQ(estimateInitialPose(target, c.width, frame, kCamW, kCamH, rng, &pose, 0,
+                                  FrameWindow{}, c.minPairs),
+              c.code);
     if (c.code != kInitialPoseOk) {
       EXPECT_EQ(pose, sentinel);
       continue;

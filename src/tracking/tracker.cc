@@ -125,7 +125,8 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
     stopTimer(kTimerInitPoseDescription);
     code = estimateInitialPose(targetFeatures_, targetWidth_, described, featureExtractor_->width(),
                                featureExtractor_->height(), random_, &poseMatrix_,
-                               initialPoseOptions_.ransacRescueIterations);
+                               initialPoseOptions_.ransacRescueIterations, FrameWindow{},
+                               initialPoseOptions_.minMatches);
   }
   confirmFrameBuilt_ = false;
   confirmBuildCode_ = kDbOk;
@@ -227,7 +228,8 @@ int32_t Tracker::estimateOnImage(FeatureExtractor* extractor, const uint8_t* pix
   stopTimer(kTimerInitPoseDescription);
   return estimateInitialPose(targetFeatures_, targetWidth_, described, featureExtractor_->width(),
                              featureExtractor_->height(), random_, &poseMatrix_,
-                             initialPoseOptions_.ransacRescueIterations, window);
+                             initialPoseOptions_.ransacRescueIterations, window,
+                             initialPoseOptions_.minMatches);
 }
 
 int32_t Tracker::estimateAroundVotes(const uint8_t* pixels, int32_t enlargement) {

@@ -66,6 +66,10 @@ struct InitialPoseOptions {
   // from a chance consensus puts the target where the frame does not show
   // it. Clamped to 0 .. 1.
   float minAgreement = 0.0f;
+  // The fewest mutual matches, and RANSAC inliers, a pose needs: 17 by
+  // default. Fewer pose far and steep targets that keep only a dozen right
+  // matches, and chance poses too: meant with minAgreement on.
+  int32_t minMatches = kInitialPoseMinPairs;
 };
 
 // Turns the recogniser's verdict into a pose, frame after frame: an initial
