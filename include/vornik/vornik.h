@@ -137,10 +137,10 @@ struct AcquisitionOptions {
   int recognitionPoseCandidates = 0;
   // Percent, 0 (off) by default: each initial pose found must explain the
   // frame, or it counts as none and the next retry runs. The target image
-  // and the frame where the pose puts it are compared cell by cell over a
-  // 16-cell-wide grid (a normalised cross-correlation of the cells' mean
-  // brightness, taken at the scale the target is seen at); the pose needs
-  // at least this percent. A chance consensus of the feature matches puts
+  // and the frame where the pose puts it are compared over a grid 32 cells
+  // wide (a normalised cross-correlation of the steps in mean brightness
+  // between neighbouring cells, taken at the scale the target is seen at);
+  // the pose needs at least this percent. A chance consensus of the feature matches puts
   // the target where the frame does not show it and scores about 0; a
   // right pose scores well above, through blur, noise and uneven light.
   // Runs after refineInitialPose's search where that is on. Clamped to
