@@ -64,7 +64,7 @@ struct InitialPoseOptions {
   // must score at least this poseAgreement between the target image and
   // the frame, or it counts as none and the next retry runs: a homography
   // from a chance consensus puts the target where the frame does not show
-  // it. Clamped to 0 .. 1.
+  // it. Callers clamp it to 0 .. 1 (the setters do).
   float minAgreement = 0.0f;
   // The fewest mutual matches, and RANSAC inliers, a pose needs: 17 by
   // default. Fewer pose far and steep targets that keep only a dozen right
@@ -134,8 +134,9 @@ class Tracker {
   bool refineInitialPose(const uint8_t* pixels);
   // With minAgreement on, `code` (an estimate's) stays kTrackOk only where
   // the estimate's pose, refined when refine is on, agrees with the frame;
-  // that pose is then confirmedPose_. Builds the keyframe for `id` first
-  // (its database code where that fails).
+  // that pose is then confirmedPose_. Builds the keyframe for `id` first;
+  // where that fails it returns kTrackFailed and keeps the database code in
+  // confirmBuildCode_ for trackInitialPose to return.
   int32_t confirmPose(int32_t code, const uint8_t* pixels, const std::string& id);
   bool confirming() const { return initialPoseOptions_.minAgreement > 0.0f; }
   // Decodes the target image of `id` and makes it the keyframe; the database
