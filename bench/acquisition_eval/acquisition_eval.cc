@@ -13,7 +13,7 @@
 //                    [--rescue N] [--enlarged] [--vote-window N] [--corners N]
 //                    [--recognition-window VOTES] [--vote-disc PERCENT]
 //                    [--candidates N] [--agreement PERCENT] [--min-matches N]
-//                    [--train-corners N]
+//                    [--near-keys STEPS] [--train-corners N]
 //
 // Each of the 11 bundled photos is trained once as a target. Fold k holds a
 // database of the other 10 (recognition keys chosen against the other 9)
@@ -43,7 +43,8 @@
 // (recognitionVoteDisc), --candidates the runner-up targets its initial
 // pose tries (recognitionPoseCandidates), --agreement the agreement with
 // the frame each initial pose needs (initialPoseAgreement), --min-matches
-// the matches it needs (initialPoseMinMatches) and
+// the matches it needs (initialPoseMinMatches), --near-keys the
+// recognizer's near keys (recognitionNearKeySteps) and
 // --train-corners the builder's (its recognitionCorners). The
 // frames are split over T worker threads (default 2); the figures do not
 // depend on T. Writes one CSV row per frame (--csv, default
@@ -772,6 +773,8 @@ int run(int argc, char** argv) {
       options.recognition.poseCandidates = std::atoi(argv[++i]);
     } else if (arg == "--agreement" && hasValue) {
       options.pose.minAgreement = std::clamp(std::atoi(argv[++i]), 0, 100) / 100.0f;
+    } else if (arg == "--near-keys" && hasValue) {
+      options.recognition.nearKeySteps = std::clamp(std::atoi(argv[++i]), 0, kMaxNearKeySteps);
     } else if (arg == "--min-matches" && hasValue) {
       options.pose.minMatches =
           std::clamp(std::atoi(argv[++i]), kMinInitialPoseMatches, kInitialPoseMinPairs);
@@ -853,7 +856,8 @@ int run(int argc, char** argv) {
       "per layer, refined %s, %d RANSAC rescue iterations, enlarged retry %s, vote window %d; %d "
       "acquiring "
       "attempts; %d recognition corners (%d in training), recognition window at %d votes, vote "
-      "disc %d %%, %d pose candidates, pose agreement %.2f, %d matches per pose\n",
+      "disc %d %%, %d pose candidates, pose agreement %.2f, %d matches per pose, near keys within "
+      "%d steps\n",
       options.build.trainingViews, options.build.trackingTrainingViews,
       options.build.backgroundVoteBudget, options.build.maxRecognitionKeys,
       options.build.orientationVariants ? "on" : "off",
@@ -862,7 +866,8 @@ int run(int argc, char** argv) {
       options.pose.retryEnlarged ? "on" : "off", options.pose.voteWindowEnlargement,
       options.acquiringAttempts, options.recognition.cornerBudget, options.build.recognitionCorners,
       options.recognition.windowRetryVotes, options.recognition.voteDiscPercent,
-      options.recognition.poseCandidates, options.pose.minAgreement, options.pose.minMatches);
+      options.recognition.poseCandidates, options.pose.minAgreement, options.pose.minMatches,
+      options.recognition.nearKeySteps);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {
     std::printf(" %s %.1f s", photos[i].name.c_str(), trainMs[i] / 1e3);

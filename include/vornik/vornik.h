@@ -152,6 +152,15 @@ struct AcquisitionOptions {
   // is meant together with initialPoseAgreement, which refuses those.
   // Clamped to 10 .. 17.
   int initialPoseMinMatches = 17;
+  // 0: off. Otherwise each frame corner also votes through the keys its
+  // descriptor gives when one of the key's six cell choices moves to the
+  // runner-up cell, where that takes at most this many quantisation steps:
+  // tilt and blur often turn a corner's key into one of those. Far more
+  // small and steep targets are recognised, and target-free frames go on to
+  // the initial pose more often (which refuses them); meant with
+  // recognitionVoteDisc and recognitionPoseCandidates. 5 is a good value.
+  // Clamped to 0 .. 64.
+  int recognitionNearKeySteps = 0;
 };
 
 // Opt-in tracking range and search threads; the defaults track as described.

@@ -123,6 +123,12 @@ VORNIK_API void setRecognitionVoteDisc(int percent);
  * initial pose when it has such targets. 0 (off) by default; clamped to
  * 0 .. 4; takes effect like the acquisition options. */
 VORNIK_API void setRecognitionPoseCandidates(int count);
+/* Each frame corner also votes through its near keys: those its descriptor
+ * gives when one cell choice of its key moves to the runner-up, within this
+ * many quantisation steps. Recognises more small and steep targets and
+ * sends more busy frames to the initial pose. 0 (off) by default; clamped
+ * to 0 .. 64; takes effect like the acquisition options. */
+VORNIK_API void setRecognitionNearKeySteps(int steps);
 /* Opt-in tracking range, off (0) by default: pyramid levels of the stored
  * target beyond the one tracking uses that a far target's templates may
  * come from. 0 loses a target below about a quarter of the frame width; 2

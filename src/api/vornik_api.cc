@@ -44,6 +44,8 @@ void setAcquisitionOptions(const AcquisitionOptions& options) {
   clamped.recognitionPoseCandidates =
       std::clamp(options.recognitionPoseCandidates, 0, kMaxPoseCandidates);
   clamped.initialPoseAgreement = std::clamp(options.initialPoseAgreement, 0, 100);
+  clamped.recognitionNearKeySteps =
+      std::clamp(options.recognitionNearKeySteps, 0, kMaxNearKeySteps);
   clamped.initialPoseMinMatches =
       std::clamp(options.initialPoseMinMatches, kMinInitialPoseMatches, kInitialPoseMinPairs);
   clamped.voteWindowEnlargement =

@@ -110,6 +110,12 @@ void setInitialPoseAgreement(int percent) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setRecognitionNearKeySteps(int steps) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.recognitionNearKeySteps = steps;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setInitialPoseMinMatches(int matches) {
   vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
   options.initialPoseMinMatches = matches;

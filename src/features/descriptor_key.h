@@ -9,4 +9,15 @@ namespace vornik {
 // Stored and live features go through this one function.
 int32_t descriptorKey(const uint8_t* descriptor);
 
+// Most keys nearDescriptorKeys gives: one per field.
+constexpr int kMaxNearKeys = 6;
+
+// The keys a slightly different view of the same corner gives: for each of
+// the six fields, the key that results when the field's extreme byte moves
+// toward the other cells until another cell takes the field over, where
+// that takes at most `maxSteps` byte steps. Written to `keys` (room for
+// kMaxNearKeys), fewest steps first, fields in key order on equal steps;
+// the count. `key` is descriptorKey(descriptor); maxSteps < 1 gives none.
+int nearDescriptorKeys(const uint8_t* descriptor, int32_t key, int maxSteps, int32_t* keys);
+
 }  // namespace vornik

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 #include <vector>
+
+#include "features/random.h"
 
 namespace vornik {
 namespace {
@@ -38,6 +41,52 @@ TEST(DescriptorKeyTest, FieldsNibblesAndFirstExtremes) {
     d.fill(c.fill);
     for (const auto& b : c.bytes) d[b.first] = b.second;
     EXPECT_EQ(descriptorKey(d.data()), c.key) << c.name;
+  }
+}
+
+// The slow model of the near keys: push each field's extreme toward the
+// other cells one step at a time until the field changes.
+std::vector<int32_t> nearKeysBySteps(const std::array<uint8_t, 64>& d, int maxSteps) {
+  const int32_t key = descriptorKey(d.data());
+  const int shifts[6] = {20, 16, 12, 8, 4, 0};
+  const int components[6] = {0, 0, 2, 2, 1, 3};
+  const bool maximum[6] = {true, false, true, false, true, true};
+  std::vector<std::pair<int, int32_t>> found;  // steps, key
+  for (int f = 0; f < 6; ++f) {
+    const int cell = (key >> shifts[f]) & 15;
+    for (int step = 1; step <= maxSteps; ++step) {
+      std::array<uint8_t, 64> moved = d;
+      uint8_t& b = moved[4 * cell + components[f]];
+      b = static_cast<uint8_t>(maximum[f] ? b - step : b + step);
+      const int32_t now = descriptorKey(moved.data());
+      const int32_t field = now & (15 << shifts[f]);
+      if (field == (key & (15 << shifts[f]))) continue;
+      found.emplace_back(step, (key & ~(15 << shifts[f])) | field);
+      break;
+    }
+  }
+  std::stable_sort(found.begin(), found.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<int32_t> keys;
+  for (const auto& g : found) keys.push_back(g.second);
+  return keys;
+}
+
+TEST(DescriptorKeyTest, NearKeysAreTheKeysOfTheExtremesOvertaken) {
+  Random random(7);
+  for (int trial = 0; trial < 600; ++trial) {
+    // Narrow ranges make near ties common; bytes stay clear of 0 and 255 so
+    // that the model's steps never wrap.
+    const int lo = 20 + static_cast<int>(random.next() % 100);
+    const int span = 1 + static_cast<int>(random.next() % (trial % 3 == 0 ? 8 : 120));
+    std::array<uint8_t, 64> d;
+    for (uint8_t& b : d) b = static_cast<uint8_t>(lo + random.next() % span);
+    for (int maxSteps : {0, 1, 4, 12}) {
+      int32_t keys[kMaxNearKeys];
+      const int count = nearDescriptorKeys(d.data(), descriptorKey(d.data()), maxSteps, keys);
+      EXPECT_EQ(std::vector<int32_t>(keys, keys + count), nearKeysBySteps(d, maxSteps))
+          << "trial " << trial << " steps " << maxSteps;
+    }
   }
 }
 

@@ -366,6 +366,7 @@ RecognitionOptions ARManager::recognitionOptions() const {
   recognition.windowRetryVotes = options.recognitionWindowVotes;
   recognition.voteDiscPercent = options.recognitionVoteDisc;
   recognition.poseCandidates = options.recognitionPoseCandidates;
+  recognition.nearKeySteps = options.recognitionNearKeySteps;
   return recognition;
 }
 

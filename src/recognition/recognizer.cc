@@ -143,6 +143,7 @@ int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, st
         voters_.push_back(
             Voter{feature->x * feature->scale, feature->y * feature->scale, names.get()});
       }
+      if (options_.nearKeySteps > 0) voteNearKeys(*feature, *table, *names);
     }
   }
 
@@ -173,12 +174,35 @@ int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, st
   return kRecognized;
 }
 
+void Recognizer::voteNearKeys(const HessianGradientFeature& feature, const MappingTable& table,
+                              const NameList& voted) {
+  int32_t keys[kMaxNearKeys];
+  const int count = nearDescriptorKeys(feature.descriptor.data(), feature.descriptorKey,
+                                       options_.nearKeySteps, keys);
+  featureNames_.clear();
+  for (const std::string& name : voted) featureNames_.push_back(&name);
+  // One vote per name and feature, however many of its keys name it.
+  for (int i = 0; i < count; ++i) {
+    const NameListPtr names = table.find(keys[i]);
+    for (const std::string& name : *names) {
+      bool seen = false;
+      for (const std::string* other : featureNames_) seen = seen || *other == name;
+      if (seen) continue;
+      featureNames_.push_back(&name);
+      addVote(name);
+      voters_.push_back(
+          Voter{feature.x * feature.scale, feature.y * feature.scale, names.get(), &name});
+    }
+  }
+}
+
 void Recognizer::setOptions(const RecognitionOptions& options) {
   options_.cornerBudget =
       std::clamp(options.cornerBudget, kMinRecognitionCorners, kMaxRecognitionCorners);
   options_.windowRetryVotes = std::clamp(options.windowRetryVotes, 0, kMinimumVotesExclusive);
   options_.voteDiscPercent = std::clamp(options.voteDiscPercent, 0, kMaxVoteDiscPercent);
   options_.poseCandidates = std::clamp(options.poseCandidates, 0, kMaxPoseCandidates);
+  options_.nearKeySteps = std::clamp(options.nearKeySteps, 0, kMaxNearKeySteps);
 }
 
 void Recognizer::keepCandidates(float discRadius) {
@@ -201,7 +225,11 @@ void Recognizer::gatherVoters(const std::string& name) {
   voterXs_.clear();
   voterYs_.clear();
   for (const Voter& voter : voters_) {
-    if (std::find(voter.names->begin(), voter.names->end(), name) == voter.names->end()) continue;
+    if (voter.only != nullptr
+            ? *voter.only != name
+            : std::find(voter.names->begin(), voter.names->end(), name) == voter.names->end()) {
+      continue;
+    }
     voterXs_.push_back(voter.x);
     voterYs_.push_back(voter.y);
   }

@@ -42,11 +42,18 @@ struct RecognitionOptions {
   // where no target wins: the initial pose, which rejects a wrong target,
   // can then try the next one where the first gives no pose.
   int32_t poseCandidates = 0;
+  // 0: off. Otherwise each frame feature also votes through its near keys
+  // (nearDescriptorKeys within this many byte steps): the keys a slightly
+  // different view of the corner gives, which tilt and blur often turn its
+  // own key into. A target then collects many more of its votes, and every
+  // target more stray ones; meant with the vote disc.
+  int32_t nearKeySteps = 0;
 };
 constexpr int32_t kMinRecognitionCorners = 50;
 constexpr int32_t kMaxRecognitionCorners = 2000;
 constexpr int32_t kMaxVoteDiscPercent = 100;
 constexpr int32_t kMaxPoseCandidates = 4;
+constexpr int32_t kMaxNearKeySteps = 64;
 // A candidate below the 5 votes of a win needs this many.
 constexpr int32_t kCandidateMinVotes = 3;
 
@@ -109,13 +116,19 @@ class Recognizer {
   // every call returns, so no name outlives the tables it points into.
   std::vector<Vote> votes_;
   // Frame position (level-0 pixels) of each feature that found names, and
-  // the names it voted for; same lifetime rule as votes_.
+  // the names it voted for (only `only` where set); same lifetime rule as
+  // votes_.
   struct Voter {
     float x;
     float y;
     const NameList* names;
+    const std::string* only = nullptr;
   };
+  // The votes of one feature's near keys for names its key did not give.
+  void voteNearKeys(const HessianGradientFeature& feature, const MappingTable& table,
+                    const NameList& voted);
   std::vector<Voter> voters_;
+  std::vector<const std::string*> featureNames_;  // one feature's names
   std::vector<float> voterXs_;
   std::vector<float> voterYs_;
   VoteRegion winnerRegion_;

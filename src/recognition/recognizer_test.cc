@@ -167,6 +167,82 @@ TEST(RecognizerVotes, MoreThanFourVotesPerTableWinAndTiesGoToTheByteWiseFirstNam
   }
 }
 
+// cameraFeature(i) as a slightly different view gives it: its M1 cell
+// moved one over, the old one 3 byte steps below the new maximum.
+HessianGradientFeaturePtr shiftedFeature(int i) {
+  HessianGradientFeaturePtr f = cameraFeature(i, 1);
+  const int cell = (i + kCellOffsets[4]) % 16;
+  f->descriptorValues[4 * ((cell + 1) % 16) + 1] = 1000.0f;
+  f->descriptorValues[4 * cell + 1] = 990.0f;
+  return f;
+}
+
+TEST(RecognizerVotes, NearKeysVoteOncePerTargetAndFeatureWithinTheirSteps) {
+  struct Case {
+    const char* name;
+    bool storeShifted;  // the target also stores the shifted features' own keys
+    int32_t steps;
+    int32_t status;
+    int32_t votes;
+  };
+  // The old cell comes first, so it takes the field back on a tie: in 3
+  // steps.
+  const Case cases[] = {
+      {"off: the shifted keys are not stored", false, 0, kNotRecognized, 0},
+      {"fewer steps than the shift", false, 2, kNotRecognized, 0},
+      {"enough steps", false, 3, kRecognized, 5},
+      {"more steps", false, 64, kRecognized, 5},
+      {"own key and near key name the target: one vote", true, 3, kRecognized, 5},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Target alpha{"alpha", {}};
+    for (int i = 0; i < 5; ++i) alpha.stored.push_back({i, 1, 1});
+    Recognizer recognizer;
+    std::shared_ptr<ArdbMngr> database;
+    if (c.storeShifted) {
+      const fs::path dir = testDir(index++);
+      fs::remove_all(dir);
+      fs::create_directories(dir);
+      std::vector<HessianGradientFeaturePtr> features;
+      for (int i = 0; i < 5; ++i) {
+        for (HessianGradientFeaturePtr f : {cameraFeature(i, 1), shiftedFeature(i)}) {
+          GradientDescriptor::quantizeDescriptor(f.get());
+          features.push_back(f);
+        }
+      }
+      std::vector<uint8_t> entry;
+      ASSERT_TRUE(encodeDescriptorEntry(1.0f, features, entry));
+      GroupFileWriter writer;
+      ASSERT_TRUE(writer.addEntry("alpha.dat", entry));
+      ASSERT_TRUE(writer.writeFile((dir / "votes.db").string()));
+      database = std::make_shared<ArdbMngr>();
+      database->setArdbAssetDirPath(dir.string());
+      ::testing::internal::CaptureStdout();
+      database->loadTrackerData((dir / "app").string(), {"votes.db"});
+      ::testing::internal::GetCapturedStdout();
+    } else {
+      database = loadTargets(testDir(index++), {alpha});
+    }
+    recognizer.init(database);
+    HessianGradientFeatureMngr features(2);
+    for (int i = 0; i < 5; ++i) features.addFeature(i % 2, shiftedFeature(i));
+    RecognitionOptions options;
+    options.nearKeySteps = c.steps;
+    options.poseCandidates = 1;
+    options.voteDiscPercent = 0;
+    recognizer.setOptions(options);
+    std::string winner;
+    EXPECT_EQ(recognizer.matchFeatures(features, winner), c.status);
+    const std::vector<RecognitionCandidate>& kept = recognizer.candidates();
+    EXPECT_EQ(kept.empty() ? 0 : kept[0].votes, c.votes);
+    // Counted within a disc, each feature still votes once.
+    recognizer.matchFeatures(features, winner, 1000.0f);
+    EXPECT_EQ(kept.empty() ? 0 : kept[0].votes, c.votes);
+  }
+}
+
 TEST(Recognizer, NoDatabaseEmptyTablesEmptyFramesAndBadInputAreNotRecognised) {
   clearTimers();
   Recognizer recognizer;
