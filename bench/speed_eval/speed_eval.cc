@@ -6,7 +6,7 @@
 //   speed_eval [--cpu N] [--repeats N] [--views N] [--frames N]
 //              [--training-views N] [--tracking-views N] [--seed S]
 //              [--search-threads N] [--coarse-refinement 1]
-//              [--corners N] [--vote-disc PERCENT]
+//              [--corners N] [--vote-disc PERCENT] [--near-keys STEPS]
 //
 // Ten of the bundled photos are trained as targets with the builder's
 // defaults (--training-views and --tracking-views set its trainingViews and
@@ -31,8 +31,9 @@
 // (default 3, as the library's default; 0 searches on the tracking thread);
 // a process on one processor searches on the tracking thread either way.
 // --coarse-refinement 1 switches on the tracker's opt-in coarse refinement;
-// --corners and --vote-disc set the recognizer's corners per frame and its
-// vote disc (the library's recognitionCorners and recognitionVoteDisc).
+// --corners, --vote-disc and --near-keys set the recognizer's corners per
+// frame, its vote disc and its near keys (the library's recognitionCorners,
+// recognitionVoteDisc and recognitionNearKeySteps).
 // The goals are printed beside the figures, judged on the medians; nothing
 // fails on time.
 #include <fcntl.h>
@@ -243,7 +244,7 @@ int usage() {
                "usage: speed_eval [--cpu N] [--repeats N] [--views N] [--frames N]\n"
                "                  [--training-views N] [--tracking-views N] [--seed S]\n"
                "                  [--search-threads N] [--coarse-refinement 1]\n"
-               "                  [--corners N] [--vote-disc PERCENT]\n");
+               "                  [--corners N] [--vote-disc PERCENT] [--near-keys STEPS]\n");
   return 2;
 }
 
@@ -273,6 +274,8 @@ int run(int argc, char** argv) {
       options.recognition.cornerBudget = std::atoi(argv[++i]);
     } else if (arg == "--vote-disc" && hasValue) {
       options.recognition.voteDiscPercent = std::atoi(argv[++i]);
+    } else if (arg == "--near-keys" && hasValue) {
+      options.recognition.nearKeySteps = std::atoi(argv[++i]);
     } else if (arg == "--seed" && hasValue) {
       options.seed = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     } else {
