@@ -108,9 +108,16 @@ std::shared_ptr<ArdbMngr> database(int count) {
 
 namespace {
 
+// Arguments: targets, FAST corners per frame (200: the default), vote disc
+// (percent of the width, 0: off), near-key steps (0: off).
 void BM_Recognize(benchmark::State& state) {
   Recognizer recognizer;
   recognizer.init(database(static_cast<int>(state.range(0))));
+  RecognitionOptions options;
+  options.cornerBudget = static_cast<int32_t>(state.range(1));
+  options.voteDiscPercent = static_cast<int32_t>(state.range(2));
+  options.nearKeySteps = static_cast<int32_t>(state.range(3));
+  recognizer.setOptions(options);
   const Image& frame = cameraFrame();
   std::string result;
   int32_t status = 0;
@@ -120,7 +127,13 @@ void BM_Recognize(benchmark::State& state) {
   }
   state.counters["recognised"] = status == kRecognized ? 1 : 0;
 }
-BENCHMARK(BM_Recognize)->Arg(1)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Recognize)
+    ->Args({1, 200, 0, 0})
+    ->Args({10, 200, 0, 0})
+    ->Args({50, 200, 0, 0})
+    ->Args({10, 800, 16, 0})
+    ->Args({10, 800, 16, 5})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

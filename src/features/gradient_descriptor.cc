@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 #include "features/corner_detection.h"
 #include "features/descriptor_tables.h"
@@ -188,9 +189,7 @@ void gradientOrientationBins(const int32_t* gx, const int32_t* gy, int32_t count
 }
 
 GradientDescriptor::GradientDescriptor()
-    : sampleOffsets_(static_cast<size_t>(kOrientationBins) * kGridSize),
-      gridA_(kGridSize),
-      gridB_(kGridSize) {
+    : sampleOffsets_(static_cast<size_t>(kOrientationBins) * kGridSize), grid_(2 * kGridSize) {
   for (int32_t b = 0; b < kOrientationBins; ++b) {
     const double co = kBinCosSin[b][0];
     const double si = kBinCosSin[b][1];
@@ -252,8 +251,7 @@ void GradientDescriptor::computeValues(int32_t width, int32_t height, const uint
   const bool safe = insideMargin(width, height, x, y);
   // Local pointers: the byte image may alias anything, so member loads
   // would be repeated after every store.
-  double* gridA = gridA_.data();
-  double* gridB = gridB_.data();
+  double* grid = grid_.data();
   for (int32_t g = 0; g < kGridSize; ++g) {
     int32_t gx;
     int32_t gy;
@@ -264,8 +262,8 @@ void GradientDescriptor::computeValues(int32_t width, int32_t height, const uint
     } else {
       gradientClamped(pixels, width, height, u, v, &gx, &gy);
     }
-    gridA[g] = gx * co + gy * si;
-    gridB[g] = gy * co - gx * si;
+    grid[2 * g] = gx * co + gy * si;
+    grid[2 * g + 1] = gy * co - gx * si;
   }
   cellSums(values);
 }
@@ -273,35 +271,51 @@ void GradientDescriptor::computeValues(int32_t width, int32_t height, const uint
 // Per cell of the 4 x 4 grid, the sums of the rotated components and of
 // their magnitudes over its 6 x 6 samples, in row order.
 void GradientDescriptor::cellSums(float* values) const {
-  const double* gridA = gridA_.data();
-  const double* gridB = gridB_.data();
+  const double* grid = grid_.data();
   for (int32_t r = 0; r < 4; ++r) {
-    for (int32_t c = 0; c < 4; ++c) {
-      const int32_t row0 = r * kCellStep;  // grid row of i = -10 + 5 r
-      const int32_t col0 = c * kCellStep;
-      float* cell = values + 4 * (4 * r + c);
+    const int32_t row0 = r * kCellStep;  // grid row of i = -10 + 5 r
 #if VORNIK_GRADIENT_SSE2
-      // (sum, sum of magnitudes) pairs in two lanes: each lane adds the same
-      // terms in the same order as the scalar sums.
-      const __m128d absHigh = _mm_castsi128_pd(_mm_set_epi64x(0x7fffffffffffffffLL, -1LL));
-      __m128d sumsA = _mm_setzero_pd();
-      __m128d sumsB = _mm_setzero_pd();
-      for (int32_t i = 0; i < kCellSamples; ++i) {
-        const int32_t base = (row0 + i) * kGridSide + col0;
-        for (int32_t j = 0; j < kCellSamples; ++j) {
-          sumsA = _mm_add_pd(sumsA, _mm_and_pd(_mm_load1_pd(gridA + base + j), absHigh));
-          sumsB = _mm_add_pd(sumsB, _mm_and_pd(_mm_load1_pd(gridB + base + j), absHigh));
-        }
+    // (a, b) sums and (|a|, |b|) sums in two lanes, the four cells of the
+    // row side by side: each lane adds the same terms in the same order as
+    // the scalar sums, and eight independent chains keep the adder busy
+    // where one cell at a time would wait on every add. Named sums, not an
+    // array, so they stay in registers.
+    const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
+    __m128d s0 = _mm_setzero_pd(), s1 = s0, s2 = s0, s3 = s0;
+    __m128d m0 = s0, m1 = s0, m2 = s0, m3 = s0;
+    for (int32_t i = 0; i < kCellSamples; ++i) {
+      const double* row = grid + 2 * (row0 + i) * kGridSide;
+      for (int32_t j = 0; j < kCellSamples; ++j) {
+        const __m128d v0 = _mm_loadu_pd(row + 2 * j);
+        const __m128d v1 = _mm_loadu_pd(row + 2 * (kCellStep + j));
+        const __m128d v2 = _mm_loadu_pd(row + 2 * (2 * kCellStep + j));
+        const __m128d v3 = _mm_loadu_pd(row + 2 * (3 * kCellStep + j));
+        s0 = _mm_add_pd(s0, v0);
+        s1 = _mm_add_pd(s1, v1);
+        s2 = _mm_add_pd(s2, v2);
+        s3 = _mm_add_pd(s3, v3);
+        m0 = _mm_add_pd(m0, _mm_and_pd(v0, absMask));
+        m1 = _mm_add_pd(m1, _mm_and_pd(v1, absMask));
+        m2 = _mm_add_pd(m2, _mm_and_pd(v2, absMask));
+        m3 = _mm_add_pd(m3, _mm_and_pd(v3, absMask));
       }
-      double a[2];
-      double b[2];
-      _mm_storeu_pd(a, sumsA);
-      _mm_storeu_pd(b, sumsB);
-      cell[0] = static_cast<float>(a[0]);
-      cell[1] = static_cast<float>(a[1]);
-      cell[2] = static_cast<float>(b[0]);
-      cell[3] = static_cast<float>(b[1]);
+    }
+    const __m128d sums[4] = {s0, s1, s2, s3};
+    const __m128d magnitudes[4] = {m0, m1, m2, m3};
+    for (int32_t c = 0; c < 4; ++c) {
+      double sum[2];
+      double magnitude[2];
+      _mm_storeu_pd(sum, sums[c]);
+      _mm_storeu_pd(magnitude, magnitudes[c]);
+      float* cell = values + 4 * (4 * r + c);
+      cell[0] = static_cast<float>(sum[0]);
+      cell[1] = static_cast<float>(magnitude[0]);
+      cell[2] = static_cast<float>(sum[1]);
+      cell[3] = static_cast<float>(magnitude[1]);
+    }
 #else
+    for (int32_t c = 0; c < 4; ++c) {
+      const int32_t col0 = c * kCellStep;
       double sumA = 0.0;
       double sumAbsA = 0.0;
       double sumB = 0.0;
@@ -309,20 +323,21 @@ void GradientDescriptor::cellSums(float* values) const {
       for (int32_t i = 0; i < kCellSamples; ++i) {
         const int32_t base = (row0 + i) * kGridSide + col0;
         for (int32_t j = 0; j < kCellSamples; ++j) {
-          const double a = gridA[base + j];
-          const double b = gridB[base + j];
+          const double a = grid[2 * (base + j)];
+          const double b = grid[2 * (base + j) + 1];
           sumA += a;
           sumAbsA += std::fabs(a);
           sumB += b;
           sumAbsB += std::fabs(b);
         }
       }
+      float* cell = values + 4 * (4 * r + c);
       cell[0] = static_cast<float>(sumA);
       cell[1] = static_cast<float>(sumAbsA);
       cell[2] = static_cast<float>(sumB);
       cell[3] = static_cast<float>(sumAbsB);
-#endif
     }
+#endif
   }
 }
 
@@ -330,10 +345,7 @@ void GradientDescriptor::computeLevelGradients(
     int32_t width, int32_t height, const uint8_t* pixels,
     const std::vector<HessianGradientFeaturePtr>& features) {
   const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-  if (levelGx_.size() < count) {
-    levelGx_.resize(count);
-    levelGy_.resize(count);
-  }
+  if (levelGradients_.size() < 2 * count) levelGradients_.resize(2 * count);
   // A feature inside the margin reads gradients at most kSafeMargin - 2 away
   // (the rotated sample grid), which keeps them 2 from every border.
   spanBegin_.assign(static_cast<size_t>(height), width);
@@ -354,8 +366,7 @@ void GradientDescriptor::computeLevelGradients(
     [[maybe_unused]] const uint8_t* down = p + w;
     [[maybe_unused]] const uint8_t* up2 = p - 2 * w;
     [[maybe_unused]] const uint8_t* down2 = p + 2 * w;
-    int16_t* gx = levelGx_.data() + y * w;
-    int16_t* gy = levelGy_.data() + y * w;
+    int16_t* g = levelGradients_.data() + 2 * y * w;
     int32_t x = spanBegin_[y];
     const int32_t end = spanEnd_[y];
 #if VORNIK_GRADIENT_SSE2
@@ -381,16 +392,16 @@ void GradientDescriptor::computeLevelGradients(
           _mm_add_epi16(_mm_slli_epi16(_mm_add_epi16(leftDiff1, rightDiff1), 1),
                         _mm_add_epi16(_mm_sub_epi16(at(down2 + x - 1), at(up2 + x - 1)),
                                       _mm_sub_epi16(at(down2 + x + 1), at(up2 + x + 1)))));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(gx + x), sx);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(gy + x), sy);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(g + 2 * x), _mm_unpacklo_epi16(sx, sy));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(g + 2 * x + 8), _mm_unpackhi_epi16(sx, sy));
     }
 #endif
     for (; x < end; ++x) {
       int32_t sx;
       int32_t sy;
       gradientInterior(p + x, w, &sx, &sy);
-      gx[x] = static_cast<int16_t>(sx);
-      gy[x] = static_cast<int16_t>(sy);
+      g[2 * x] = static_cast<int16_t>(sx);
+      g[2 * x + 1] = static_cast<int16_t>(sy);
     }
   }
 }
@@ -404,8 +415,8 @@ int32_t GradientDescriptor::orientationBinFromGradients(int32_t width, int32_t x
   for (int32_t k = 0; k < kOrientationSampleTotal; ++k) {
     const OrientationSample& s = kOrientationSamples[k];
     const ptrdiff_t at = centre + static_cast<ptrdiff_t>(s.dy) * width + s.dx;
-    gx[k] = levelGx_[at];
-    gy[k] = levelGy_[at];
+    gx[k] = levelGradients_[2 * at];
+    gy[k] = levelGradients_[2 * at + 1];
   }
   gradientOrientationBins(gx, gy, kOrientationSampleTotal, bins);
   // Weighted magnitudes, two at a time where SSE2 is there: the same
@@ -441,16 +452,38 @@ void GradientDescriptor::computeValuesFromGradients(int32_t width, int32_t x, in
   const double co = kBinCosSin[bin][0];
   const double si = kBinCosSin[bin][1];
   const auto* offsets = &sampleOffsets_[static_cast<size_t>(bin) * kGridSize];
-  const int16_t* gxs = levelGx_.data() + static_cast<ptrdiff_t>(y) * width + x;
-  const int16_t* gys = levelGy_.data() + static_cast<ptrdiff_t>(y) * width + x;
-  double* gridA = gridA_.data();
-  double* gridB = gridB_.data();
-  for (int32_t g = 0; g < kGridSize; ++g) {
+  const int16_t* gradients = levelGradients_.data() + 2 * (static_cast<ptrdiff_t>(y) * width + x);
+  double* grid = grid_.data();
+  int32_t g = 0;
+#if VORNIK_GRADIENT_SSE2
+  // Per sample (a, b) = (gx, gy) co + (gy, gx) (si, -si): the products and
+  // sums of the scalar form, since x - y and x + (-y) round alike.
+  const __m128d cos2 = _mm_set1_pd(co);
+  const __m128d sinSigned = _mm_set_pd(-si, si);
+  for (; g + 2 <= kGridSize; g += 2) {
+    const ptrdiff_t at0 = static_cast<ptrdiff_t>(offsets[g][1]) * width + offsets[g][0];
+    const ptrdiff_t at1 = static_cast<ptrdiff_t>(offsets[g + 1][1]) * width + offsets[g + 1][0];
+    int32_t pair0;
+    int32_t pair1;
+    std::memcpy(&pair0, gradients + 2 * at0, sizeof pair0);
+    std::memcpy(&pair1, gradients + 2 * at1, sizeof pair1);
+    // gx0 gy0 gx1 gy1 as 32-bit lanes, sign extended.
+    const __m128i packed = _mm_unpacklo_epi32(_mm_cvtsi32_si128(pair0), _mm_cvtsi32_si128(pair1));
+    const __m128i wide = _mm_srai_epi32(_mm_unpacklo_epi16(packed, packed), 16);
+    const __m128d v0 = _mm_cvtepi32_pd(wide);
+    const __m128d v1 = _mm_cvtepi32_pd(_mm_unpackhi_epi64(wide, wide));
+    _mm_storeu_pd(grid + 2 * g, _mm_add_pd(_mm_mul_pd(v0, cos2),
+                                           _mm_mul_pd(_mm_shuffle_pd(v0, v0, 1), sinSigned)));
+    _mm_storeu_pd(grid + 2 * g + 2, _mm_add_pd(_mm_mul_pd(v1, cos2),
+                                               _mm_mul_pd(_mm_shuffle_pd(v1, v1, 1), sinSigned)));
+  }
+#endif
+  for (; g < kGridSize; ++g) {
     const ptrdiff_t at = static_cast<ptrdiff_t>(offsets[g][1]) * width + offsets[g][0];
-    const double gx = gxs[at];
-    const double gy = gys[at];
-    gridA[g] = gx * co + gy * si;
-    gridB[g] = gy * co - gx * si;
+    const double gx = gradients[2 * at];
+    const double gy = gradients[2 * at + 1];
+    grid[2 * g] = gx * co + gy * si;
+    grid[2 * g + 1] = gy * co - gx * si;
   }
   cellSums(values);
 }

@@ -54,14 +54,14 @@ class GradientDescriptor {
   std::array<double, kOrientationBins> histogram_{};
   // Per bin: pixel offsets (dx, dy) of the 21 x 21 sample grid.
   std::vector<std::array<int8_t, 2>> sampleOffsets_;
-  // Rotated gradient components on the 21 x 21 sample grid of one feature.
-  std::vector<double> gridA_;
-  std::vector<double> gridB_;
+  // Rotated gradient components (a, b) of each sample of the 21 x 21 grid of
+  // one feature, side by side: a cell's sums of both then take one load.
+  std::vector<double> grid_;
   // Gradients of the level being described, for pixels at least 2 from
   // every border: neighbouring features share most of their samples, so
   // each pixel's kernel is evaluated once per level instead of per sample.
-  std::vector<int16_t> levelGx_;
-  std::vector<int16_t> levelGy_;
+  // (gx, gy) side by side, so a sample's gradient is one load.
+  std::vector<int16_t> levelGradients_;
   // Per row, the columns [begin, end) whose gradients some feature reads.
   std::vector<int32_t> spanBegin_;
   std::vector<int32_t> spanEnd_;
