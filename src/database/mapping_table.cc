@@ -87,6 +87,13 @@ NameListPtr MappingTable::find(int32_t key) const {
   return kEmpty;
 }
 
+const NameList& MappingTable::names(int32_t key) const {
+  auto it = entries_.find(key);
+  if (it != entries_.end()) return *it->second;
+  static const NameList kEmpty;
+  return kEmpty;
+}
+
 std::vector<uint8_t> MappingTable::serialize() const {
   size_t total = 0;
   for (const auto& entry : entries_) {

@@ -23,6 +23,9 @@ class MappingTable {
               const std::vector<std::string>& names);
   // The stored list, shared; an absent key gives an empty list and inserts nothing.
   NameListPtr find(int32_t key) const;
+  // The same list without sharing it: for the per-feature look-ups of a
+  // vote, valid while the table lives.
+  const NameList& names(int32_t key) const;
   // 0 on success, 6 when the file cannot be created.
   int32_t save(const std::string& path) const;
   // The bytes `save` writes: per (key, name) pair, keys ascending, the key and

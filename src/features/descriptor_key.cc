@@ -1,22 +1,22 @@
 #include "features/descriptor_key.h"
 
+#include <algorithm>
+
 namespace vornik {
 namespace {
 
+// The first cell of the largest (smallest) byte. Byte and cell are packed
+// into one number whose extreme is that cell, so the scan has no branch.
 int32_t argMax(const uint8_t* d, int component) {
-  int32_t best = 0;
-  for (int k = 1; k < 16; ++k) {
-    if (d[4 * k + component] > d[4 * best + component]) best = k;
-  }
-  return best;
+  int best = 0;
+  for (int k = 0; k < 16; ++k) best = std::max(best, d[4 * k + component] * 16 + (15 - k));
+  return 15 - (best & 15);
 }
 
 int32_t argMin(const uint8_t* d, int component) {
-  int32_t best = 0;
-  for (int k = 1; k < 16; ++k) {
-    if (d[4 * k + component] < d[4 * best + component]) best = k;
-  }
-  return best;
+  int best = 1 << 30;
+  for (int k = 0; k < 16; ++k) best = std::min(best, d[4 * k + component] * 16 + k);
+  return best & 15;
 }
 
 // The six fields from the most significant: component, maximum or minimum.
@@ -38,19 +38,18 @@ int nearDescriptorKeys(const uint8_t* d, int32_t key, int maxSteps, int32_t* key
     const int value = d[4 * extreme + field.component];
     // The cell that takes over: the first of the closest value. It wins a
     // tie only from before the extreme (the key takes the first extreme).
-    int takeover = -1;
-    int gap = 256;
+    // Gap and cell in one number, gap * 16 + cell, so the smallest is the
+    // first cell of the closest value and the scan needs no branch.
+    int best = 1 << 30;
     for (int k = 0; k < 16; ++k) {
-      if (k == extreme) continue;
       const int other = d[4 * k + field.component];
       const int g = field.maximum ? value - other : other - value;
-      if (g < gap) {
-        gap = g;
-        takeover = k;
-      }
+      best = std::min(best, k == extreme ? 1 << 30 : g * 16 + k);
     }
+    const int gap = best >> 4;
+    const int takeover = best & 15;
     const int needed = gap + (takeover > extreme ? 1 : 0);
-    if (takeover < 0 || needed > maxSteps) continue;
+    if (needed > maxSteps) continue;
     // Insertion keeps the order: fewest steps first, then field order.
     int at = count;
     while (at > 0 && steps[at - 1] > needed) {

@@ -42,6 +42,25 @@ TEST(DescriptorKeyTest, FieldsNibblesAndFirstExtremes) {
     for (const auto& b : c.bytes) d[b.first] = b.second;
     EXPECT_EQ(descriptorKey(d.data()), c.key) << c.name;
   }
+  // Random descriptors, half of them over four byte values so that ties are
+  // common, against the first extreme as std::max_element finds it.
+  Random random(11);
+  for (int n = 0; n < 2000; ++n) {
+    std::array<uint8_t, 64> d;
+    for (uint8_t& b : d) {
+      b = static_cast<uint8_t>(n % 2 ? random.uniform(256) : 100 + 50 * random.uniform(4));
+    }
+    auto first = [&](int component, bool maximum) {
+      std::array<uint8_t, 16> cells;
+      for (int k = 0; k < 16; ++k) cells[k] = d[4 * k + component];
+      const auto it = maximum ? std::max_element(cells.begin(), cells.end())
+                              : std::min_element(cells.begin(), cells.end());
+      return static_cast<int32_t>(it - cells.begin());
+    };
+    const int32_t expected = first(0, true) << 20 | first(0, false) << 16 | first(2, true) << 12 |
+                             first(2, false) << 8 | first(1, true) << 4 | first(3, true);
+    ASSERT_EQ(descriptorKey(d.data()), expected) << n;
+  }
 }
 
 // The slow model of the near keys: push each field's extreme toward the

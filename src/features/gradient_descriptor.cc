@@ -24,7 +24,6 @@ constexpr double kTwoPi = 6.2831854820251465;
 
 constexpr int32_t kOrientationRadius = 5;  // samples with dx^2 + dy^2 < 36
 constexpr int32_t kOrientationRadiusSq = 36;
-constexpr int32_t kOrientationSampleTotal = 109;
 
 constexpr int32_t kGridHalf = 10;  // sample grid spans -10 .. 10
 constexpr int32_t kGridSide = 2 * kGridHalf + 1;
@@ -214,9 +213,16 @@ void GradientDescriptor::addToHistogram(int32_t gx, int32_t gy, float weight) {
 }
 
 int32_t GradientDescriptor::strongestBin() const {
+  // The best sum kept in a register: indexing by `best` would make every
+  // step wait on the previous one's load.
   int32_t best = 0;
+  double bestSum = histogram_[0];
   for (int32_t b = 1; b < kOrientationBins; ++b) {
-    if (histogram_[b] > histogram_[best]) best = b;
+    const double sum = histogram_[b];
+    if (sum > bestSum) {
+      best = b;
+      bestSum = sum;
+    }
   }
   return best;
 }
@@ -412,9 +418,15 @@ int32_t GradientDescriptor::orientationBinFromGradients(int32_t width, int32_t x
   int32_t gx[kOrientationSampleTotal];
   int32_t gy[kOrientationSampleTotal];
   int32_t bins[kOrientationSampleTotal];
+  if (orientationWidth_ != width) {
+    orientationWidth_ = width;
+    for (int32_t k = 0; k < kOrientationSampleTotal; ++k) {
+      const OrientationSample& s = kOrientationSamples[k];
+      orientationOffsets_[k] = s.dy * width + s.dx;
+    }
+  }
   for (int32_t k = 0; k < kOrientationSampleTotal; ++k) {
-    const OrientationSample& s = kOrientationSamples[k];
-    const ptrdiff_t at = centre + static_cast<ptrdiff_t>(s.dy) * width + s.dx;
+    const ptrdiff_t at = centre + orientationOffsets_[k];
     gx[k] = levelGradients_[2 * at];
     gy[k] = levelGradients_[2 * at + 1];
   }

@@ -10,6 +10,8 @@
 namespace vornik {
 
 constexpr int32_t kOrientationBins = 36;
+// Orientation samples: the offsets with dx^2 + dy^2 < 36.
+constexpr int32_t kOrientationSampleTotal = 109;
 
 // Histogram bin of a gradient direction: truncate(((pi - atan2(gy, gx)) /
 // 2 pi) * 36) with the single-precision pi and 2 pi in double arithmetic.
@@ -62,6 +64,9 @@ class GradientDescriptor {
   // each pixel's kernel is evaluated once per level instead of per sample.
   // (gx, gy) side by side, so a sample's gradient is one load.
   std::vector<int16_t> levelGradients_;
+  // Pixel offsets of the 109 orientation samples in rows of this width.
+  int32_t orientationWidth_ = 0;
+  std::array<int32_t, kOrientationSampleTotal> orientationOffsets_{};
   // Per row, the columns [begin, end) whose gradients some feature reads.
   std::vector<int32_t> spanBegin_;
   std::vector<int32_t> spanEnd_;

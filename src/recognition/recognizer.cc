@@ -137,13 +137,12 @@ int32_t Recognizer::matchFeatures(const HessianGradientFeatureMngr& features, st
       feature->descriptorKey = descriptorKey(feature->descriptor.data());
       const MappingTablePtr& table = feature->polarity == 1 ? positive : negative;
       if (!table) continue;
-      const NameListPtr names = table->find(feature->descriptorKey);
-      for (const std::string& name : *names) addVote(name);
-      if (!names->empty()) {
-        voters_.push_back(
-            Voter{feature->x * feature->scale, feature->y * feature->scale, names.get()});
+      const NameList& names = table->names(feature->descriptorKey);
+      for (const std::string& name : names) addVote(name);
+      if (!names.empty()) {
+        voters_.push_back(Voter{feature->x * feature->scale, feature->y * feature->scale, &names});
       }
-      if (options_.nearKeySteps > 0) voteNearKeys(*feature, *table, *names);
+      if (options_.nearKeySteps > 0) voteNearKeys(*feature, *table, names);
     }
   }
 
@@ -183,15 +182,14 @@ void Recognizer::voteNearKeys(const HessianGradientFeature& feature, const Mappi
   for (const std::string& name : voted) featureNames_.push_back(&name);
   // One vote per name and feature, however many of its keys name it.
   for (int i = 0; i < count; ++i) {
-    const NameListPtr names = table.find(keys[i]);
-    for (const std::string& name : *names) {
+    const NameList& names = table.names(keys[i]);
+    for (const std::string& name : names) {
       bool seen = false;
       for (const std::string* other : featureNames_) seen = seen || *other == name;
       if (seen) continue;
       featureNames_.push_back(&name);
       addVote(name);
-      voters_.push_back(
-          Voter{feature.x * feature.scale, feature.y * feature.scale, names.get(), &name});
+      voters_.push_back(Voter{feature.x * feature.scale, feature.y * feature.scale, &names, &name});
     }
   }
 }
