@@ -444,8 +444,9 @@ struct BandCount {
   int frames = 0;
   int unplaceable = 0;  // no view of the band fits the frame
   int ourRight = 0, ourWrong = 0, ourPosed = 0, ourAcquired = 0;
-  int ourPoseFailed = 0;  // right target, no pose
-  int ourPoseOff = 0;     // right target, pose beyond 5 px
+  int ourPoseFailed = 0;      // right target, no pose
+  int ourWrongCandidate = 0;  // wrong target named, the right one among the candidates
+  int ourPoseOff = 0;         // right target, pose beyond 5 px
   int orbRight = 0, orbWrong = 0, orbPosed = 0;
   std::vector<double> ourErrors;  // corner error of right-target poses
   std::vector<double> orbErrors;
@@ -539,7 +540,7 @@ void writeCsv(std::FILE* csv, const Context& ctx, const std::vector<Unit>& units
                "kind,fold,background,band,target,view,seed,tilt_deg,tilt_direction_deg,"
                "rotation_deg,width_share,offset_x,offset_y,our_result,our_named,our_posed,"
                "our_error_px,acquired,acquired_frame,acquire_error_px,orb_result,orb_named,"
-               "orb_inliers,orb_error_px\n");
+               "orb_inliers,orb_error_px,our_truth_rank\n");
   for (const Unit& unit : units) {
     const std::string background = photos[(*ctx.folds)[unit.fold].background].name;
     for (const TargetRow& r : unit.targetRows) {
@@ -548,20 +549,20 @@ void writeCsv(std::FILE* csv, const Context& ctx, const std::vector<Unit>& units
       std::fprintf(csv, "target,%d,%s,%s,%s,%d,%u,", r.fold, background.c_str(),
                    kBands[r.band].name, photos[r.target].name.c_str(), r.view, r.frame.seed);
       if (!r.rendered) {
-        std::fprintf(csv, ",,,,,,unplaceable,,,,,,,,,,\n");
+        std::fprintf(csv, ",,,,,,unplaceable,,,,,,,,,,,\n");
         continue;
       }
-      std::fprintf(csv, "%.3f,%.3f,%.3f,%.4f,%.4f,%.4f,%s,%s,%d,%s,%d,%d,%s,%s,%s,%d,%s\n",
+      std::fprintf(csv, "%.3f,%.3f,%.3f,%.4f,%.4f,%.4f,%s,%s,%d,%s,%d,%d,%s,%s,%s,%d,%s,%d\n",
                    v.tiltDeg, v.tiltDirectionDeg, v.rotationDeg, v.widthFraction, v.offsetX,
                    v.offsetY, verdictName(r.ours.verdict), r.ours.named.c_str(),
                    r.ours.posed ? 1 : 0, number(r.ours.error, 3).c_str(),
                    r.acquire.acquired ? 1 : 0, r.acquire.frame, number(r.acquire.error, 3).c_str(),
                    orbResult, r.orbNamed >= 0 ? photos[r.orbNamed].name.c_str() : "", r.orb.inliers,
-                   number(r.orbError, 3).c_str());
+                   number(r.orbError, 3).c_str(), r.ours.truthRank);
     }
     for (const FreeRow& r : unit.freeRows) {
       std::fprintf(
-          csv, "free,%d,%s,,,%d,%u,,,,,,,%s,%s,%d,,,,,%s,%s,%d,\n", r.fold, background.c_str(),
+          csv, "free,%d,%s,,,%d,%u,,,,,,,%s,%s,%d,,,,,%s,%s,%d,,\n", r.fold, background.c_str(),
           r.index, r.seed, r.ours.verdict == Verdict::kNone ? "none" : "false_positive",
           r.ours.named.c_str(), r.ours.posed ? 1 : 0, r.orbNamed < 0 ? "none" : "false_positive",
           r.orbNamed >= 0 ? photos[r.orbNamed].name.c_str() : "", r.orb.inliers);
@@ -594,6 +595,7 @@ void printReport(const Context& ctx, const std::vector<Unit>& units,
       orbMs.push_back(r.orbMs);
       b.ourRight += r.ours.verdict == Verdict::kRight ? 1 : 0;
       b.ourWrong += r.ours.verdict == Verdict::kWrong ? 1 : 0;
+      b.ourWrongCandidate += r.ours.verdict == Verdict::kWrong && r.ours.truthRank >= 0 ? 1 : 0;
       b.ourPosed += r.ours.good() ? 1 : 0;
       b.ourAcquired += r.acquire.acquired ? 1 : 0;
       if (r.ours.verdict == Verdict::kRight) {
@@ -661,11 +663,14 @@ void printReport(const Context& ctx, const std::vector<Unit>& units,
   }
 
   std::printf("\nWhere ours misses a pose within %.0f px (frames per band):\n", kGoodCornerErrorPx);
-  std::printf("%-8s %10s %7s %10s %10s\n", "band", "not_recog", "wrong", "no_pose", "pose>5px");
+  std::printf("(wrong_cand: of the wrong, the frames whose right target was a pose candidate)\n");
+  std::printf("%-8s %10s %7s %11s %10s %10s\n", "band", "not_recog", "wrong", "wrong_cand",
+              "no_pose", "pose>5px");
   for (int b = 0; b < kBandCount; ++b) {
     const BandCount& c = bands[b];
-    std::printf("%-8s %10d %7d %10d %10d\n", kBands[b].name, c.frames - c.ourRight - c.ourWrong,
-                c.ourWrong, c.ourPoseFailed, c.ourPoseOff);
+    std::printf("%-8s %10d %7d %11d %10d %10d\n", kBands[b].name,
+                c.frames - c.ourRight - c.ourWrong, c.ourWrong, c.ourWrongCandidate,
+                c.ourPoseFailed, c.ourPoseOff);
   }
 
   std::printf("\nPosed within %.0f px by target and band, ours / ORB (%%):\n", kGoodCornerErrorPx);
@@ -714,7 +719,9 @@ int usage() {
                "                        [--pose-features N] [--refine] [--attempts N]\n"
                "                        [--rescue N] [--enlarged] [--vote-window N] [--corners N]\n"
                "                        [--recognition-window VOTES] [--vote-disc PERCENT]\n"
-               "                        [--candidates N] [--train-corners N]\n");
+               "                        [--candidates N] [--train-corners N]\n"
+               "                        [--agreement PERCENT] [--min-matches N]\n"
+               "                        [--near-keys STEPS]\n");
   return 2;
 }
 

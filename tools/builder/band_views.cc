@@ -159,6 +159,10 @@ PoseOutcome recogniseAndPose(Recognizer* recognizer, Tracker* tracker, const Ren
   const int32_t status = acquisition.recognize(recognizer, tracker, image.width, image.height, 0,
                                                image.pixels.data(), text, "");
   out.recognizeMs = elapsedMs(start);
+  const std::vector<RecognitionCandidate>& candidates = recognizer->candidates();
+  for (size_t i = 0; i < candidates.size() && !truthName.empty(); ++i) {
+    if (candidates[i].name == truthName) out.truthRank = static_cast<int>(i);
+  }
   if (status != kRecognized) return out;
   const auto judge = [&](const std::string& named) {
     out.named = named;

@@ -96,6 +96,9 @@ struct PoseOutcome {
   double error = -1.0;  // corner error of that pose when the target is right
   double recognizeMs = 0.0;
   double poseMs = -1.0;  // initial pose call, when one was made
+  // Where the right target stood among the recognizer's pose candidates
+  // (0: strongest), -1 where it was none of them or candidates are off.
+  int truthRank = -1;
   bool good() const { return verdict == Verdict::kRight && posed && error <= kGoodCornerErrorPx; }
 };
 
