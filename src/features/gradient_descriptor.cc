@@ -12,6 +12,11 @@
 #include <emmintrin.h>
 #define VORNIK_GRADIENT_SSE2 1
 #endif
+// As for FAST: no AVX2 forms where the compiler cannot align their stack.
+#if VORNIK_GRADIENT_SSE2 && defined(__GNUC__) && !defined(_WIN32)
+#include <immintrin.h>
+#define VORNIK_GRADIENT_AVX2 1
+#endif
 
 namespace vornik {
 
@@ -129,9 +134,17 @@ int32_t gradientOrientationBin(int32_t gx, int32_t gy) {
   return std::min(std::max(bin, 0), kOrientationBins - 1);
 }
 
-void gradientOrientationBins(const int32_t* gx, const int32_t* gy, int32_t count, int32_t* bins) {
-  int32_t i = 0;
+namespace {
+
+void orientationBinsScalar(const int32_t* gx, const int32_t* gy, int32_t count, int32_t* bins) {
+  for (int32_t i = 0; i < count; ++i) {
+    bins[i] = gx[i] == 0 && gy[i] == 0 ? 0 : gradientOrientationBin(gx[i], gy[i]);
+  }
+}
+
 #if VORNIK_GRADIENT_SSE2
+void orientationBinsSse2(const int32_t* gx, const int32_t* gy, int32_t count, int32_t* bins) {
+  int32_t i = 0;
   // The polynomial of gradientOrientationBin in single precision: its error
   // (below 1e-4 of a bin with the float rounding) stays far inside the 1e-3
   // margin, and gradients near a bin boundary take the exact scalar form.
@@ -181,10 +194,187 @@ void gradientOrientationBins(const int32_t* gx, const int32_t* gy, int32_t count
       if ((unclear >> k) & 1) bins[i + k] = gradientOrientationBin(gx[i + k], gy[i + k]);
     }
   }
+  orientationBinsScalar(gx + i, gy + i, count - i, bins + i);
+}
 #endif
-  for (; i < count; ++i) {
-    bins[i] = gx[i] == 0 && gy[i] == 0 ? 0 : gradientOrientationBin(gx[i], gy[i]);
+
+#if VORNIK_GRADIENT_AVX2
+// The SSE2 form eight at a time.
+__attribute__((target("avx2"))) void orientationBinsAvx2(const int32_t* gx, const int32_t* gy,
+                                                         int32_t count, int32_t* bins) {
+  int32_t i = 0;
+  const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
+  const __m256 zero = _mm256_setzero_ps();
+  const __m256 one = _mm256_set1_ps(1.0f);
+  const __m256 halfPi = _mm256_set1_ps(1.5707963705062866f);
+  const __m256 pi = _mm256_set1_ps(3.1415927410125732f);
+  const __m256 toBins = _mm256_set1_ps(static_cast<float>(36.0 / kTwoPi));
+  const __m256 lowMargin = _mm256_set1_ps(1e-3f);
+  const __m256 highMargin = _mm256_set1_ps(1.0f - 1e-3f);
+  const __m256i binCount = _mm256_set1_epi32(kOrientationBins);
+  for (; i + 8 <= count; i += 8) {
+    const __m256 fx =
+        _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(gx + i)));
+    const __m256 fy =
+        _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(gy + i)));
+    const __m256 ax = _mm256_and_ps(fx, absMask);
+    const __m256 ay = _mm256_and_ps(fy, absMask);
+    const __m256 big = _mm256_max_ps(ax, ay);
+    const __m256 nonZero = _mm256_cmp_ps(big, zero, _CMP_GT_OQ);
+    const __m256 r = _mm256_div_ps(_mm256_min_ps(ax, ay), _mm256_blendv_ps(one, big, nonZero));
+    const __m256 r2 = _mm256_mul_ps(r, r);
+    __m256 poly =
+        _mm256_add_ps(_mm256_set1_ps(-0.0851330f), _mm256_mul_ps(r2, _mm256_set1_ps(0.0208351f)));
+    poly = _mm256_add_ps(_mm256_set1_ps(0.1801410f), _mm256_mul_ps(r2, poly));
+    poly = _mm256_add_ps(_mm256_set1_ps(-0.3302995f), _mm256_mul_ps(r2, poly));
+    poly = _mm256_add_ps(_mm256_set1_ps(0.9998660f), _mm256_mul_ps(r2, poly));
+    __m256 t = _mm256_mul_ps(r, poly);
+    t = _mm256_blendv_ps(t, _mm256_sub_ps(halfPi, t), _mm256_cmp_ps(ay, ax, _CMP_GT_OQ));
+    t = _mm256_blendv_ps(t, _mm256_sub_ps(pi, t), _mm256_cmp_ps(fx, zero, _CMP_LT_OQ));
+    t = _mm256_blendv_ps(t, _mm256_sub_ps(zero, t), _mm256_cmp_ps(fy, zero, _CMP_LT_OQ));
+    const __m256 q = _mm256_mul_ps(_mm256_sub_ps(pi, t), toBins);
+    const __m256i whole = _mm256_cvttps_epi32(q);
+    const __m256 fraction = _mm256_sub_ps(q, _mm256_cvtepi32_ps(whole));
+    const __m256 clear =
+        _mm256_and_ps(_mm256_and_ps(_mm256_cmp_ps(fraction, lowMargin, _CMP_GT_OQ),
+                                    _mm256_cmp_ps(fraction, highMargin, _CMP_LT_OQ)),
+                      _mm256_castsi256_ps(_mm256_cmpgt_epi32(binCount, whole)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(bins + i),
+                        _mm256_and_si256(whole, _mm256_castps_si256(nonZero)));
+    const int unclear = _mm256_movemask_ps(_mm256_andnot_ps(clear, nonZero));
+    for (int k = 0; k < 8; ++k) {
+      if ((unclear >> k) & 1) bins[i + k] = gradientOrientationBin(gx[i + k], gy[i + k]);
+    }
   }
+  orientationBinsScalar(gx + i, gy + i, count - i, bins + i);
+}
+#endif
+
+void gradientRowScalar(const uint8_t* p, ptrdiff_t w, int32_t begin, int32_t end, int16_t* g) {
+  for (int32_t x = begin; x < end; ++x) {
+    int32_t sx;
+    int32_t sy;
+    gradientInterior(p + x, w, &sx, &sy);
+    g[2 * x] = static_cast<int16_t>(sx);
+    g[2 * x + 1] = static_cast<int16_t>(sy);
+  }
+}
+
+#if VORNIK_GRADIENT_SSE2
+// Eight pixels at a time in 16-bit lanes; |gx|, |gy| <= 12 * 255. Returns
+// the first pixel left to do.
+inline int32_t gradientRowSse2Blocks(const uint8_t* p, ptrdiff_t w, int32_t x, int32_t end,
+                                     int16_t* g) {
+  const uint8_t* up = p - w;
+  const uint8_t* down = p + w;
+  const uint8_t* up2 = p - 2 * w;
+  const uint8_t* down2 = p + 2 * w;
+  const __m128i zero = _mm_setzero_si128();
+  auto at = [&zero](const uint8_t* q) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), zero);
+  };
+  for (; x + 8 <= end; x += 8) {
+    const __m128i upDiff1 = _mm_sub_epi16(at(up + x + 1), at(up + x - 1));
+    const __m128i downDiff1 = _mm_sub_epi16(at(down + x + 1), at(down + x - 1));
+    const __m128i sx = _mm_add_epi16(
+        _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(at(p + x + 1), at(p + x - 1)), 2),
+                      _mm_slli_epi16(_mm_sub_epi16(at(p + x + 2), at(p + x - 2)), 1)),
+        _mm_add_epi16(_mm_slli_epi16(_mm_add_epi16(upDiff1, downDiff1), 1),
+                      _mm_add_epi16(_mm_sub_epi16(at(up + x + 2), at(up + x - 2)),
+                                    _mm_sub_epi16(at(down + x + 2), at(down + x - 2)))));
+    const __m128i leftDiff1 = _mm_sub_epi16(at(down + x - 1), at(up + x - 1));
+    const __m128i rightDiff1 = _mm_sub_epi16(at(down + x + 1), at(up + x + 1));
+    const __m128i sy = _mm_add_epi16(
+        _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(at(down + x), at(up + x)), 2),
+                      _mm_slli_epi16(_mm_sub_epi16(at(down2 + x), at(up2 + x)), 1)),
+        _mm_add_epi16(_mm_slli_epi16(_mm_add_epi16(leftDiff1, rightDiff1), 1),
+                      _mm_add_epi16(_mm_sub_epi16(at(down2 + x - 1), at(up2 + x - 1)),
+                                    _mm_sub_epi16(at(down2 + x + 1), at(up2 + x + 1)))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(g + 2 * x), _mm_unpacklo_epi16(sx, sy));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(g + 2 * x + 8), _mm_unpackhi_epi16(sx, sy));
+  }
+  return x;
+}
+
+void gradientRowSse2(const uint8_t* p, ptrdiff_t w, int32_t begin, int32_t end, int16_t* g) {
+  gradientRowScalar(p, w, gradientRowSse2Blocks(p, w, begin, end, g), end, g);
+}
+#endif
+
+#if VORNIK_GRADIENT_AVX2
+__attribute__((target("avx2"))) inline __m256i widen16(const uint8_t* q) {
+  return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+}
+
+// Sixteen pixels at a time, then the SSE2 blocks and the scalar tail.
+__attribute__((target("avx2"))) void gradientRowAvx2(const uint8_t* p, ptrdiff_t w, int32_t begin,
+                                                     int32_t end, int16_t* g) {
+  const uint8_t* up = p - w;
+  const uint8_t* down = p + w;
+  const uint8_t* up2 = p - 2 * w;
+  const uint8_t* down2 = p + 2 * w;
+  int32_t x = begin;
+  for (; x + 16 <= end; x += 16) {
+    const __m256i upDiff1 = _mm256_sub_epi16(widen16(up + x + 1), widen16(up + x - 1));
+    const __m256i downDiff1 = _mm256_sub_epi16(widen16(down + x + 1), widen16(down + x - 1));
+    const __m256i sx = _mm256_add_epi16(
+        _mm256_add_epi16(
+            _mm256_slli_epi16(_mm256_sub_epi16(widen16(p + x + 1), widen16(p + x - 1)), 2),
+            _mm256_slli_epi16(_mm256_sub_epi16(widen16(p + x + 2), widen16(p + x - 2)), 1)),
+        _mm256_add_epi16(
+            _mm256_slli_epi16(_mm256_add_epi16(upDiff1, downDiff1), 1),
+            _mm256_add_epi16(_mm256_sub_epi16(widen16(up + x + 2), widen16(up + x - 2)),
+                             _mm256_sub_epi16(widen16(down + x + 2), widen16(down + x - 2)))));
+    const __m256i leftDiff1 = _mm256_sub_epi16(widen16(down + x - 1), widen16(up + x - 1));
+    const __m256i rightDiff1 = _mm256_sub_epi16(widen16(down + x + 1), widen16(up + x + 1));
+    const __m256i sy = _mm256_add_epi16(
+        _mm256_add_epi16(
+            _mm256_slli_epi16(_mm256_sub_epi16(widen16(down + x), widen16(up + x)), 2),
+            _mm256_slli_epi16(_mm256_sub_epi16(widen16(down2 + x), widen16(up2 + x)), 1)),
+        _mm256_add_epi16(
+            _mm256_slli_epi16(_mm256_add_epi16(leftDiff1, rightDiff1), 1),
+            _mm256_add_epi16(_mm256_sub_epi16(widen16(down2 + x - 1), widen16(up2 + x - 1)),
+                             _mm256_sub_epi16(widen16(down2 + x + 1), widen16(up2 + x + 1)))));
+    // Unpacking works within 128-bit halves: pixels 0-3 and 8-11, then 4-7
+    // and 12-15.
+    const __m256i low = _mm256_unpacklo_epi16(sx, sy);
+    const __m256i high = _mm256_unpackhi_epi16(sx, sy);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(g + 2 * x),
+                        _mm256_permute2x128_si256(low, high, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(g + 2 * x + 16),
+                        _mm256_permute2x128_si256(low, high, 0x31));
+  }
+  gradientRowScalar(p, w, gradientRowSse2Blocks(p, w, x, end, g), end, g);
+}
+#endif
+
+}  // namespace
+
+std::vector<NamedKernel<OrientationBinning>> orientationBinnings() {
+  std::vector<NamedKernel<OrientationBinning>> forms = {{"scalar", orientationBinsScalar}};
+#if VORNIK_GRADIENT_SSE2
+  forms.push_back({"sse2", orientationBinsSse2});
+#endif
+#if VORNIK_GRADIENT_AVX2
+  if (cpuHasAvx2()) forms.push_back({"avx2", orientationBinsAvx2});
+#endif
+  return forms;
+}
+
+std::vector<NamedKernel<GradientRow>> gradientRows() {
+  std::vector<NamedKernel<GradientRow>> forms = {{"scalar", gradientRowScalar}};
+#if VORNIK_GRADIENT_SSE2
+  forms.push_back({"sse2", gradientRowSse2});
+#endif
+#if VORNIK_GRADIENT_AVX2
+  if (cpuHasAvx2()) forms.push_back({"avx2", gradientRowAvx2});
+#endif
+  return forms;
+}
+
+void gradientOrientationBins(const int32_t* gx, const int32_t* gy, int32_t count, int32_t* bins) {
+  static const OrientationBinning binning = orientationBinnings().back().run;
+  binning(gx, gy, count, bins);
 }
 
 GradientDescriptor::GradientDescriptor()
@@ -364,51 +554,11 @@ void GradientDescriptor::computeLevelGradients(
       spanEnd_[y] = std::max(spanEnd_[y], f->x + kReach + 1);
     }
   }
+  static const GradientRow row = gradientRows().back().run;
   const ptrdiff_t w = width;
   for (int32_t y = 2; y < height - 2; ++y) {
     if (spanBegin_[y] >= spanEnd_[y]) continue;
-    const uint8_t* p = pixels + y * w;
-    [[maybe_unused]] const uint8_t* up = p - w;
-    [[maybe_unused]] const uint8_t* down = p + w;
-    [[maybe_unused]] const uint8_t* up2 = p - 2 * w;
-    [[maybe_unused]] const uint8_t* down2 = p + 2 * w;
-    int16_t* g = levelGradients_.data() + 2 * y * w;
-    int32_t x = spanBegin_[y];
-    const int32_t end = spanEnd_[y];
-#if VORNIK_GRADIENT_SSE2
-    // Eight pixels at a time in 16-bit lanes; |gx|, |gy| <= 12 * 255.
-    const __m128i zero = _mm_setzero_si128();
-    auto at = [&zero](const uint8_t* q) {
-      return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), zero);
-    };
-    for (; x + 8 <= end; x += 8) {
-      const __m128i upDiff1 = _mm_sub_epi16(at(up + x + 1), at(up + x - 1));
-      const __m128i downDiff1 = _mm_sub_epi16(at(down + x + 1), at(down + x - 1));
-      const __m128i sx = _mm_add_epi16(
-          _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(at(p + x + 1), at(p + x - 1)), 2),
-                        _mm_slli_epi16(_mm_sub_epi16(at(p + x + 2), at(p + x - 2)), 1)),
-          _mm_add_epi16(_mm_slli_epi16(_mm_add_epi16(upDiff1, downDiff1), 1),
-                        _mm_add_epi16(_mm_sub_epi16(at(up + x + 2), at(up + x - 2)),
-                                      _mm_sub_epi16(at(down + x + 2), at(down + x - 2)))));
-      const __m128i leftDiff1 = _mm_sub_epi16(at(down + x - 1), at(up + x - 1));
-      const __m128i rightDiff1 = _mm_sub_epi16(at(down + x + 1), at(up + x + 1));
-      const __m128i sy = _mm_add_epi16(
-          _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(at(down + x), at(up + x)), 2),
-                        _mm_slli_epi16(_mm_sub_epi16(at(down2 + x), at(up2 + x)), 1)),
-          _mm_add_epi16(_mm_slli_epi16(_mm_add_epi16(leftDiff1, rightDiff1), 1),
-                        _mm_add_epi16(_mm_sub_epi16(at(down2 + x - 1), at(up2 + x - 1)),
-                                      _mm_sub_epi16(at(down2 + x + 1), at(up2 + x + 1)))));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(g + 2 * x), _mm_unpacklo_epi16(sx, sy));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(g + 2 * x + 8), _mm_unpackhi_epi16(sx, sy));
-    }
-#endif
-    for (; x < end; ++x) {
-      int32_t sx;
-      int32_t sy;
-      gradientInterior(p + x, w, &sx, &sy);
-      g[2 * x] = static_cast<int16_t>(sx);
-      g[2 * x + 1] = static_cast<int16_t>(sy);
-    }
+    row(pixels + y * w, w, spanBegin_[y], spanEnd_[y], levelGradients_.data() + 2 * y * w);
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -16,9 +17,21 @@ constexpr int32_t kOrientationSampleTotal = 109;
 // Histogram bin of a gradient direction: truncate(((pi - atan2(gy, gx)) /
 // 2 pi) * 36) with the single-precision pi and 2 pi in double arithmetic.
 int32_t gradientOrientationBin(int32_t gx, int32_t gy);
-// The same for `count` gradients at once (4 per vector step where SIMD is
-// available); zero gradients get bin 0.
+// The same for `count` gradients at once (4 or 8 per vector step where SIMD
+// is available); zero gradients get bin 0.
 void gradientOrientationBins(const int32_t* gx, const int32_t* gy, int32_t count, int32_t* bins);
+// Every form of gradientOrientationBins this processor runs, the scalar
+// reference first and the one used last.
+using OrientationBinning = void (*)(const int32_t* gx, const int32_t* gy, int32_t count,
+                                    int32_t* bins);
+std::vector<NamedKernel<OrientationBinning>> orientationBinnings();
+
+// The 5 x 5 gradient kernel on pixels [begin, end) of the row at `p` (rows of
+// `w` bytes, two rows above and below, two pixels either side), into
+// (gx, gy) pairs at g[2 x], g[2 x + 1]; every form this processor runs, the
+// scalar reference first and the one used last.
+using GradientRow = void (*)(const uint8_t* p, ptrdiff_t w, int32_t begin, int32_t end, int16_t* g);
+std::vector<NamedKernel<GradientRow>> gradientRows();
 
 // The tie separation of quantizeDescriptor over the 64 bytes `d` of the
 // values `f`; every form this processor runs, the scalar reference first.

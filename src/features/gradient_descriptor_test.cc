@@ -170,6 +170,29 @@ TEST(GradientDescriptorTest, LevelAndPerFeaturePathsMatchDirectFormula) {
   }
 }
 
+TEST(GradientDescriptorTest, EveryGradientRowFormMatchesTheKernel) {
+  // Spans of every length up to 40 from varied starts, so each form's
+  // vector blocks and tails all meet the kernel written out cell by cell.
+  const auto photo = testing_photos::loadPhoto(testing_photos::photoPath("chelsea.jpg"));
+  ASSERT_GT(photo.width, 120);
+  const Image im{photo.width, photo.height, photo.gray};
+  std::vector<int16_t> g(2 * static_cast<size_t>(im.w));
+  for (const auto& form : gradientRows()) {
+    for (int length = 0; length <= 40; ++length) {
+      const int y = 2 + (length * 37) % (im.h - 4);
+      const int begin = 2 + (length * 13) % (im.w - 4 - length);
+      std::fill(g.begin(), g.end(), int16_t{-1});
+      form.run(im.p.data() + y * im.w, im.w, begin, begin + length, g.data());
+      for (int x = 0; x < im.w; ++x) {
+        int gx = -1, gy = -1;
+        if (x >= begin && x < begin + length) slowGradient(im, x, y, &gx, &gy);
+        ASSERT_EQ(g[2 * x], gx) << form.name << " " << x << "," << y;
+        ASSERT_EQ(g[2 * x + 1], gy) << form.name << " " << x << "," << y;
+      }
+    }
+  }
+}
+
 TEST(QuantizeDescriptorTest, ScaledBytesByHand) {
   // Scales 64 (signed) and 128 (absolute) keep every quotient exact, so each
   // byte is truncate(255 (v + 64) / 128) or truncate(255 v / 128). All bytes
@@ -276,12 +299,13 @@ TEST(GradientOrientationTest, BinOfEveryGradientMatchesAtan2) {
         if (gx == 0 && gy == 0) continue;
         ASSERT_EQ(gradientOrientationBin(gx, gy), atan2Bin(gx, gy)) << gx << "," << gy;
       }
-      bins.assign(gxs.size(), -1);
-      gradientOrientationBins(gxs.data(), gys.data(), static_cast<int32_t>(gxs.size()),
-                              bins.data());
-      for (size_t k = 0; k < gxs.size(); ++k) {
-        const int expected = gxs[k] == 0 && gys[k] == 0 ? 0 : atan2Bin(gxs[k], gys[k]);
-        ASSERT_EQ(bins[k], expected) << gxs[k] << "," << gys[k];
+      for (const auto& form : orientationBinnings()) {
+        bins.assign(gxs.size(), -1);
+        form.run(gxs.data(), gys.data(), static_cast<int32_t>(gxs.size()), bins.data());
+        for (size_t k = 0; k < gxs.size(); ++k) {
+          const int expected = gxs[k] == 0 && gys[k] == 0 ? 0 : atan2Bin(gxs[k], gys[k]);
+          ASSERT_EQ(bins[k], expected) << form.name << " " << gxs[k] << "," << gys[k];
+        }
       }
     }
   }
