@@ -45,6 +45,22 @@ void sortByKeyStable(std::vector<KeyedIndex>& pairs) {
 }  // namespace
 
 void MappingTable::add(int32_t key, const std::string& name) {
+  addOne(key, name);
+  index();
+}
+
+void MappingTable::index() {
+  keys_.clear();
+  lists_.clear();
+  keys_.reserve(entries_.size());
+  lists_.reserve(entries_.size());
+  for (const auto& entry : entries_) {
+    keys_.push_back(entry.first);
+    lists_.push_back(entry.second.get());
+  }
+}
+
+void MappingTable::addOne(int32_t key, const std::string& name) {
   std::shared_ptr<NameList>& names = entries_[key];
   if (!names) names = std::make_shared<NameList>();
   for (const std::string& existing : *names) {
@@ -56,7 +72,8 @@ void MappingTable::add(int32_t key, const std::string& name) {
 void MappingTable::addAll(std::vector<std::pair<int32_t, uint32_t>>& pairs,
                           const std::vector<std::string>& names) {
   if (!entries_.empty()) {
-    for (const auto& pair : pairs) add(pair.first, names[pair.second]);
+    for (const auto& pair : pairs) addOne(pair.first, names[pair.second]);
+    index();
     return;
   }
   // Stable, so names of one key keep their first-added order.
@@ -77,6 +94,7 @@ void MappingTable::addAll(std::vector<std::pair<int32_t, uint32_t>>& pairs,
     // Each list shares the ownership of the whole block.
     entries_.emplace_hint(entries_.end(), key, std::shared_ptr<NameList>(storage, &list));
   }
+  index();
 }
 
 NameListPtr MappingTable::find(int32_t key) const {
@@ -88,8 +106,8 @@ NameListPtr MappingTable::find(int32_t key) const {
 }
 
 const NameList& MappingTable::names(int32_t key) const {
-  auto it = entries_.find(key);
-  if (it != entries_.end()) return *it->second;
+  const auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
+  if (it != keys_.end() && *it == key) return *lists_[static_cast<size_t>(it - keys_.begin())];
   static const NameList kEmpty;
   return kEmpty;
 }

@@ -37,7 +37,15 @@ class MappingTable {
   size_t pairCount() const;
 
  private:
+  void addOne(int32_t key, const std::string& name);
+  // Rebuilds keys_ and lists_ from entries_ after every change.
+  void index();
+
   std::map<int32_t, std::shared_ptr<NameList>> entries_;
+  // The keys ascending, and each one's list: a look-up per frame feature
+  // searches one contiguous array rather than the tree's scattered nodes.
+  std::vector<int32_t> keys_;
+  std::vector<const NameList*> lists_;
 };
 
 using MappingTablePtr = std::shared_ptr<MappingTable>;

@@ -62,6 +62,10 @@ TEST(MappingTable, BulkAddMatchesOneByOneAdds) {
     for (const auto& pair : more) oneByOne.add(pair.first, names[pair.second]);
     bulk.addAll(more, names);
     EXPECT_EQ(bulk.serialize(), oneByOne.serialize());
+    // The unshared look-up gives the same lists, for keys added late too.
+    for (const auto& pair : input) EXPECT_EQ(bulk.names(pair.first), *oneByOne.find(pair.first));
+    EXPECT_EQ(bulk.names(5), *oneByOne.find(5));
+    EXPECT_TRUE(bulk.names(4).empty());
   }
 }
 
