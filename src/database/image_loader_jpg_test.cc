@@ -192,18 +192,27 @@ TEST(ImageLoaderJPG, LoadRefusesWhatNoImageOfAffordableSizeCanBe) {
   testutil::writeBytes(dir + "/huge.jpg", jpegClaiming(60000, 60000));
   testutil::writeBytes(dir + "/tall.jpg", jpegClaiming(16384, 8193));
   testutil::writeBytes(dir + "/long.jpg", {});
-  std::filesystem::resize_file(dir + "/long.jpg", ImageLoaderJPG::kMaxInputBytes + 1);
-  const struct {
+  // Some hosts (Wine, seen once) refuse to grow a file this far; the
+  // other cases still run there.
+  std::error_code grown;
+  std::filesystem::resize_file(dir + "/long.jpg", ImageLoaderJPG::kMaxInputBytes + 1, grown);
+  struct Case {
     std::string path;
     std::vector<std::string> log;  // a refusal logs one line, a missing file none
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {dir + "/small.jpg", {}},
       {dir + "/missing.jpg", {}},
       {dir, {dir + " is not a regular file\n"}},
-      {dir + "/long.jpg", {dir + "/long.jpg is larger than 67108864 bytes\n"}},
       {dir + "/huge.jpg", {"JPEG image of 60000 x 60000 pixels is too large to decode\n"}},
       {dir + "/tall.jpg", {"JPEG image of 16384 x 8193 pixels is too large to decode\n"}},
   };
+  if (!grown) {
+    cases.push_back({dir + "/long.jpg", {dir + "/long.jpg is larger than 67108864 bytes\n"}});
+  } else {
+    std::printf("the file over 64 MiB was not made here (%s): that case is left out\n",
+                grown.message().c_str());
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     LogCapture log;
