@@ -188,12 +188,7 @@ int32_t Tracker::confirmPose(int32_t code, const uint8_t* pixels, const std::str
   // stays as it was decomposed.
   MatrixPtr matrix = poseMatrix_;
   if (initialPoseOptions_.refine) {
-    Mat44f refined = pose;
-    float error = 0.0f;
-    if (trackFromKeyframe(*confirmFrame_, pose, &refined, &error)) {
-      pose = refined;
-      matrix = fromMat44f(pose);
-    }
+    if (refineOnFrame(*confirmFrame_, &pose)) matrix = fromMat44f(pose);
   }
   const float agreement = poseAgreement(*keyframes_.front(), *confirmFrame_, pose);
   if (agreement < initialPoseOptions_.minAgreement) {
@@ -293,14 +288,26 @@ bool Tracker::refineInitialPose(const uint8_t* pixels) {
   Frame& frame = *spareFrame_;
   frame.buildPyramid(pixels, featureExtractor_->width(), featureExtractor_->height(),
                      pixelFormat_ == 0);
-  Mat44f refined = pose_;
-  float error = 0.0f;
   // Refusing the pose when the search fails lost right poses of small
   // targets and refused no wrong one: the homography's pose stays then.
-  if (!trackFromKeyframe(frame, pose_, &refined, &error)) return false;
-  pose_ = refined;
+  if (!refineOnFrame(frame, &pose_)) return false;
   poseMatrix_ = fromMat44f(pose_);
   return true;
+}
+
+bool Tracker::refineOnFrame(const Frame& frame, Mat44f* pose) {
+  // A small target's homography pose is often 5-15 px off, more than one
+  // search closes: its coarse points are few, so the first pass lands a few
+  // pixels short and the next ones finish from there.
+  bool refinedOnce = false;
+  for (int32_t pass = 0; pass < kInitialPoseRefinePasses; ++pass) {
+    Mat44f refined = *pose;
+    float error = 0.0f;
+    if (!trackFromKeyframe(frame, *pose, &refined, &error)) break;
+    *pose = refined;
+    refinedOnce = true;
+  }
+  return refinedOnce;
 }
 
 int32_t Tracker::trackProgressive(const uint8_t* pixels, Trackable& result, const std::string& id) {

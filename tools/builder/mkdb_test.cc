@@ -337,6 +337,7 @@ TEST(Mkdb, RejectsBadInputAndOptionsWithOneLineAndNoOutput) {
       {o + "--size 50 " + quote(kSample), "2", "--size", ""},
       {o + "--width -1 " + quote(kSample), "2", "--width", ""},
       {o + "--recognition-corners 49 " + quote(kSample), "2", "--recognition-corners", ""},
+      {o + "--tracking-views 2001 " + quote(kSample), "2", "--tracking-views", ""},
       {o + "--stray-votes 0.05 " + quote(kSample), "2", "--stray-votes", ""},
       {o + "--name nosuch=Y " + quote(kSample), "2", "nosuch", ""},
       {"--frobnicate", "2", "--frobnicate", ""},
