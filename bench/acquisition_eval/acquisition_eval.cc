@@ -8,7 +8,8 @@
 //   acquisition_eval [--quick] [--views N] [--free M] [--folds K] [--threads T]
 //                    [--csv FILE] [--plot FILE] [--seed S]
 //                    [--training-views N] [--budget VOTES] [--max-keys N]
-//                    [--tracking-views N] [--variants] [--small-candidates]
+//                    [--tracking-views N] [--max-tracking N] [--variants]
+//                    [--small-candidates]
 //                    [--pose-features N] [--refine] [--attempts N]
 //                    [--rescue N] [--enlarged] [--vote-window N] [--corners N]
 //                    [--recognition-window VOTES] [--vote-disc PERCENT]
@@ -30,9 +31,9 @@
 //   - the baseline's named target and its homography's corner error.
 // --quick runs 3 folds, 1 view per band and 5 target-free frames. --seed
 // sets the builder's seed and the frames' (default 1); --training-views,
-// --budget, --max-keys and --tracking-views set the builder's options of
-// those names; --variants and --small-candidates switch on its
-// orientationVariants and smallCandidateViews levers; --pose-features sets
+// --budget, --max-keys, --tracking-views and --max-tracking set the
+// builder's options of those names; --variants and --small-candidates
+// switch on its orientationVariants and smallCandidateViews levers; --pose-features sets
 // the trackers' opt-in frame features per layer for the initial pose,
 // --refine their refined and confirmed initial pose, --attempts the stage
 // machine's Acquiring frames per recognition (the library's
@@ -715,7 +716,8 @@ int usage() {
                "[--threads T]\n"
                "                        [--csv FILE] [--plot FILE] [--seed S]\n"
                "                        [--training-views N] [--budget VOTES] [--max-keys N]\n"
-               "                        [--tracking-views N] [--variants] [--small-candidates]\n"
+               "                        [--tracking-views N] [--max-tracking N] [--variants]\n"
+               "                        [--small-candidates]\n"
                "                        [--pose-features N] [--refine] [--attempts N]\n"
                "                        [--rescue N] [--enlarged] [--vote-window N] [--corners N]\n"
                "                        [--recognition-window VOTES] [--vote-disc PERCENT]\n"
@@ -792,6 +794,8 @@ int run(int argc, char** argv) {
     } else if (arg == "--train-corners") {
       options.build.recognitionCorners =
           std::clamp(std::atoi(argv[++i]), kMinRecognitionCorners, kMaxRecognitionCorners);
+    } else if (arg == "--max-tracking" && hasValue) {
+      options.build.maxTrackingFeatures = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--small-candidates") {
       options.build.smallCandidateViews = true;
     } else {
