@@ -75,9 +75,9 @@ struct AcquisitionOptions {
   // keeps enough on it, at about twice the initial pose's time.
   int initialPoseFeaturesPerLayer = 60;
   // Refines the initial pose with the tracker's patch search on the same
-  // frame, up to three passes: corner errors of 2-4 px become about 1 px,
-  // and a small target's of 5-15 px mostly under 5. Costs up to three
-  // tracked frames.
+  // frame, up to five passes: corner errors of 2-4 px become about 1 px,
+  // and a small target's of 5-15 px mostly under 5. Costs up to five
+  // tracked frames (a few ms).
   bool refineInitialPose = false;
   // Frames on which the initial pose is tried for a recognised target before
   // recognition starts again, 1 by default: a still camera's next frame

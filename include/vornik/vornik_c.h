@@ -67,9 +67,9 @@ VORNIK_API void destroy(void);
  * clamped to 1 .. 1000. */
 VORNIK_API void setAcquisitionOptions(int initialPoseFeaturesPerLayer);
 /* Further opt-ins of the same kind, each leaving the others as they are.
- * Non-zero enabled: the initial pose is refined by up to three passes of
+ * Non-zero enabled: the initial pose is refined by up to five passes of
  * the tracker's patch search on the same frame (corner errors of about 1 px
- * instead of 2-4 px), for up to three tracked frames' time more.
+ * instead of 2-4 px), for up to five tracked frames' time more.
  * attempts: frames on which the initial pose is tried for a recognised
  * target before recognition starts again, 1 by default, clamped to 1 .. 30.
  * iterations: RANSAC samples the initial pose draws after its 30 when none

@@ -39,9 +39,10 @@ Mat44f predictPose(const SixVector& velocity, const Mat44f& pose);
 SixVector updateVelocity(const SixVector& velocity, const Mat44f& oldPose, const Mat44f& newPose);
 
 // Patch searches that refine an initial pose at most (InitialPoseOptions::
-// refine): a third brought 7 more of 440 views within 5 px, most of them
-// small.
-constexpr int32_t kInitialPoseRefinePasses = 3;
+// refine): over 440 views, passes two and three brought 7 more within 5 px
+// (most of them small), four and five one more and two more acquired
+// within 3 frames.
+constexpr int32_t kInitialPoseRefinePasses = 5;
 
 // Opt-in help for the initial pose, off by default.
 struct InitialPoseOptions {
