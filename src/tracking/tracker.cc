@@ -93,17 +93,22 @@ int32_t Tracker::trackCandidates(const uint8_t* pixels, Trackable& result,
                                  const std::vector<RecognitionCandidate>& candidates,
                                  size_t* posed) {
   if (pixels == nullptr || !featureExtractor_ || !database_) return kTrackFailed;
+  int32_t code = kTrackFailed;
+  sameFrame_ = false;
   for (size_t i = 0; i < candidates.size(); ++i) {
     const RecognitionCandidate& candidate = candidates[i];
     if (candidate.name.empty()) continue;
     if (candidate.name != loadedTargetId_) loadTrackingData(candidate.name);
     voteRegion_ = candidate.region;
-    if (trackInitialPose(pixels, result, candidate.name) == kTrackOk) {
+    code = trackInitialPose(pixels, result, candidate.name);
+    sameFrame_ = true;
+    if (code == kTrackOk) {
       if (posed != nullptr) *posed = i;
-      return kTrackOk;
+      break;
     }
   }
-  return kTrackFailed;
+  sameFrame_ = false;
+  return code == kTrackOk ? kTrackOk : kTrackFailed;
 }
 
 void Tracker::loadTrackingData(const std::string& id) {
@@ -116,19 +121,12 @@ void Tracker::loadTrackingData(const std::string& id) {
 
 int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, const std::string& id) {
   startTimer(kTimerInitPoseTotal);
-  std::shared_ptr<FeatureMngr> frameFeatures = featureExtractor_->extract(pixels);
-  int32_t code = kTrackFailed;
-  if (frameFeatures) {
-    startTimer(kTimerInitPoseDescription);
-    const std::vector<FeaturePtr> described =
-        frameFeatures->describe(initialPoseOptions_.featuresPerLayer);
-    stopTimer(kTimerInitPoseDescription);
-    code = estimateInitialPose(targetFeatures_, targetWidth_, described, featureExtractor_->width(),
-                               featureExtractor_->height(), random_, &poseMatrix_,
-                               initialPoseOptions_.ransacRescueIterations, FrameWindow{},
-                               initialPoseOptions_.minMatches);
-  }
-  confirmFrameBuilt_ = false;
+  const std::vector<FeaturePtr>* kept = keptFeatures(kWholeFrame, FrameWindow{});
+  int32_t code = kept != nullptr
+                     ? estimateFromFeatures(*kept, FrameWindow{})
+                     : estimateOnImage(featureExtractor_.get(), pixels, FrameWindow{}, kWholeFrame);
+  // The frame's pyramid serves every target tried on it.
+  if (!sameFrame_) confirmFrameBuilt_ = false;
   confirmBuildCode_ = kDbOk;
   code = confirmPose(code, pixels, id);
   if (code != kInitialPoseOk && initialPoseOptions_.voteWindowEnlargement > 1) {
@@ -200,28 +198,49 @@ int32_t Tracker::confirmPose(int32_t code, const uint8_t* pixels, const std::str
   return kInitialPoseOk;
 }
 
+const std::vector<FeaturePtr>* Tracker::keptFeatures(DescribedSlot slot,
+                                                     const FrameWindow& window) const {
+  const DescribedImage& kept = described_[slot];
+  if (!sameFrame_ || !kept.valid || kept.window.enlargement != window.enlargement ||
+      kept.window.left != window.left || kept.window.top != window.top) {
+    return nullptr;
+  }
+  return &kept.features;
+}
+
 int32_t Tracker::estimateOnEnlargedFrame(const uint8_t* pixels) {
   const int32_t width = featureExtractor_->width();
   const int32_t height = featureExtractor_->height();
   if (width < 1 || height < 1 || width > kMaxEnlargedSourceWidth) return kTrackFailed;
+  const FrameWindow window{2, 0, 0};
+  const std::vector<FeaturePtr>* kept = keptFeatures(kDoubledFrame, window);
+  if (kept != nullptr) return estimateFromFeatures(*kept, window);
   const GrayImage gray(width, height, pixels, pixelFormat_ == 0);
   enlargedPixels_.resize(static_cast<size_t>(width) * height * 4);
   enlargeDouble(gray.pixels.get(), width, height, enlargedPixels_.data());
   if (!enlargedExtractor_) {
     enlargedExtractor_ = std::make_shared<FeatureExtractor>(2 * width, 2 * height, kGrayFrame);
   }
-  return estimateOnImage(enlargedExtractor_.get(), enlargedPixels_.data(), FrameWindow{2, 0, 0});
+  return estimateOnImage(enlargedExtractor_.get(), enlargedPixels_.data(), window, kDoubledFrame);
 }
 
 int32_t Tracker::estimateOnImage(FeatureExtractor* extractor, const uint8_t* pixels,
-                                 const FrameWindow& window) {
+                                 const FrameWindow& window, DescribedSlot slot) {
+  DescribedImage& kept = described_[slot];
+  kept.valid = false;
   std::shared_ptr<FeatureMngr> features = extractor->extract(pixels);
   if (!features) return kTrackFailed;
   startTimer(kTimerInitPoseDescription);
-  const std::vector<FeaturePtr> described =
-      features->describe(initialPoseOptions_.featuresPerLayer);
+  kept.features = features->describe(initialPoseOptions_.featuresPerLayer);
   stopTimer(kTimerInitPoseDescription);
-  return estimateInitialPose(targetFeatures_, targetWidth_, described, featureExtractor_->width(),
+  kept.window = window;
+  kept.valid = true;
+  return estimateFromFeatures(kept.features, window);
+}
+
+int32_t Tracker::estimateFromFeatures(const std::vector<FeaturePtr>& features,
+                                      const FrameWindow& window) {
+  return estimateInitialPose(targetFeatures_, targetWidth_, features, featureExtractor_->width(),
                              featureExtractor_->height(), random_, &poseMatrix_,
                              initialPoseOptions_.ransacRescueIterations, window,
                              initialPoseOptions_.minMatches);
@@ -240,6 +259,10 @@ int32_t Tracker::estimateAroundVotes(const uint8_t* pixels, int32_t enlargement)
                  windowHeight, &windowPixels_, &left, &top)) {
     return kTrackFailed;
   }
+  const FrameWindow window{enlargement, left, top};
+  const DescribedSlot slot = enlargement == 4 ? kQuarterWindow : kHalfWindow;
+  const std::vector<FeaturePtr>* kept = keptFeatures(slot, window);
+  if (kept != nullptr) return estimateFromFeatures(*kept, window);
   windowDoubled_.resize(windowPixels_.size() * 4);
   enlargeDouble(windowPixels_.data(), windowWidth, windowHeight, windowDoubled_.data());
   const uint8_t* enlarged = windowDoubled_.data();
@@ -255,7 +278,7 @@ int32_t Tracker::estimateAroundVotes(const uint8_t* pixels, int32_t enlargement)
     windowExtractor_ =
         std::make_shared<FeatureExtractor>(enlargedWidth, enlargedHeight, kGrayFrame);
   }
-  return estimateOnImage(windowExtractor_.get(), enlarged, FrameWindow{enlargement, left, top});
+  return estimateOnImage(windowExtractor_.get(), enlarged, window, slot);
 }
 
 int32_t Tracker::buildKeyframe(const std::string& id) {

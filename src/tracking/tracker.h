@@ -153,15 +153,24 @@ class Tracker {
   // Decodes the target image of `id` and makes it the keyframe; the database
   // code on failure (the keyframe in place then stays).
   int32_t buildKeyframe(const std::string& id);
+  // The images of a frame that the initial pose describes features on.
+  enum DescribedSlot { kWholeFrame, kDoubledFrame, kQuarterWindow, kHalfWindow, kDescribedSlots };
+  // The features described on `slot`'s image, placed in the frame by
+  // `window`, where this frame's are kept for it (sameFrame_); null
+  // otherwise.
+  const std::vector<FeaturePtr>* keptFeatures(DescribedSlot slot, const FrameWindow& window) const;
   // The initial pose from the frame doubled in size; a tracker code.
   int32_t estimateOnEnlargedFrame(const uint8_t* pixels);
   // The initial pose from the window of 1 / `enlargement` (2 or 4) of the
   // frame around voteRegion_, enlarged as many times; a tracker code.
   int32_t estimateAroundVotes(const uint8_t* pixels, int32_t enlargement);
   // The initial pose from features that `extractor` finds in `pixels`, an
-  // image of the camera frame as `window` places it; a tracker code.
+  // image of the camera frame as `window` places it, kept in `slot`; a
+  // tracker code.
   int32_t estimateOnImage(FeatureExtractor* extractor, const uint8_t* pixels,
-                          const FrameWindow& window);
+                          const FrameWindow& window, DescribedSlot slot);
+  // The initial pose from `features` of an image placed by `window`.
+  int32_t estimateFromFeatures(const std::vector<FeaturePtr>& features, const FrameWindow& window);
   bool trackFromKeyframe(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
                          float* error);
   bool trackFromPreviousFrame(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
@@ -189,6 +198,17 @@ class Tracker {
   std::vector<uint8_t> windowPixels_;
   std::vector<uint8_t> windowDoubled_;
   std::vector<uint8_t> windowEnlarged_;
+  // Features described for the initial pose on each image of the frame.
+  // trackCandidates tries several targets on one frame: the features do
+  // not depend on the target, so each image is described once per frame.
+  struct DescribedImage {
+    bool valid = false;
+    FrameWindow window;
+    std::vector<FeaturePtr> features;
+  };
+  DescribedImage described_[kDescribedSlots];
+  // True while trackCandidates tries a second or later target on a frame.
+  bool sameFrame_ = false;
   int32_t pixelFormat_ = 0;
   MatrixPtr poseMatrix_;
   std::vector<std::unique_ptr<Keyframe>> keyframes_;

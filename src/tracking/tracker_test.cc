@@ -574,6 +574,10 @@ TEST_F(TrackerTest, CandidatesArePosedInTurnEachFromItsOwnVotes) {
        {{"missing", 9, onTarget}, {"astro", 4, onTarget}},
        1},
       {"the right target from votes elsewhere", {{"astro", 9, inACorner}}, -1},
+      // The frame's features serve both tries; the windows are cut afresh.
+      {"the right target from votes elsewhere, then from its own",
+       {{"astro", 9, inACorner}, {"astro", 4, onTarget}},
+       1},
       {"none", {}, -1},
       {"only a missing one", {{"missing", 9, onTarget}}, -1},
   };
@@ -600,6 +604,21 @@ TEST_F(TrackerTest, CandidatesArePosedInTurnEachFromItsOwnVotes) {
     // Tracking goes on from the posed target's keyframe.
     EXPECT_EQ(tracker.keyframeTargetId(), "astro");
     EXPECT_EQ(result.getId(), "astro");
+    // One target at a time, each described afresh: the same draws and pose.
+    Tracker reference;
+    ASSERT_EQ(reference.init(kWidth, kHeight, 1, database_), kTrackOk);
+    reference.setInitialPoseOptions(options);
+    Trackable referenceResult;
+    ::testing::internal::CaptureStdout();
+    for (const RecognitionCandidate& candidate : c.candidates) {
+      reference.setVoteRegion(candidate.region);
+      if (reference.track(view.data(), referenceResult, "",
+                          "{\"id\":\"" + candidate.name + "\"}") == kTrackOk) {
+        break;
+      }
+    }
+    ::testing::internal::GetCapturedStdout();
+    for (int k = 0; k < 16; ++k) EXPECT_EQ(referenceResult.getPose()[k], result.getPose()[k]) << k;
   }
 }
 
