@@ -14,7 +14,7 @@
 //                    [--rescue N] [--enlarged] [--vote-window N] [--corners N]
 //                    [--recognition-window VOTES] [--vote-disc PERCENT]
 //                    [--candidates N] [--agreement PERCENT] [--min-matches N]
-//                    [--near-keys STEPS] [--train-corners N]
+//                    [--near-keys STEPS] [--train-corners N] [--pose-retries N]
 //
 // Each of the 11 bundled photos is trained once as a target. Fold k holds a
 // database of the other 10 (recognition keys chosen against the other 9)
@@ -46,7 +46,8 @@
 // the frame each initial pose needs (initialPoseAgreement), --min-matches
 // the matches it needs (initialPoseMinMatches), --near-keys the
 // recognizer's near keys (recognitionNearKeySteps) and
-// --train-corners the builder's (its recognitionCorners). The
+// --train-corners the builder's (its recognitionCorners), --pose-retries
+// the consensus retries of a refused pose (initialPoseConsensusRetries). The
 // frames are split over T worker threads (default 2); the figures do not
 // depend on T. Writes one CSV row per frame (--csv, default
 // acquisition_eval.csv) and a bar plot of the posed shares
@@ -723,7 +724,7 @@ int usage() {
                "                        [--recognition-window VOTES] [--vote-disc PERCENT]\n"
                "                        [--candidates N] [--train-corners N]\n"
                "                        [--agreement PERCENT] [--min-matches N]\n"
-               "                        [--near-keys STEPS]\n");
+               "                        [--near-keys STEPS] [--pose-retries N]\n");
   return 2;
 }
 
@@ -774,6 +775,8 @@ int run(int argc, char** argv) {
           std::clamp(std::atoi(argv[++i]), kMinRecognitionCorners, kMaxRecognitionCorners);
     } else if (arg == "--enlarged") {
       options.pose.retryEnlarged = true;
+    } else if (arg == "--pose-retries" && hasValue) {
+      options.pose.refusedPoseRetries = std::atoi(argv[++i]);
     } else if (arg == "--recognition-window" && hasValue) {
       options.recognition.windowRetryVotes = std::atoi(argv[++i]);
     } else if (arg == "--vote-disc" && hasValue) {
@@ -868,7 +871,7 @@ int run(int argc, char** argv) {
       "acquiring "
       "attempts; %d recognition corners (%d in training), recognition window at %d votes, vote "
       "disc %d %%, %d pose candidates, pose agreement %.2f, %d matches per pose, near keys within "
-      "%d steps\n",
+      "%d steps, %d consensus retries\n",
       options.build.trainingViews, options.build.trackingTrainingViews,
       options.build.backgroundVoteBudget, options.build.maxRecognitionKeys,
       options.build.orientationVariants ? "on" : "off",
@@ -878,7 +881,7 @@ int run(int argc, char** argv) {
       options.acquiringAttempts, options.recognition.cornerBudget, options.build.recognitionCorners,
       options.recognition.windowRetryVotes, options.recognition.voteDiscPercent,
       options.recognition.poseCandidates, options.pose.minAgreement, options.pose.minMatches,
-      options.recognition.nearKeySteps);
+      options.recognition.nearKeySteps, options.pose.refusedPoseRetries);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {
     std::printf(" %s %.1f s", photos[i].name.c_str(), trainMs[i] / 1e3);

@@ -133,7 +133,8 @@ struct AcquisitionOptions {
   // frame where the strongest gives no pose, and a frame that no target
   // wins (5 votes) goes on to the initial pose when it has such targets.
   // The initial pose rejects a wrong target, so more frames name the right
-  // one, at up to one initial pose's time per target tried. 0 (off) by
+  // one, at up to one initial pose's time per target tried (the frame's
+  // features are described once for all of them). 0 (off) by
   // default; clamped to 0 .. 4.
   int recognitionPoseCandidates = 0;
   // Percent, 0 (off) by default: each initial pose found must explain the
@@ -162,6 +163,13 @@ struct AcquisitionOptions {
   // recognitionVoteDisc and recognitionPoseCandidates. 5 is a good value.
   // Clamped to 0 .. 64.
   int recognitionNearKeySteps = 0;
+  // With initialPoseAgreement on: where it refuses a pose, RANSAC runs
+  // again on the same matches without the refused pose's consensus, up to
+  // this many times, before the next retry. A consensus on repeated texture
+  // or a chance one can outvote the right one, which the matches left then
+  // show. About a RANSAC and an agreement check (1-2 ms) per try. 0 (off)
+  // by default; clamped to 0 .. 4.
+  int initialPoseConsensusRetries = 0;
 };
 
 // Opt-in tracking range and search threads; the defaults track as described.

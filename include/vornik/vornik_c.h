@@ -100,6 +100,10 @@ VORNIK_API void setInitialPoseAgreement(int percent);
  * needs, 17 by default, clamped to 10 .. 17. Fewer pose more far and steep
  * targets, and chance poses too: meant with setInitialPoseAgreement. */
 VORNIK_API void setInitialPoseMinMatches(int matches);
+/* With setInitialPoseAgreement on: where it refuses a pose, RANSAC runs
+ * again on the same matches without that pose's consensus, up to this many
+ * times (0, off, by default; clamped to 0 .. 4). */
+VORNIK_API void setInitialPoseConsensusRetries(int retries);
 /* FAST corners the recognizer keeps per frame, 200 by default; more
  * recognise small and steep targets in busy scenes more often, and name a
  * wrong one more often too. Clamped to 50 .. 2000; takes effect like the

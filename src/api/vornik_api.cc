@@ -10,6 +10,7 @@
 #include "tracking/homography.h"
 #include "tracking/initial_pose.h"
 #include "tracking/progressive_tracking.h"
+#include "tracking/tracker.h"
 #include "vornik/vornik.h"
 
 namespace vornik {
@@ -48,6 +49,8 @@ void setAcquisitionOptions(const AcquisitionOptions& options) {
       std::clamp(options.recognitionNearKeySteps, 0, kMaxNearKeySteps);
   clamped.initialPoseMinMatches =
       std::clamp(options.initialPoseMinMatches, kMinInitialPoseMatches, kInitialPoseMinPairs);
+  clamped.initialPoseConsensusRetries =
+      std::clamp(options.initialPoseConsensusRetries, 0, kMaxConsensusRetries);
   clamped.voteWindowEnlargement =
       options.voteWindowEnlargement >= 4 ? 4 : (options.voteWindowEnlargement >= 2 ? 2 : 0);
   ARManager::getInstance()->setAcquisitionOptions(clamped);

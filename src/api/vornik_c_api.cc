@@ -122,6 +122,12 @@ void setInitialPoseMinMatches(int matches) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setInitialPoseConsensusRetries(int retries) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.initialPoseConsensusRetries = retries;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setRecognitionCorners(int corners) {
   vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
   options.recognitionCorners = corners;

@@ -12,10 +12,26 @@ namespace vornik {
 int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32_t targetWidth,
                             const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
                             int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix,
-                            int32_t rescueIterations, const FrameWindow& window, int32_t minPairs) {
+                            int32_t rescueIterations, const FrameWindow& window, int32_t minPairs,
+                            std::vector<uint8_t>* spentPairs) {
   startTimer(kTimerInitPoseMatching);
-  const std::vector<FeaturePtr> pairs = matchFeaturesMutual(targetFeatures, frameFeatures);
+  std::vector<FeaturePtr> pairs = matchFeaturesMutual(targetFeatures, frameFeatures);
   stopTimer(kTimerInitPoseMatching);
+  // Pair index in `pairs` of each pair left after the spent ones.
+  std::vector<int32_t> kept;
+  if (spentPairs != nullptr) {
+    const size_t count = pairs.size() / 2;
+    if (spentPairs->size() != count) spentPairs->assign(count, 0);
+    size_t next = 0;
+    for (size_t i = 0; i < count; ++i) {
+      if ((*spentPairs)[i] != 0) continue;
+      kept.push_back(static_cast<int32_t>(i));
+      pairs[2 * next] = pairs[2 * i];
+      pairs[2 * next + 1] = pairs[2 * i + 1];
+      ++next;
+    }
+    pairs.resize(2 * next);
+  }
   // A homography from a handful of pairs explains any of them.
   minPairs = std::max(minPairs, kMinInitialPoseMatches);
   if (static_cast<int32_t>(pairs.size() / 2) < minPairs) {
@@ -33,6 +49,11 @@ int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32
   if (!h) {
     stopTimer(kTimerInitPoseCalcPose);
     return kInitialPoseFailed;
+  }
+  if (spentPairs != nullptr) {
+    std::vector<int32_t> inliers;
+    countInliers(*h, normalized, kRansacThreshold, &inliers, nullptr);
+    for (int32_t i : inliers) (*spentPairs)[kept[i]] = 1;
   }
 
   startTimer(kTimerInitPoseCalcPoseEtc);

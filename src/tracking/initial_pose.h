@@ -45,10 +45,15 @@ constexpr int32_t kMinInitialPoseMatches = 10;
 // `minPairs`: the fewest pairs, and the fewest RANSAC inliers, a pose needs
 // (17, kInitialPoseMinPairs and kRansacMinInliers, unless the caller opts
 // for fewer).
+// `spentPairs`, where given: one flag per mutual pair; pairs flagged are
+// left out, and the pairs of the consensus found are flagged. A caller that
+// refuses a pose calls again with it to get the next consensus of the same
+// matches (sized afresh, all unflagged, where its size is not the pairs').
 int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32_t targetWidth,
                             const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
                             int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix,
                             int32_t rescueIterations = 0, const FrameWindow& window = {},
-                            int32_t minPairs = kInitialPoseMinPairs);
+                            int32_t minPairs = kInitialPoseMinPairs,
+                            std::vector<uint8_t>* spentPairs = nullptr);
 
 }  // namespace vornik

@@ -45,8 +45,9 @@ using Features = std::vector<FeaturePtr>;
 // Target and frame features: `matched` of a 400-pixel wide target seen at
 // their projections (or, when `scatter`, anywhere), plus 40 unrelated ones on
 // each side (random descriptors never come within distance 300).
-std::pair<Features, Features> syntheticScene(const Mat44f& pose, int matched, bool scatter) {
-  Random rng(12);
+std::pair<Features, Features> syntheticScene(const Mat44f& pose, int matched, bool scatter,
+                                             uint32_t seed = 12) {
+  Random rng(seed);
   Features target, frame;
   for (int i = 0; i < matched + 40; ++i) {
     const int32_t x = static_cast<int32_t>(rng.uniform(400)) - 200;
@@ -102,6 +103,34 @@ TEST(InitialPoseTest, SeventeenConsistentPairsGiveThePose) {
     ASSERT_EQ(pose->rows(), 4);
     expectPoseNear(*pose, truth, 0.01);
   }
+}
+
+// Two consistent groups of pairs: the larger gives the first pose and is
+// flagged; the next call, without it, gives the other group's pose; with
+// both spent too few pairs are left.
+TEST(InitialPoseTest, SpentPairsGiveTheNextConsensus) {
+  const Mat44f first = makePose(2.9f, 0.3f, -0.2f, 0.05f, -0.03f, 1.6f);
+  const Mat44f second = makePose(0.4f, -0.2f, 0.1f, -0.1f, 0.06f, 2.2f);
+  auto [target, frame] = syntheticScene(first, 30, false);
+  const auto [otherTarget, otherFrame] = syntheticScene(second, 20, false, 77);
+  target.insert(target.end(), otherTarget.begin(), otherTarget.end());
+  frame.insert(frame.end(), otherFrame.begin(), otherFrame.end());
+  Random rng(1);
+  std::vector<uint8_t> spent;
+  MatrixPtr pose;
+  ASSERT_EQ(estimateInitialPose(target, 400, frame, kCamW, kCamH, rng, &pose, 0, FrameWindow{}, 17,
+                                &spent),
+            kInitialPoseOk);
+  expectPoseNear(*pose, first, 0.01);
+  EXPECT_EQ(std::count(spent.begin(), spent.end(), 1), 30);
+  ASSERT_EQ(estimateInitialPose(target, 400, frame, kCamW, kCamH, rng, &pose, 0, FrameWindow{}, 17,
+                                &spent),
+            kInitialPoseOk);
+  expectPoseNear(*pose, second, 0.01);
+  EXPECT_EQ(std::count(spent.begin(), spent.end(), 1), 50);
+  EXPECT_EQ(estimateInitialPose(target, 400, frame, kCamW, kCamH, rng, &pose, 0, FrameWindow{}, 17,
+                                &spent),
+            kInitialPoseNotEnoughMatches);
 }
 
 TEST(InitialPoseTest, PosesTheSampleTargetInARenderedFrame) {

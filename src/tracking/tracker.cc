@@ -122,23 +122,22 @@ void Tracker::loadTrackingData(const std::string& id) {
 int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, const std::string& id) {
   startTimer(kTimerInitPoseTotal);
   const std::vector<FeaturePtr>* kept = keptFeatures(kWholeFrame, FrameWindow{});
-  int32_t code = kept != nullptr
-                     ? estimateFromFeatures(*kept, FrameWindow{})
-                     : estimateOnImage(featureExtractor_.get(), pixels, FrameWindow{}, kWholeFrame);
   // The frame's pyramid serves every target tried on it.
   if (!sameFrame_) confirmFrameBuilt_ = false;
   confirmBuildCode_ = kDbOk;
-  code = confirmPose(code, pixels, id);
+  int32_t code = kept != nullptr ? estimateFromFeatures(*kept, FrameWindow{}, pixels, id)
+                                 : estimateOnImage(featureExtractor_.get(), pixels, FrameWindow{},
+                                                   kWholeFrame, pixels, id);
   if (code != kInitialPoseOk && initialPoseOptions_.voteWindowEnlargement > 1) {
     // The quarter window first: it suits a target a tenth of the frame wide,
     // and the half window then takes those too wide for it.
     if (initialPoseOptions_.voteWindowEnlargement >= 4) {
-      code = confirmPose(estimateAroundVotes(pixels, 4), pixels, id);
+      code = estimateAroundVotes(pixels, 4, id);
     }
-    if (code != kInitialPoseOk) code = confirmPose(estimateAroundVotes(pixels, 2), pixels, id);
+    if (code != kInitialPoseOk) code = estimateAroundVotes(pixels, 2, id);
   }
   if (code != kInitialPoseOk && initialPoseOptions_.retryEnlarged) {
-    code = confirmPose(estimateOnEnlargedFrame(pixels), pixels, id);
+    code = estimateOnEnlargedFrame(pixels, id);
   }
   stopTimer(kTimerInitPoseTotal);
   if (code != kInitialPoseOk) {
@@ -208,45 +207,62 @@ const std::vector<FeaturePtr>* Tracker::keptFeatures(DescribedSlot slot,
   return &kept.features;
 }
 
-int32_t Tracker::estimateOnEnlargedFrame(const uint8_t* pixels) {
+int32_t Tracker::estimateOnEnlargedFrame(const uint8_t* pixels, const std::string& id) {
   const int32_t width = featureExtractor_->width();
   const int32_t height = featureExtractor_->height();
   if (width < 1 || height < 1 || width > kMaxEnlargedSourceWidth) return kTrackFailed;
   const FrameWindow window{2, 0, 0};
   const std::vector<FeaturePtr>* kept = keptFeatures(kDoubledFrame, window);
-  if (kept != nullptr) return estimateFromFeatures(*kept, window);
+  if (kept != nullptr) return estimateFromFeatures(*kept, window, pixels, id);
   const GrayImage gray(width, height, pixels, pixelFormat_ == 0);
   enlargedPixels_.resize(static_cast<size_t>(width) * height * 4);
   enlargeDouble(gray.pixels.get(), width, height, enlargedPixels_.data());
   if (!enlargedExtractor_) {
     enlargedExtractor_ = std::make_shared<FeatureExtractor>(2 * width, 2 * height, kGrayFrame);
   }
-  return estimateOnImage(enlargedExtractor_.get(), enlargedPixels_.data(), window, kDoubledFrame);
+  return estimateOnImage(enlargedExtractor_.get(), enlargedPixels_.data(), window, kDoubledFrame,
+                         pixels, id);
 }
 
-int32_t Tracker::estimateOnImage(FeatureExtractor* extractor, const uint8_t* pixels,
-                                 const FrameWindow& window, DescribedSlot slot) {
+int32_t Tracker::estimateOnImage(FeatureExtractor* extractor, const uint8_t* image,
+                                 const FrameWindow& window, DescribedSlot slot,
+                                 const uint8_t* pixels, const std::string& id) {
   DescribedImage& kept = described_[slot];
   kept.valid = false;
-  std::shared_ptr<FeatureMngr> features = extractor->extract(pixels);
+  std::shared_ptr<FeatureMngr> features = extractor->extract(image);
   if (!features) return kTrackFailed;
   startTimer(kTimerInitPoseDescription);
   kept.features = features->describe(initialPoseOptions_.featuresPerLayer);
   stopTimer(kTimerInitPoseDescription);
   kept.window = window;
   kept.valid = true;
-  return estimateFromFeatures(kept.features, window);
+  return estimateFromFeatures(kept.features, window, pixels, id);
 }
 
 int32_t Tracker::estimateFromFeatures(const std::vector<FeaturePtr>& features,
-                                      const FrameWindow& window) {
-  return estimateInitialPose(targetFeatures_, targetWidth_, features, featureExtractor_->width(),
-                             featureExtractor_->height(), random_, &poseMatrix_,
-                             initialPoseOptions_.ransacRescueIterations, window,
-                             initialPoseOptions_.minMatches);
+                                      const FrameWindow& window, const uint8_t* pixels,
+                                      const std::string& id) {
+  // A refused pose leaves its consensus out of the next try on the same
+  // matches: a wrong consensus (repeated texture, a chance one) can outvote
+  // the right one, which the pairs left then show.
+  std::vector<uint8_t>* spent =
+      initialPoseOptions_.refusedPoseRetries > 0 && confirming() ? &spentPairs_ : nullptr;
+  spentPairs_.clear();
+  int32_t code = kTrackFailed;
+  for (int32_t attempt = 0; attempt <= initialPoseOptions_.refusedPoseRetries; ++attempt) {
+    code = estimateInitialPose(targetFeatures_, targetWidth_, features, featureExtractor_->width(),
+                               featureExtractor_->height(), random_, &poseMatrix_,
+                               initialPoseOptions_.ransacRescueIterations, window,
+                               initialPoseOptions_.minMatches, spent);
+    if (code != kInitialPoseOk) return code;
+    code = confirmPose(code, pixels, id);
+    if (code == kInitialPoseOk || confirmBuildCode_ != kDbOk) return code;
+  }
+  return code;
 }
 
-int32_t Tracker::estimateAroundVotes(const uint8_t* pixels, int32_t enlargement) {
+int32_t Tracker::estimateAroundVotes(const uint8_t* pixels, int32_t enlargement,
+                                     const std::string& id) {
   const int32_t width = featureExtractor_->width();
   const int32_t height = featureExtractor_->height();
   const int32_t windowWidth = width / enlargement;
@@ -262,7 +278,7 @@ int32_t Tracker::estimateAroundVotes(const uint8_t* pixels, int32_t enlargement)
   const FrameWindow window{enlargement, left, top};
   const DescribedSlot slot = enlargement == 4 ? kQuarterWindow : kHalfWindow;
   const std::vector<FeaturePtr>* kept = keptFeatures(slot, window);
-  if (kept != nullptr) return estimateFromFeatures(*kept, window);
+  if (kept != nullptr) return estimateFromFeatures(*kept, window, pixels, id);
   windowDoubled_.resize(windowPixels_.size() * 4);
   enlargeDouble(windowPixels_.data(), windowWidth, windowHeight, windowDoubled_.data());
   const uint8_t* enlarged = windowDoubled_.data();
@@ -278,7 +294,7 @@ int32_t Tracker::estimateAroundVotes(const uint8_t* pixels, int32_t enlargement)
     windowExtractor_ =
         std::make_shared<FeatureExtractor>(enlargedWidth, enlargedHeight, kGrayFrame);
   }
-  return estimateOnImage(windowExtractor_.get(), enlarged, window, slot);
+  return estimateOnImage(windowExtractor_.get(), enlarged, window, slot, pixels, id);
 }
 
 int32_t Tracker::buildKeyframe(const std::string& id) {

@@ -77,7 +77,11 @@ struct InitialPoseOptions {
   // default. Fewer pose far and steep targets that keep only a dozen right
   // matches, and chance poses too: meant with minAgreement on.
   int32_t minMatches = kInitialPoseMinPairs;
+  // With minAgreement on: where a pose is refused, RANSAC runs again up to
+  // this many times on the same matches without the refused consensus.
+  int32_t refusedPoseRetries = 0;
 };
+constexpr int32_t kMaxConsensusRetries = 4;
 
 // Turns the recogniser's verdict into a pose, frame after frame: an initial
 // pose from feature matches when the target is new, then frame-to-frame
@@ -159,18 +163,22 @@ class Tracker {
   // `window`, where this frame's are kept for it (sameFrame_); null
   // otherwise.
   const std::vector<FeaturePtr>* keptFeatures(DescribedSlot slot, const FrameWindow& window) const;
-  // The initial pose from the frame doubled in size; a tracker code.
-  int32_t estimateOnEnlargedFrame(const uint8_t* pixels);
-  // The initial pose from the window of 1 / `enlargement` (2 or 4) of the
-  // frame around voteRegion_, enlarged as many times; a tracker code.
-  int32_t estimateAroundVotes(const uint8_t* pixels, int32_t enlargement);
-  // The initial pose from features that `extractor` finds in `pixels`, an
-  // image of the camera frame as `window` places it, kept in `slot`; a
-  // tracker code.
-  int32_t estimateOnImage(FeatureExtractor* extractor, const uint8_t* pixels,
-                          const FrameWindow& window, DescribedSlot slot);
-  // The initial pose from `features` of an image placed by `window`.
-  int32_t estimateFromFeatures(const std::vector<FeaturePtr>& features, const FrameWindow& window);
+  // Each estimate below is the initial pose of `id` on the camera frame
+  // `pixels`, confirmed (confirmPose); a tracker code.
+  // From the frame doubled in size.
+  int32_t estimateOnEnlargedFrame(const uint8_t* pixels, const std::string& id);
+  // From the window of 1 / `enlargement` (2 or 4) of the frame around
+  // voteRegion_, enlarged as many times.
+  int32_t estimateAroundVotes(const uint8_t* pixels, int32_t enlargement, const std::string& id);
+  // From features that `extractor` finds in `image`, an image of the frame
+  // as `window` places it, kept in `slot`.
+  int32_t estimateOnImage(FeatureExtractor* extractor, const uint8_t* image,
+                          const FrameWindow& window, DescribedSlot slot, const uint8_t* pixels,
+                          const std::string& id);
+  // From `features` of an image placed by `window`; with refusedPoseRetries,
+  // the next consensus of the same matches where a pose is refused.
+  int32_t estimateFromFeatures(const std::vector<FeaturePtr>& features, const FrameWindow& window,
+                               const uint8_t* pixels, const std::string& id);
   bool trackFromKeyframe(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
                          float* error);
   bool trackFromPreviousFrame(const Frame& frame, const Mat44f& predictedPose, Mat44f* pose,
@@ -209,6 +217,7 @@ class Tracker {
   DescribedImage described_[kDescribedSlots];
   // True while trackCandidates tries a second or later target on a frame.
   bool sameFrame_ = false;
+  std::vector<uint8_t> spentPairs_;  // estimateInitialPose's, per estimate
   int32_t pixelFormat_ = 0;
   MatrixPtr poseMatrix_;
   std::vector<std::unique_ptr<Keyframe>> keyframes_;
