@@ -776,7 +776,7 @@ int run(int argc, char** argv) {
     } else if (arg == "--enlarged") {
       options.pose.retryEnlarged = true;
     } else if (arg == "--pose-retries" && hasValue) {
-      options.pose.refusedPoseRetries = std::atoi(argv[++i]);
+      options.pose.consensusRetries = std::atoi(argv[++i]);
     } else if (arg == "--recognition-window" && hasValue) {
       options.recognition.windowRetryVotes = std::atoi(argv[++i]);
     } else if (arg == "--vote-disc" && hasValue) {
@@ -881,7 +881,7 @@ int run(int argc, char** argv) {
       options.acquiringAttempts, options.recognition.cornerBudget, options.build.recognitionCorners,
       options.recognition.windowRetryVotes, options.recognition.voteDiscPercent,
       options.recognition.poseCandidates, options.pose.minAgreement, options.pose.minMatches,
-      options.recognition.nearKeySteps, options.pose.refusedPoseRetries);
+      options.recognition.nearKeySteps, options.pose.consensusRetries);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {
     std::printf(" %s %.1f s", photos[i].name.c_str(), trainMs[i] / 1e3);

@@ -214,7 +214,7 @@ TEST(FlatApi, RecognitionOptionsReachTheManagerClamped) {
   }
   for (const auto& c : {std::make_pair(2, 2), std::make_pair(9, 4), std::make_pair(-1, 0)}) {
     ::setInitialPoseConsensusRetries(c.first);
-    EXPECT_EQ(manager->initialPoseOptions().refusedPoseRetries, c.second) << c.first;
+    EXPECT_EQ(manager->initialPoseOptions().consensusRetries, c.second) << c.first;
   }
   for (const auto& c : {std::make_pair(5, 5), std::make_pair(99, 64), std::make_pair(-2, 0)}) {
     ::setRecognitionNearKeySteps(c.first);

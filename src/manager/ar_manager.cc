@@ -356,7 +356,7 @@ InitialPoseOptions ARManager::initialPoseOptions() const {
   pose.voteWindowEnlargement = options.voteWindowEnlargement;
   pose.minAgreement = 0.01f * static_cast<float>(options.initialPoseAgreement);
   pose.minMatches = options.initialPoseMinMatches;
-  pose.refusedPoseRetries = options.initialPoseConsensusRetries;
+  pose.consensusRetries = options.initialPoseConsensusRetries;
   return pose;
 }
 

@@ -246,10 +246,10 @@ int32_t Tracker::estimateFromFeatures(const std::vector<FeaturePtr>& features,
   // matches: a wrong consensus (repeated texture, a chance one) can outvote
   // the right one, which the pairs left then show.
   std::vector<uint8_t>* spent =
-      initialPoseOptions_.refusedPoseRetries > 0 && confirming() ? &spentPairs_ : nullptr;
+      initialPoseOptions_.consensusRetries > 0 && confirming() ? &spentPairs_ : nullptr;
   spentPairs_.clear();
   int32_t code = kTrackFailed;
-  for (int32_t attempt = 0; attempt <= initialPoseOptions_.refusedPoseRetries; ++attempt) {
+  for (int32_t attempt = 0; attempt <= initialPoseOptions_.consensusRetries; ++attempt) {
     code = estimateInitialPose(targetFeatures_, targetWidth_, features, featureExtractor_->width(),
                                featureExtractor_->height(), random_, &poseMatrix_,
                                initialPoseOptions_.ransacRescueIterations, window,

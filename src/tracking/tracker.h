@@ -79,7 +79,7 @@ struct InitialPoseOptions {
   int32_t minMatches = kInitialPoseMinPairs;
   // With minAgreement on: where a pose is refused, RANSAC runs again up to
   // this many times on the same matches without the refused consensus.
-  int32_t refusedPoseRetries = 0;
+  int32_t consensusRetries = 0;
 };
 constexpr int32_t kMaxConsensusRetries = 4;
 
@@ -175,7 +175,7 @@ class Tracker {
   int32_t estimateOnImage(FeatureExtractor* extractor, const uint8_t* image,
                           const FrameWindow& window, DescribedSlot slot, const uint8_t* pixels,
                           const std::string& id);
-  // From `features` of an image placed by `window`; with refusedPoseRetries,
+  // From `features` of an image placed by `window`; with consensusRetries,
   // the next consensus of the same matches where a pose is refused.
   int32_t estimateFromFeatures(const std::vector<FeaturePtr>& features, const FrameWindow& window,
                                const uint8_t* pixels, const std::string& id);
