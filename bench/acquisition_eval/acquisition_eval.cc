@@ -15,6 +15,7 @@
 //                    [--recognition-window VOTES] [--vote-disc PERCENT]
 //                    [--candidates N] [--agreement PERCENT] [--min-matches N]
 //                    [--near-keys STEPS] [--train-corners N] [--pose-retries N]
+//                    [--level-range N] [--keyframe-fine-below N]
 //
 // Each of the 11 bundled photos is trained once as a target. Fold k holds a
 // database of the other 10 (recognition keys chosen against the other 9)
@@ -47,7 +48,10 @@
 // the matches it needs (initialPoseMinMatches), --near-keys the
 // recognizer's near keys (recognitionNearKeySteps) and
 // --train-corners the builder's (its recognitionCorners), --pose-retries
-// the consensus retries of a refused pose (initialPoseConsensusRetries). The
+// the consensus retries of a refused pose (initialPoseConsensusRetries),
+// --level-range and --keyframe-fine-below the trackers' keyframeLevelRange
+// and keyframeFineBelowInliers (setTrackingOptions), which the refinement
+// of the initial pose and the live thread's tracking both use. The
 // frames are split over T worker threads (default 2); the figures do not
 // depend on T. Writes one CSV row per frame (--csv, default
 // acquisition_eval.csv) and a bar plot of the posed shares
@@ -101,6 +105,7 @@ struct Options {
   BuildOptions build;
   InitialPoseOptions pose;         // the trackers' opt-ins
   RecognitionOptions recognition;  // the recognizer's
+  TrackingOptions tracking;        // the trackers' steady-state opt-ins
   int acquiringAttempts = FrameStepper::kAcquiringFailureLimit;
   int views = 2;
   int freeFrames = 20;
@@ -327,10 +332,12 @@ void runTargetUnit(const Context& ctx, FoldEngines* engines, OrbBaseline* orb, U
   Tracker poseTracker;
   poseTracker.init(ctx.camera.width, ctx.camera.height, 0, engines->database);
   poseTracker.setInitialPoseOptions(ctx.options->pose);
+  applyTrackingOptions(ctx.options->tracking, &poseTracker);
   auto stepTracker = std::make_shared<Tracker>();
   DefaultTrackingEngines live(engines->database, engines->recognizer, stepTracker);
   live.initTracker(ctx.camera.width, ctx.camera.height, 0);
   stepTracker->setInitialPoseOptions(ctx.options->pose);
+  live.setTrackingOptions(ctx.options->tracking);
   FrameStepper stepper(&live);
   stepper.setAcquiringAttempts(ctx.options->acquiringAttempts);
   std::string error;
@@ -389,6 +396,7 @@ void runFreeUnit(const Context& ctx, FoldEngines* engines, OrbBaseline* orb, Uni
   Tracker poseTracker;
   poseTracker.init(ctx.camera.width, ctx.camera.height, 0, engines->database);
   poseTracker.setInitialPoseOptions(ctx.options->pose);
+  applyTrackingOptions(ctx.options->tracking, &poseTracker);
   for (int i = 0; i < ctx.options->freeFrames; ++i) {
     FreeRow row;
     row.fold = unit->fold;
@@ -724,7 +732,8 @@ int usage() {
                "                        [--recognition-window VOTES] [--vote-disc PERCENT]\n"
                "                        [--candidates N] [--train-corners N]\n"
                "                        [--agreement PERCENT] [--min-matches N]\n"
-               "                        [--near-keys STEPS] [--pose-retries N]\n");
+               "                        [--near-keys STEPS] [--pose-retries N]\n"
+               "                        [--level-range N] [--keyframe-fine-below N]\n");
   return 2;
 }
 
@@ -801,6 +810,10 @@ int run(int argc, char** argv) {
       options.build.maxTrackingFeatures = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--small-candidates") {
       options.build.smallCandidateViews = true;
+    } else if (arg == "--level-range" && hasValue) {
+      options.tracking.keyframeLevelRange = std::clamp(std::atoi(argv[++i]), 0, 3);
+    } else if (arg == "--keyframe-fine-below" && hasValue) {
+      options.tracking.keyframeFineBelowInliers = std::clamp(std::atoi(argv[++i]), 0, 35);
     } else {
       return usage();
     }
@@ -871,7 +884,8 @@ int run(int argc, char** argv) {
       "acquiring "
       "attempts; %d recognition corners (%d in training), recognition window at %d votes, vote "
       "disc %d %%, %d pose candidates, pose agreement %.2f, %d matches per pose, near keys within "
-      "%d steps, %d consensus retries\n",
+      "%d steps, %d consensus retries; keyframe level range %d, keyframe fine templates below "
+      "%d inliers\n",
       options.build.trainingViews, options.build.trackingTrainingViews,
       options.build.backgroundVoteBudget, options.build.maxRecognitionKeys,
       options.build.orientationVariants ? "on" : "off",
@@ -881,7 +895,8 @@ int run(int argc, char** argv) {
       options.acquiringAttempts, options.recognition.cornerBudget, options.build.recognitionCorners,
       options.recognition.windowRetryVotes, options.recognition.voteDiscPercent,
       options.recognition.poseCandidates, options.pose.minAgreement, options.pose.minMatches,
-      options.recognition.nearKeySteps, options.pose.consensusRetries);
+      options.recognition.nearKeySteps, options.pose.consensusRetries,
+      options.tracking.keyframeLevelRange, options.tracking.keyframeFineBelowInliers);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {
     std::printf(" %s %.1f s", photos[i].name.c_str(), trainMs[i] / 1e3);
