@@ -15,7 +15,7 @@
 //                    [--recognition-window VOTES] [--vote-disc PERCENT]
 //                    [--candidates N] [--agreement PERCENT] [--min-matches N]
 //                    [--near-keys STEPS] [--train-corners N] [--pose-retries N]
-//                    [--level-range N] [--keyframe-fine-below N]
+//                    [--level-range N] [--keyframe-fine-below N] [--tilt-views]
 //
 // Each of the 11 bundled photos is trained once as a target. Fold k holds a
 // database of the other 10 (recognition keys chosen against the other 9)
@@ -51,7 +51,9 @@
 // the consensus retries of a refused pose (initialPoseConsensusRetries),
 // --level-range and --keyframe-fine-below the trackers' keyframeLevelRange
 // and keyframeFineBelowInliers (setTrackingOptions), which the refinement
-// of the initial pose and the live thread's tracking both use. The
+// of the initial pose and the live thread's tracking both use,
+// --tilt-views the initial pose's squeezed frames (InitialPoseOptions::
+// tiltViews). The
 // frames are split over T worker threads (default 2); the figures do not
 // depend on T. Writes one CSV row per frame (--csv, default
 // acquisition_eval.csv) and a bar plot of the posed shares
@@ -720,20 +722,21 @@ void printReport(const Context& ctx, const std::vector<Unit>& units,
 }
 
 int usage() {
-  std::fprintf(stderr,
-               "usage: acquisition_eval [--quick] [--views N] [--free M] [--folds K] "
-               "[--threads T]\n"
-               "                        [--csv FILE] [--plot FILE] [--seed S]\n"
-               "                        [--training-views N] [--budget VOTES] [--max-keys N]\n"
-               "                        [--tracking-views N] [--max-tracking N] [--variants]\n"
-               "                        [--small-candidates]\n"
-               "                        [--pose-features N] [--refine] [--attempts N]\n"
-               "                        [--rescue N] [--enlarged] [--vote-window N] [--corners N]\n"
-               "                        [--recognition-window VOTES] [--vote-disc PERCENT]\n"
-               "                        [--candidates N] [--train-corners N]\n"
-               "                        [--agreement PERCENT] [--min-matches N]\n"
-               "                        [--near-keys STEPS] [--pose-retries N]\n"
-               "                        [--level-range N] [--keyframe-fine-below N]\n");
+  std::fprintf(
+      stderr,
+      "usage: acquisition_eval [--quick] [--views N] [--free M] [--folds K] "
+      "[--threads T]\n"
+      "                        [--csv FILE] [--plot FILE] [--seed S]\n"
+      "                        [--training-views N] [--budget VOTES] [--max-keys N]\n"
+      "                        [--tracking-views N] [--max-tracking N] [--variants]\n"
+      "                        [--small-candidates]\n"
+      "                        [--pose-features N] [--refine] [--attempts N]\n"
+      "                        [--rescue N] [--enlarged] [--vote-window N] [--corners N]\n"
+      "                        [--recognition-window VOTES] [--vote-disc PERCENT]\n"
+      "                        [--candidates N] [--train-corners N]\n"
+      "                        [--agreement PERCENT] [--min-matches N]\n"
+      "                        [--near-keys STEPS] [--pose-retries N]\n"
+      "                        [--level-range N] [--keyframe-fine-below N] [--tilt-views]\n");
   return 2;
 }
 
@@ -810,6 +813,8 @@ int run(int argc, char** argv) {
       options.build.maxTrackingFeatures = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--small-candidates") {
       options.build.smallCandidateViews = true;
+    } else if (arg == "--tilt-views") {
+      options.pose.tiltViews = true;
     } else if (arg == "--level-range" && hasValue) {
       options.tracking.keyframeLevelRange = std::clamp(std::atoi(argv[++i]), 0, 3);
     } else if (arg == "--keyframe-fine-below" && hasValue) {
@@ -884,7 +889,8 @@ int run(int argc, char** argv) {
       "acquiring "
       "attempts; %d recognition corners (%d in training), recognition window at %d votes, vote "
       "disc %d %%, %d pose candidates, pose agreement %.2f, %d matches per pose, near keys within "
-      "%d steps, %d consensus retries; keyframe level range %d, keyframe fine templates below "
+      "%d steps, %d consensus retries, tilted views %s; keyframe level range %d, keyframe fine "
+      "templates below "
       "%d inliers\n",
       options.build.trainingViews, options.build.trackingTrainingViews,
       options.build.backgroundVoteBudget, options.build.maxRecognitionKeys,
@@ -896,7 +902,8 @@ int run(int argc, char** argv) {
       options.recognition.windowRetryVotes, options.recognition.voteDiscPercent,
       options.recognition.poseCandidates, options.pose.minAgreement, options.pose.minMatches,
       options.recognition.nearKeySteps, options.pose.consensusRetries,
-      options.tracking.keyframeLevelRange, options.tracking.keyframeFineBelowInliers);
+      options.pose.tiltViews ? "on" : "off", options.tracking.keyframeLevelRange,
+      options.tracking.keyframeFineBelowInliers);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {
     std::printf(" %s %.1f s", photos[i].name.c_str(), trainMs[i] / 1e3);

@@ -63,7 +63,12 @@ int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32
   planeToPixels(1, 1) = targetWidth;
   planeToPixels(2, 2) = 1.0;
   if (g) g = multiply(*g, planeToPixels);
-  if (g && (window.enlargement > 1 || window.left != 0 || window.top != 0)) {
+  if (g && window.warped) {
+    Matrix toCamera(3, 3);
+    for (int i = 0; i < 6; ++i) toCamera(i / 3, i % 3) = window.affine[i];
+    toCamera(2, 2) = 1.0;
+    g = multiply(toCamera, *g);
+  } else if (g && (window.enlargement > 1 || window.left != 0 || window.top != 0)) {
     const double f = std::max(window.enlargement, 1);
     Matrix toCamera(3, 3);
     toCamera(0, 0) = 1.0 / f;

@@ -18,10 +18,16 @@ constexpr int32_t kInitialPoseFailed = 12;
 // the window of the frame at (left, top), enlarged `enlargement` times
 // (pixel X of the enlargement at window position (X - (f - 1) / 2) / f, as
 // enlargeDouble samples, applied once or twice).
+// Where `warped` is set, the image is instead an affine warp of the frame:
+// its pixel (x, y) shows camera pixel (affine[0] x + affine[1] y +
+// affine[2], affine[3] x + affine[4] y + affine[5]), and the fields above
+// are unused.
 struct FrameWindow {
   int32_t enlargement = 1;
   int32_t left = 0;
   int32_t top = 0;
+  bool warped = false;
+  double affine[6] = {1.0, 0.0, 0.0, 0.0, 1.0, 0.0};
 };
 
 // Fewest mutual matches worth a homography.

@@ -2,9 +2,12 @@
 
 #include <cJSON.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
+#include "features/affine_warp.h"
 #include "features/corner_detection.h"
 #include "features/enlarge.h"
 #include "manager/profiler.h"
@@ -27,6 +30,30 @@ constexpr int32_t kGrayFrame = 1;
 // target a few tenths of their width wide already spans enough pixels, and
 // the doubled frame's integral image would take tens of megabytes.
 constexpr int32_t kMaxEnlargedSourceWidth = 1280;
+
+// The camera pixel that pixel (x, y) of the frame squeezed by `squeeze`
+// along `directionDeg` about its centre shows: the squeezed image keeps the
+// frame's size, the squeeze's inverse spreads it back.
+FrameWindow squeezedFrame(int32_t width, int32_t height, double directionDeg, double squeeze) {
+  const double a = directionDeg * 3.14159265358979323846 / 180.0;
+  const double c = std::cos(a);
+  const double s = std::sin(a);
+  // R(a) diag(squeeze, 1) R(-a)
+  const double m00 = squeeze * c * c + s * s;
+  const double m01 = (squeeze - 1.0) * c * s;
+  const double m11 = squeeze * s * s + c * c;
+  const double cx = 0.5 * (width - 1);
+  const double cy = 0.5 * (height - 1);
+  FrameWindow window;
+  window.warped = true;
+  window.affine[0] = m00;
+  window.affine[1] = m01;
+  window.affine[2] = cx - m00 * cx - m01 * cy;
+  window.affine[3] = m01;
+  window.affine[4] = m11;
+  window.affine[5] = cy - m01 * cx - m11 * cy;
+  return window;
+}
 
 }  // namespace
 
@@ -71,6 +98,7 @@ int32_t Tracker::init(int32_t width, int32_t height, int32_t pixelFormat,
   featureExtractor_ = std::make_shared<FeatureExtractor>(width, height, pixelFormat);
   enlargedExtractor_.reset();
   windowExtractor_.reset();
+  tiltExtractor_.reset();
   voteRegion_ = VoteRegion();
   pixelFormat_ = pixelFormat;
   nameCache_.clear();
@@ -139,6 +167,9 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
   if (code != kInitialPoseOk && initialPoseOptions_.retryEnlarged) {
     code = estimateOnEnlargedFrame(pixels, id);
   }
+  if (code != kInitialPoseOk && initialPoseOptions_.tiltViews) {
+    code = estimateOnTiltedFrames(pixels, id);
+  }
   stopTimer(kTimerInitPoseTotal);
   if (code != kInitialPoseOk) {
     std::printf("### Fail to initial pose estimation\n");
@@ -201,7 +232,9 @@ const std::vector<FeaturePtr>* Tracker::keptFeatures(DescribedSlot slot,
                                                      const FrameWindow& window) const {
   const DescribedImage& kept = described_[slot];
   if (!sameFrame_ || !kept.valid || kept.window.enlargement != window.enlargement ||
-      kept.window.left != window.left || kept.window.top != window.top) {
+      kept.window.left != window.left || kept.window.top != window.top ||
+      kept.window.warped != window.warped ||
+      !std::equal(kept.window.affine, kept.window.affine + 6, window.affine)) {
     return nullptr;
   }
   return &kept.features;
@@ -222,6 +255,33 @@ int32_t Tracker::estimateOnEnlargedFrame(const uint8_t* pixels, const std::strin
   }
   return estimateOnImage(enlargedExtractor_.get(), enlargedPixels_.data(), window, kDoubledFrame,
                          pixels, id);
+}
+
+int32_t Tracker::estimateOnTiltedFrames(const uint8_t* pixels, const std::string& id) {
+  const int32_t width = featureExtractor_->width();
+  const int32_t height = featureExtractor_->height();
+  if (width < 1 || height < 1) return kTrackFailed;
+  if (!tiltExtractor_ || tiltExtractor_->width() != width || tiltExtractor_->height() != height) {
+    tiltExtractor_ = std::make_shared<FeatureExtractor>(width, height, kGrayFrame);
+  }
+  std::unique_ptr<GrayImage> gray;
+  int32_t code = kTrackFailed;
+  for (int32_t d = 0; d < kTiltViewDirections && code != kInitialPoseOk; ++d) {
+    const FrameWindow window =
+        squeezedFrame(width, height, 180.0 * d / kTiltViewDirections, kTiltViewSqueeze);
+    const DescribedSlot slot = static_cast<DescribedSlot>(kTiltedFrames + d);
+    const std::vector<FeaturePtr>* kept = keptFeatures(slot, window);
+    if (kept != nullptr) {
+      code = estimateFromFeatures(*kept, window, pixels, id);
+      continue;
+    }
+    if (!gray) gray = std::make_unique<GrayImage>(width, height, pixels, pixelFormat_ == 0);
+    tiltPixels_.resize(static_cast<size_t>(width) * height);
+    warpAffineGray(gray->pixels.get(), width, height, window.affine, width, height,
+                   tiltPixels_.data());
+    code = estimateOnImage(tiltExtractor_.get(), tiltPixels_.data(), window, slot, pixels, id);
+  }
+  return code;
 }
 
 int32_t Tracker::estimateOnImage(FeatureExtractor* extractor, const uint8_t* image,

@@ -44,6 +44,12 @@ SixVector updateVelocity(const SixVector& velocity, const Mat44f& oldPose, const
 // within 3 frames.
 constexpr int32_t kInitialPoseRefinePasses = 5;
 
+// The opt-in tilted views (InitialPoseOptions::tiltViews): the frame
+// squeezed by kTiltViewSqueeze along each of kTiltViewDirections directions
+// 180 / kTiltViewDirections degrees apart.
+constexpr int32_t kTiltViewDirections = 4;
+constexpr double kTiltViewSqueeze = 1.6;
+
 // Opt-in help for the initial pose, off by default.
 struct InitialPoseOptions {
   // Frame features described per response layer. More of them keep enough
@@ -80,6 +86,11 @@ struct InitialPoseOptions {
   // With minAgreement on: where a pose is refused, RANSAC runs again up to
   // this many times on the same matches without the refused consensus.
   int32_t consensusRetries = 0;
+  // Where the frame gives no pose, tries again on the frame squeezed along
+  // each of four directions: a target tilted by 40-60 degrees is
+  // foreshortened along one direction, which squeezing the other way
+  // partly undoes, so that its features look more like the stored ones.
+  bool tiltViews = false;
 };
 constexpr int32_t kMaxConsensusRetries = 4;
 
@@ -158,7 +169,14 @@ class Tracker {
   // code on failure (the keyframe in place then stays).
   int32_t buildKeyframe(const std::string& id);
   // The images of a frame that the initial pose describes features on.
-  enum DescribedSlot { kWholeFrame, kDoubledFrame, kQuarterWindow, kHalfWindow, kDescribedSlots };
+  enum DescribedSlot {
+    kWholeFrame,
+    kDoubledFrame,
+    kQuarterWindow,
+    kHalfWindow,
+    kTiltedFrames,  // the first of kTiltViewDirections
+    kDescribedSlots = kTiltedFrames + kTiltViewDirections
+  };
   // The features described on `slot`'s image, placed in the frame by
   // `window`, where this frame's are kept for it (sameFrame_); null
   // otherwise.
@@ -170,6 +188,9 @@ class Tracker {
   // From the window of 1 / `enlargement` (2 or 4) of the frame around
   // voteRegion_, enlarged as many times.
   int32_t estimateAroundVotes(const uint8_t* pixels, int32_t enlargement, const std::string& id);
+  // From the frame squeezed along each direction of the tilted views in
+  // turn, until one gives a pose.
+  int32_t estimateOnTiltedFrames(const uint8_t* pixels, const std::string& id);
   // From features that `extractor` finds in `image`, an image of the frame
   // as `window` places it, kept in `slot`.
   int32_t estimateOnImage(FeatureExtractor* extractor, const uint8_t* image,
@@ -206,6 +227,9 @@ class Tracker {
   std::vector<uint8_t> windowPixels_;
   std::vector<uint8_t> windowDoubled_;
   std::vector<uint8_t> windowEnlarged_;
+  // The tilted views' extractor (grey, of the frame's size) and pixels.
+  std::shared_ptr<FeatureExtractor> tiltExtractor_;
+  std::vector<uint8_t> tiltPixels_;
   // Features described for the initial pose on each image of the frame.
   // trackCandidates tries several targets on one frame: the features do
   // not depend on the target, so each image is described once per frame.

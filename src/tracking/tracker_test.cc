@@ -658,5 +658,38 @@ TEST_F(TrackerTest, FineStageWithoutFoundPointsFailsAndChangesNothing) {
   for (int i = 0; i < 16; ++i) EXPECT_EQ(result.getPose()[i], reference.getPose()[i]) << i;
 }
 
+// The database holds the frontal target's features. From about 60 degrees
+// of tilt the frame's features no longer match them; the frame squeezed
+// across the foreshortening still poses the target. Where the frame itself
+// poses it, the squeezed frames never run.
+TEST_F(TrackerTest, TiltViewsPoseASteepTarget) {
+  writeDatabase(kInfo, 2.0f);
+  constexpr float kDegree = 3.14159265f / 180.0f;
+  struct Case {
+    Vector3F rotation;
+    bool plainPosed;
+  };
+  for (const Case& c :
+       {Case{{0.0f, 40.0f * kDegree, 0.3f}, true}, Case{{60.0f * kDegree, 0.0f, 0.3f}, false},
+        Case{{46.0f * kDegree, 46.0f * kDegree, 0.0f}, false}}) {
+    const Mat44f truth = viewPose(c.rotation, {0.03f, -0.02f, 1.6f});
+    const std::vector<uint8_t> view = render(truth);
+    float errors[2] = {-1.0f, -1.0f};
+    for (int tilted = 0; tilted < 2; ++tilted) {
+      InitialPoseOptions options;
+      options.refine = true;
+      options.minAgreement = 0.3f;
+      options.tiltViews = tilted == 1;
+      const int code = initialPose(view.data(), options, truth, &errors[tilted]);
+      EXPECT_EQ(code == kTrackOk, tilted == 1 || c.plainPosed) << c.rotation[0] << " " << tilted;
+    }
+    EXPECT_LT(errors[1], 1.5f) << c.rotation[0];
+    EXPECT_GE(errors[1], 0.0f) << c.rotation[0];
+    if (c.plainPosed) {
+      EXPECT_EQ(errors[1], errors[0]) << c.rotation[0];
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vornik
