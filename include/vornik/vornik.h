@@ -170,6 +170,14 @@ struct AcquisitionOptions {
   // show. About a RANSAC and an agreement check (1-2 ms) per try. 0 (off)
   // by default; clamped to 0 .. 4.
   int initialPoseConsensusRetries = 0;
+  // Where the frame and the retries above give no pose, tries again on the
+  // frame squeezed by 1.6 along each of four directions (0, 45, 90 and 135
+  // degrees): a target tilted by 40-60 degrees is foreshortened along one
+  // direction, and squeezing the other way partly undoes it, so that its
+  // features look more like the stored ones. Up to four more feature
+  // extractions per frame (the same for every target tried on it). Off by
+  // default.
+  bool initialPoseTiltViews = false;
 };
 
 // Opt-in tracking range and search threads; the defaults track as described.

@@ -104,6 +104,10 @@ VORNIK_API void setInitialPoseMinMatches(int matches);
  * again on the same matches without that pose's consensus, up to this many
  * times (0, off, by default; clamped to 0 .. 4). */
 VORNIK_API void setInitialPoseConsensusRetries(int retries);
+/* Non-zero: where the frame gives no pose, the initial pose tries again on
+ * the frame squeezed along four directions, which poses steeply tilted
+ * targets (off, 0, by default). */
+VORNIK_API void setInitialPoseTiltViews(int enabled);
 /* FAST corners the recognizer keeps per frame, 200 by default; more
  * recognise small and steep targets in busy scenes more often, and name a
  * wrong one more often too. Clamped to 50 .. 2000; takes effect like the

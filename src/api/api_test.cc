@@ -216,6 +216,10 @@ TEST(FlatApi, RecognitionOptionsReachTheManagerClamped) {
     ::setInitialPoseConsensusRetries(c.first);
     EXPECT_EQ(manager->initialPoseOptions().consensusRetries, c.second) << c.first;
   }
+  for (const int enabled : {7, 0}) {
+    ::setInitialPoseTiltViews(enabled);
+    EXPECT_EQ(manager->initialPoseOptions().tiltViews, enabled != 0) << enabled;
+  }
   for (const auto& c : {std::make_pair(5, 5), std::make_pair(99, 64), std::make_pair(-2, 0)}) {
     ::setRecognitionNearKeySteps(c.first);
     EXPECT_EQ(manager->recognitionOptions().nearKeySteps, c.second) << c.first;

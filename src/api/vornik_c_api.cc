@@ -128,6 +128,12 @@ void setInitialPoseConsensusRetries(int retries) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setInitialPoseTiltViews(int enabled) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.initialPoseTiltViews = enabled != 0;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setRecognitionCorners(int corners) {
   vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
   options.recognitionCorners = corners;

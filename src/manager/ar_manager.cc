@@ -357,6 +357,7 @@ InitialPoseOptions ARManager::initialPoseOptions() const {
   pose.minAgreement = 0.01f * static_cast<float>(options.initialPoseAgreement);
   pose.minMatches = options.initialPoseMinMatches;
   pose.consensusRetries = options.initialPoseConsensusRetries;
+  pose.tiltViews = options.initialPoseTiltViews;
   return pose;
 }
 
