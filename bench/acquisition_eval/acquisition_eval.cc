@@ -13,7 +13,8 @@
 //                    [--pose-features N] [--refine] [--attempts N]
 //                    [--rescue N] [--enlarged] [--vote-window N] [--corners N]
 //                    [--recognition-window VOTES] [--vote-disc PERCENT]
-//                    [--candidates N] [--agreement PERCENT] [--min-matches N]
+//                    [--candidates N] [--candidate-votes N]
+//                    [--agreement PERCENT] [--min-matches N]
 //                    [--near-keys STEPS] [--train-corners N] [--pose-retries N]
 //                    [--level-range N] [--keyframe-fine-below N] [--tilt-views]
 //
@@ -43,7 +44,8 @@
 // corners per frame, --recognition-window its second look (the library's
 // recognitionWindowVotes), --vote-disc its votes counted within a disc
 // (recognitionVoteDisc), --candidates the runner-up targets its initial
-// pose tries (recognitionPoseCandidates), --agreement the agreement with
+// pose tries (recognitionPoseCandidates), --candidate-votes the votes each
+// needs (recognitionCandidateVotes), --agreement the agreement with
 // the frame each initial pose needs (initialPoseAgreement), --min-matches
 // the matches it needs (initialPoseMinMatches), --near-keys the
 // recognizer's near keys (recognitionNearKeySteps) and
@@ -733,7 +735,7 @@ int usage() {
       "                        [--pose-features N] [--refine] [--attempts N]\n"
       "                        [--rescue N] [--enlarged] [--vote-window N] [--corners N]\n"
       "                        [--recognition-window VOTES] [--vote-disc PERCENT]\n"
-      "                        [--candidates N] [--train-corners N]\n"
+      "                        [--candidates N] [--candidate-votes N] [--train-corners N]\n"
       "                        [--agreement PERCENT] [--min-matches N]\n"
       "                        [--near-keys STEPS] [--pose-retries N]\n"
       "                        [--level-range N] [--keyframe-fine-below N] [--tilt-views]\n");
@@ -795,6 +797,8 @@ int run(int argc, char** argv) {
       options.recognition.voteDiscPercent = std::atoi(argv[++i]);
     } else if (arg == "--candidates" && hasValue) {
       options.recognition.poseCandidates = std::atoi(argv[++i]);
+    } else if (arg == "--candidate-votes" && hasValue) {
+      options.recognition.candidateMinVotes = std::atoi(argv[++i]);
     } else if (arg == "--agreement" && hasValue) {
       options.pose.minAgreement = std::clamp(std::atoi(argv[++i]), 0, 100) / 100.0f;
     } else if (arg == "--near-keys" && hasValue) {
@@ -888,7 +892,8 @@ int run(int argc, char** argv) {
       "per layer, refined %s, %d RANSAC rescue iterations, enlarged retry %s, vote window %d; %d "
       "acquiring "
       "attempts; %d recognition corners (%d in training), recognition window at %d votes, vote "
-      "disc %d %%, %d pose candidates, pose agreement %.2f, %d matches per pose, near keys within "
+      "disc %d %%, %d pose candidates at %d votes, pose agreement %.2f, %d matches per pose, near "
+      "keys within "
       "%d steps, %d consensus retries, tilted views %s; keyframe level range %d, keyframe fine "
       "templates below "
       "%d inliers\n",
@@ -900,10 +905,10 @@ int run(int argc, char** argv) {
       options.pose.retryEnlarged ? "on" : "off", options.pose.voteWindowEnlargement,
       options.acquiringAttempts, options.recognition.cornerBudget, options.build.recognitionCorners,
       options.recognition.windowRetryVotes, options.recognition.voteDiscPercent,
-      options.recognition.poseCandidates, options.pose.minAgreement, options.pose.minMatches,
-      options.recognition.nearKeySteps, options.pose.consensusRetries,
-      options.pose.tiltViews ? "on" : "off", options.tracking.keyframeLevelRange,
-      options.tracking.keyframeFineBelowInliers);
+      options.recognition.poseCandidates, options.recognition.candidateMinVotes,
+      options.pose.minAgreement, options.pose.minMatches, options.recognition.nearKeySteps,
+      options.pose.consensusRetries, options.pose.tiltViews ? "on" : "off",
+      options.tracking.keyframeLevelRange, options.tracking.keyframeFineBelowInliers);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {
     std::printf(" %s %.1f s", photos[i].name.c_str(), trainMs[i] / 1e3);

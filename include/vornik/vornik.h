@@ -129,13 +129,13 @@ struct AcquisitionOptions {
   // 0 .. 100.
   int recognitionVoteDisc = 0;
   // Targets beside the strongest that keep a frame's initial pose going: up
-  // to this many others with at least 3 votes are tried in turn on the same
-  // frame where the strongest gives no pose, and a frame that no target
-  // wins (5 votes) goes on to the initial pose when it has such targets.
-  // The initial pose rejects a wrong target, so more frames name the right
-  // one, at up to one initial pose's time per target tried (the frame's
-  // features are described once for all of them). 0 (off) by
-  // default; clamped to 0 .. 4.
+  // to this many others with at least 3 votes (recognitionCandidateVotes)
+  // are tried in turn on the same frame where the strongest gives no pose,
+  // and a frame that no target wins (5 votes) goes on to the initial pose
+  // when it has such targets. The initial pose rejects a wrong target, so
+  // more frames name the right one, at up to one initial pose's time per
+  // target tried (the frame's features are described once for all of
+  // them). 0 (off) by default; clamped to 0 .. 8.
   int recognitionPoseCandidates = 0;
   // Percent, 0 (off) by default: each initial pose found must explain the
   // frame, or it counts as none and the next retry runs. The target image
@@ -178,6 +178,11 @@ struct AcquisitionOptions {
   // extractions per frame (the same for every target tried on it). Off by
   // default.
   bool initialPoseTiltViews = false;
+  // With recognitionPoseCandidates on: the votes a target needs to be a
+  // candidate, 3 by default. A small or far target often shows only two
+  // of its keys; with 2 more of them reach the initial pose, and more
+  // target-free frames do too, which it refuses. Clamped to 2 .. 4.
+  int recognitionCandidateVotes = 3;
 };
 
 // Opt-in tracking range and search threads; the defaults track as described.

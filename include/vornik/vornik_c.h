@@ -108,6 +108,10 @@ VORNIK_API void setInitialPoseConsensusRetries(int retries);
  * the frame squeezed along four directions, which poses steeply tilted
  * targets (off, 0, by default). */
 VORNIK_API void setInitialPoseTiltViews(int enabled);
+/* With setRecognitionPoseCandidates on: the votes a target needs to be a
+ * candidate (3 by default; clamped to 2 .. 4). 2 lets more small and far
+ * targets reach the initial pose. */
+VORNIK_API void setRecognitionCandidateVotes(int votes);
 /* FAST corners the recognizer keeps per frame, 200 by default; more
  * recognise small and steep targets in busy scenes more often, and name a
  * wrong one more often too. Clamped to 50 .. 2000; takes effect like the
@@ -129,7 +133,7 @@ VORNIK_API void setRecognitionVoteDisc(int percent);
  * votes each, are tried in turn by the initial pose on a frame where the
  * strongest gives no pose, and a frame without a winner goes on to the
  * initial pose when it has such targets. 0 (off) by default; clamped to
- * 0 .. 4; takes effect like the acquisition options. */
+ * 0 .. 8; takes effect like the acquisition options. */
 VORNIK_API void setRecognitionPoseCandidates(int count);
 /* Each frame corner also votes through its near keys: those its descriptor
  * gives when one cell choice of its key moves to the runner-up, within this

@@ -203,7 +203,7 @@ TEST(FlatApi, RecognitionOptionsReachTheManagerClamped) {
     EXPECT_EQ(manager->recognitionOptions().voteDiscPercent, c.second) << c.first;
     EXPECT_EQ(manager->recognitionOptions().windowRetryVotes, 0) << c.first;
     ::setRecognitionPoseCandidates(c.first);
-    EXPECT_EQ(manager->recognitionOptions().poseCandidates, std::clamp(c.first, 0, 4)) << c.first;
+    EXPECT_EQ(manager->recognitionOptions().poseCandidates, std::clamp(c.first, 0, 8)) << c.first;
     ::setInitialPoseAgreement(c.first);
     EXPECT_FLOAT_EQ(manager->initialPoseOptions().minAgreement, 0.01f * c.second) << c.first;
   }
@@ -215,6 +215,11 @@ TEST(FlatApi, RecognitionOptionsReachTheManagerClamped) {
   for (const auto& c : {std::make_pair(2, 2), std::make_pair(9, 4), std::make_pair(-1, 0)}) {
     ::setInitialPoseConsensusRetries(c.first);
     EXPECT_EQ(manager->initialPoseOptions().consensusRetries, c.second) << c.first;
+  }
+  for (const auto& c :
+       {std::make_pair(2, 2), std::make_pair(0, 2), std::make_pair(9, 4), std::make_pair(3, 3)}) {
+    ::setRecognitionCandidateVotes(c.first);
+    EXPECT_EQ(manager->recognitionOptions().candidateMinVotes, c.second) << c.first;
   }
   for (const int enabled : {7, 0}) {
     ::setInitialPoseTiltViews(enabled);

@@ -44,6 +44,8 @@ void setAcquisitionOptions(const AcquisitionOptions& options) {
   clamped.recognitionVoteDisc = std::clamp(options.recognitionVoteDisc, 0, kMaxVoteDiscPercent);
   clamped.recognitionPoseCandidates =
       std::clamp(options.recognitionPoseCandidates, 0, kMaxPoseCandidates);
+  clamped.recognitionCandidateVotes =
+      std::clamp(options.recognitionCandidateVotes, kMinCandidateVotes, kMinimumVotesExclusive);
   clamped.initialPoseAgreement = std::clamp(options.initialPoseAgreement, 0, 100);
   clamped.recognitionNearKeySteps =
       std::clamp(options.recognitionNearKeySteps, 0, kMaxNearKeySteps);

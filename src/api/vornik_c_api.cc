@@ -134,6 +134,12 @@ void setInitialPoseTiltViews(int enabled) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setRecognitionCandidateVotes(int votes) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.recognitionCandidateVotes = votes;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setRecognitionCorners(int corners) {
   vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
   options.recognitionCorners = corners;

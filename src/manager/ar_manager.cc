@@ -369,6 +369,7 @@ RecognitionOptions ARManager::recognitionOptions() const {
   recognition.voteDiscPercent = options.recognitionVoteDisc;
   recognition.poseCandidates = options.recognitionPoseCandidates;
   recognition.nearKeySteps = options.recognitionNearKeySteps;
+  recognition.candidateMinVotes = options.recognitionCandidateVotes;
   return recognition;
 }
 

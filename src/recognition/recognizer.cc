@@ -201,12 +201,14 @@ void Recognizer::setOptions(const RecognitionOptions& options) {
   options_.voteDiscPercent = std::clamp(options.voteDiscPercent, 0, kMaxVoteDiscPercent);
   options_.poseCandidates = std::clamp(options.poseCandidates, 0, kMaxPoseCandidates);
   options_.nearKeySteps = std::clamp(options.nearKeySteps, 0, kMaxNearKeySteps);
+  options_.candidateMinVotes =
+      std::clamp(options.candidateMinVotes, kMinCandidateVotes, kMinimumVotesExclusive);
 }
 
 void Recognizer::keepCandidates(float discRadius) {
   std::vector<const Vote*> ranked;
   for (const Vote& vote : votes_) {
-    if (vote.count >= kCandidateMinVotes) ranked.push_back(&vote);
+    if (vote.count >= options_.candidateMinVotes) ranked.push_back(&vote);
   }
   // The winner's order: most votes, then the name that sorts first.
   std::sort(ranked.begin(), ranked.end(), [](const Vote* a, const Vote* b) {

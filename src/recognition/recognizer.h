@@ -22,6 +22,9 @@ enum RecognizerStatus : int32_t {
 // A target wins with more than this many votes.
 constexpr int32_t kMinimumVotesExclusive = 4;
 
+// A candidate below the 5 votes of a win needs this many.
+constexpr int32_t kCandidateMinVotes = 3;
+
 // Opt-in help for busy and steep views; the defaults recognise as described.
 struct RecognitionOptions {
   // FAST corners kept per frame, shared over the levels as the 200 are.
@@ -48,14 +51,18 @@ struct RecognitionOptions {
   // own key into. A target then collects many more of its votes, and every
   // target more stray ones; meant with the vote disc.
   int32_t nearKeySteps = 0;
+  // The votes a candidate needs, kCandidateMinVotes by default. A small or
+  // far target shows few corners and often only two of its keys: at 2 the
+  // initial pose tries it too, and more targets that are not there, which
+  // it refuses.
+  int32_t candidateMinVotes = kCandidateMinVotes;
 };
+constexpr int32_t kMinCandidateVotes = 2;
 constexpr int32_t kMinRecognitionCorners = 50;
 constexpr int32_t kMaxRecognitionCorners = 2000;
 constexpr int32_t kMaxVoteDiscPercent = 100;
-constexpr int32_t kMaxPoseCandidates = 4;
+constexpr int32_t kMaxPoseCandidates = 8;
 constexpr int32_t kMaxNearKeySteps = 64;
-// A candidate below the 5 votes of a win needs this many.
-constexpr int32_t kCandidateMinVotes = 3;
 
 // The result text recognize gives for `name`: {[{"id":"NAME"}]}.
 std::string recognitionText(const std::string& name);

@@ -167,6 +167,37 @@ TEST(RecognizerVotes, MoreThanFourVotesPerTableWinAndTiesGoToTheByteWiseFirstNam
   }
 }
 
+TEST(RecognizerVotes, CandidatesNeedTheirVotesClamped) {
+  using Candidates = std::vector<std::pair<std::string, int32_t>>;
+  Recognizer recognizer;
+  recognizer.init(loadTargets(testDir(0), {{"alpha", {{0, 1, 1}}}, {"beta", {{1, 1, 1}}}}));
+  HessianGradientFeatureMngr features(1);
+  for (int i = 0; i < 2; ++i) features.addFeature(0, cameraFeature(0, 1));
+  for (int i = 0; i < 3; ++i) features.addFeature(0, cameraFeature(1, 1));
+  const struct {
+    int32_t votes;
+    Candidates candidates;
+  } cases[] = {
+      {3, {{"beta", 3}}},
+      {2, {{"beta", 3}, {"alpha", 2}}},
+      {1, {{"beta", 3}, {"alpha", 2}}},  // clamped to 2: one vote is any stray
+      {9, {}},                           // clamped to 4
+  };
+  for (const auto& c : cases) {
+    RecognitionOptions options;
+    options.poseCandidates = 2;
+    options.candidateMinVotes = c.votes;
+    recognizer.setOptions(options);
+    std::string winner;
+    EXPECT_EQ(recognizer.matchFeatures(features, winner), kNotRecognized) << c.votes;
+    Candidates kept;
+    for (const RecognitionCandidate& candidate : recognizer.candidates()) {
+      kept.emplace_back(candidate.name, candidate.votes);
+    }
+    EXPECT_EQ(kept, c.candidates) << c.votes;
+  }
+}
+
 // cameraFeature(i) as a slightly different view gives it: its M1 cell
 // moved one over, the old one 3 byte steps below the new maximum.
 HessianGradientFeaturePtr shiftedFeature(int i) {

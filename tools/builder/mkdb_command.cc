@@ -61,6 +61,11 @@ const char kUsage[] =
     "                          scene without it (0.1..20, default 1.8); more keys\n"
     "                          recognise more views, and for hosts that count votes\n"
     "                          within a disc (setRecognitionVoteDisc) 3.6 pays\n"
+    "  --small-candidates      also take tracking candidates from small (12-23 %\n"
+    "                          of the frame) and gently tilted views, where the\n"
+    "                          coarse layers see other corners: for hosts that\n"
+    "                          also set setTrackingLevelRange(2), more small and\n"
+    "                          steep views get an initial pose\n"
     "  -q, --quiet             no progress lines\n"
     "  --list FILE             print every target of FILE: entry sizes, feature\n"
     "                          counts and a trackability rating from 0 to 5: one\n"
@@ -210,6 +215,8 @@ int runMkdb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
         return usageError("--stray-votes needs a number from 0.1 to 20");
       }
       options.backgroundVoteBudget = votes;
+    } else if (a == "--small-candidates") {
+      options.smallCandidateViews = true;
     } else if (a.size() > 1 && a[0] == '-') {
       return usageError("unknown option " + a);
     } else {
