@@ -17,6 +17,7 @@
 //                    [--agreement PERCENT] [--min-matches N]
 //                    [--near-keys STEPS] [--train-corners N] [--pose-retries N]
 //                    [--level-range N] [--keyframe-fine-below N] [--tilt-views]
+//                    [--same-frame] [--rigid-fit]
 //
 // Each of the 11 bundled photos is trained once as a target. Fold k holds a
 // database of the other 10 (recognition keys chosen against the other 9)
@@ -55,7 +56,10 @@
 // and keyframeFineBelowInliers (setTrackingOptions), which the refinement
 // of the initial pose and the live thread's tracking both use,
 // --tilt-views the initial pose's squeezed frames (InitialPoseOptions::
-// tiltViews). The
+// tiltViews), --same-frame the live thread's initial pose on the frame it
+// recognised (the library's acquireOnRecognisedFrame), --rigid-fit the
+// initial pose's rigid fit to its homography (InitialPoseOptions::rigidFit).
+// The
 // frames are split over T worker threads (default 2); the figures do not
 // depend on T. Writes one CSV row per frame (--csv, default
 // acquisition_eval.csv) and a bar plot of the posed shares
@@ -111,6 +115,7 @@ struct Options {
   RecognitionOptions recognition;  // the recognizer's
   TrackingOptions tracking;        // the trackers' steady-state opt-ins
   int acquiringAttempts = FrameStepper::kAcquiringFailureLimit;
+  bool acquireOnRecognisedFrame = false;
   int views = 2;
   int freeFrames = 20;
   int folds = 0;  // 0: one per photo
@@ -344,6 +349,7 @@ void runTargetUnit(const Context& ctx, FoldEngines* engines, OrbBaseline* orb, U
   live.setTrackingOptions(ctx.options->tracking);
   FrameStepper stepper(&live);
   stepper.setAcquiringAttempts(ctx.options->acquiringAttempts);
+  stepper.setAcquireOnRecognisedFrame(ctx.options->acquireOnRecognisedFrame);
   std::string error;
   for (int band = 0; band < kBandCount; ++band) {
     for (int v = 0; v < ctx.options->views; ++v) {
@@ -738,7 +744,8 @@ int usage() {
       "                        [--candidates N] [--candidate-votes N] [--train-corners N]\n"
       "                        [--agreement PERCENT] [--min-matches N]\n"
       "                        [--near-keys STEPS] [--pose-retries N]\n"
-      "                        [--level-range N] [--keyframe-fine-below N] [--tilt-views]\n");
+      "                        [--level-range N] [--keyframe-fine-below N] [--tilt-views]\n"
+      "                        [--same-frame] [--rigid-fit]\n");
   return 2;
 }
 
@@ -819,6 +826,10 @@ int run(int argc, char** argv) {
       options.build.smallCandidateViews = true;
     } else if (arg == "--tilt-views") {
       options.pose.tiltViews = true;
+    } else if (arg == "--rigid-fit") {
+      options.pose.rigidFit = true;
+    } else if (arg == "--same-frame") {
+      options.acquireOnRecognisedFrame = true;
     } else if (arg == "--level-range" && hasValue) {
       options.tracking.keyframeLevelRange = std::clamp(std::atoi(argv[++i]), 0, 3);
     } else if (arg == "--keyframe-fine-below" && hasValue) {
@@ -894,7 +905,7 @@ int run(int argc, char** argv) {
       "attempts; %d recognition corners (%d in training), recognition window at %d votes, vote "
       "disc %d %%, %d pose candidates at %d votes, pose agreement %.2f, %d matches per pose, near "
       "keys within "
-      "%d steps, %d consensus retries, tilted views %s; keyframe level range %d, keyframe fine "
+      "%d steps, %d consensus retries, tilted views %s, acquiring on the recognised frame %s, rigid fit %s; keyframe level range %d, keyframe fine "
       "templates below "
       "%d inliers\n",
       options.build.trainingViews, options.build.trackingTrainingViews,
@@ -908,6 +919,7 @@ int run(int argc, char** argv) {
       options.recognition.poseCandidates, options.recognition.candidateMinVotes,
       options.pose.minAgreement, options.pose.minMatches, options.recognition.nearKeySteps,
       options.pose.consensusRetries, options.pose.tiltViews ? "on" : "off",
+      options.acquireOnRecognisedFrame ? "on" : "off", options.pose.rigidFit ? "on" : "off",
       options.tracking.keyframeLevelRange, options.tracking.keyframeFineBelowInliers);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {

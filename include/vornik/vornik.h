@@ -183,6 +183,20 @@ struct AcquisitionOptions {
   // of its keys; with 2 more of them reach the initial pose, and more
   // target-free frames do too, which it refuses. Clamped to 2 .. 4.
   int recognitionCandidateVotes = 3;
+  // The live thread tries the initial pose on the very frame it recognised
+  // a target in, instead of on the next one: a pose comes a frame sooner,
+  // and a still camera gets one more try per recognition. The frame it
+  // recognises on then costs recognition and an initial pose. Off by
+  // default; the still-image test modes always pose the recognised image.
+  bool acquireOnRecognisedFrame = false;
+  // The initial pose replaces the pose decomposed from its homography by
+  // the rigid pose that best reproduces the homography where its matches
+  // agree. A distant or small target's decomposed pose is often several
+  // times further off than the homography (10-20 px at its corners), more
+  // than refineInitialPose's search closes; fitted, it starts from the
+  // homography's few pixels. Well under a millisecond per pose. Off by
+  // default.
+  bool initialPoseRigidFit = false;
 };
 
 // Opt-in tracking range and search threads; the defaults track as described.

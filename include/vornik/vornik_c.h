@@ -112,6 +112,14 @@ VORNIK_API void setInitialPoseTiltViews(int enabled);
  * candidate (3 by default; clamped to 2 .. 4). 2 lets more small and far
  * targets reach the initial pose. */
 VORNIK_API void setRecognitionCandidateVotes(int votes);
+/* enabled != 0: the live thread tries the initial pose on the frame it
+ * recognised a target in rather than on the next (off, 0, by default). */
+VORNIK_API void setAcquireOnRecognisedFrame(int enabled);
+/* enabled != 0: the initial pose fits a rigid pose to its homography
+ * where its matches agree, rather than taking the homography's
+ * decomposition, which is far off for distant targets (off, 0, by
+ * default). */
+VORNIK_API void setInitialPoseRigidFit(int enabled);
 /* FAST corners the recognizer keeps per frame, 200 by default; more
  * recognise small and steep targets in busy scenes more often, and name a
  * wrong one more often too. Clamped to 50 .. 2000; takes effect like the

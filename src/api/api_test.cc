@@ -224,6 +224,10 @@ TEST(FlatApi, RecognitionOptionsReachTheManagerClamped) {
   for (const int enabled : {7, 0}) {
     ::setInitialPoseTiltViews(enabled);
     EXPECT_EQ(manager->initialPoseOptions().tiltViews, enabled != 0) << enabled;
+    ::setAcquireOnRecognisedFrame(enabled);
+    EXPECT_EQ(manager->acquisitionOptions().acquireOnRecognisedFrame, enabled != 0) << enabled;
+    ::setInitialPoseRigidFit(enabled);
+    EXPECT_EQ(manager->initialPoseOptions().rigidFit, enabled != 0) << enabled;
   }
   for (const auto& c : {std::make_pair(5, 5), std::make_pair(99, 64), std::make_pair(-2, 0)}) {
     ::setRecognitionNearKeySteps(c.first);

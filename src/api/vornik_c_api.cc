@@ -140,6 +140,18 @@ void setRecognitionCandidateVotes(int votes) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setAcquireOnRecognisedFrame(int enabled) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.acquireOnRecognisedFrame = enabled != 0;
+  vornik::setAcquisitionOptions(options);
+}
+
+void setInitialPoseRigidFit(int enabled) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.initialPoseRigidFit = enabled != 0;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setRecognitionCorners(int corners) {
   vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
   options.recognitionCorners = corners;

@@ -240,7 +240,9 @@ void ARManager::runFrame() {
   engines_->setInitialPoseOptions(initialPoseOptions());
   engines_->setRecognitionOptions(recognitionOptions());
   engines_->setTrackingOptions(trackingOptions());
-  stepper_->setAcquiringAttempts(acquisitionOptions().acquiringAttempts);
+  const AcquisitionOptions acquisition = acquisitionOptions();
+  stepper_->setAcquiringAttempts(acquisition.acquiringAttempts);
+  stepper_->setAcquireOnRecognisedFrame(acquisition.acquireOnRecognisedFrame);
   processFrame(trackingBuffer_.data(), trackingWidth_, trackingHeight_, trackingPixelFormat_);
   engines_->frameStepFinished();
 }
@@ -358,6 +360,7 @@ InitialPoseOptions ARManager::initialPoseOptions() const {
   pose.minMatches = options.initialPoseMinMatches;
   pose.consensusRetries = options.initialPoseConsensusRetries;
   pose.tiltViews = options.initialPoseTiltViews;
+  pose.rigidFit = options.initialPoseRigidFit;
   return pose;
 }
 

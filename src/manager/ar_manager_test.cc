@@ -277,6 +277,29 @@ TEST_F(ARManagerTest, AcquiringAttemptsKeepTheTargetForThatManyFrames) {
                                 "clearKeyframe", "recognize 64x48/0"}));
 }
 
+// The opt-in poses the recognised frame itself; a failure there counts as
+// the first Acquiring attempt. (One step lets one engine call through.)
+TEST_F(ARManagerTest, AcquireOnRecognisedFramePosesTheSameFrame) {
+  AcquisitionOptions options;
+  options.acquireOnRecognisedFrame = true;
+  options.acquiringAttempts = 2;
+  manager_->setAcquisitionOptions(options);
+  startAndInit();
+  scriptResults({0, 0}, {12, 12, 0, 0});
+  step(64, 48, 1);  // recognised ...
+  step(64, 48, 2);  // ... and not posed on that frame: stays Acquiring
+  EXPECT_EQ(script_->lastFrameByte, 1);
+  step(64, 48, 3);  // fails twice -> Recognising
+  step(64, 48, 4);  // recognised ...
+  step(64, 48, 5);  // ... and posed on that frame -> Tracking, nothing published yet
+  EXPECT_EQ(script_->lastFrameByte, 4);
+  EXPECT_EQ(resultCount(), 0);
+  step(64, 48, 6);  // tracked
+  EXPECT_EQ(resultCount(), 1);
+  EXPECT_EQ(takeCalls(), (Calls{"recognize 64x48/0", "track", "track", "clearKeyframe",
+                                "recognize 64x48/0", "track", "track"}));
+}
+
 TEST_F(ARManagerTest, FramesThatArriveWhileBusyAreDroppedAndTheNewestIsTaken) {
   startAndInit();
   step(64, 48, 42);

@@ -12,7 +12,8 @@ FrameStepper::Outcome FrameStepper::step(const uint8_t* pixels, int32_t width, i
         return Outcome::kNotRecognised;
       }
       stage_ = kAcquiring;
-      return Outcome::kRecognised;
+      if (!acquireOnRecognisedFrame_) return Outcome::kRecognised;
+      [[fallthrough]];
     case kAcquiring:
       if (engines_->track(pixels, *trackable, hint_, recognition_) == 0) {
         acquiringFailures_ = 0;

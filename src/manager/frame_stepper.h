@@ -38,6 +38,9 @@ class FrameStepper {
   // The host's opt-in: Acquiring calls in a row a recognised target gets
   // (kAcquiringFailureLimit by default), clamped to 1 .. kMaxAcquiringAttempts.
   void setAcquiringAttempts(int32_t attempts);
+  // The host's opt-in: a recognised frame goes straight on to its first
+  // Acquiring call instead of waiting for the next frame.
+  void setAcquireOnRecognisedFrame(bool enabled) { acquireOnRecognisedFrame_ = enabled; }
   // The recogniser's last result text.
   const std::string& recognition() const { return recognition_; }
   // Back to recognition (after the tracker was initialised again, which
@@ -49,6 +52,7 @@ class FrameStepper {
   Stage stage_ = kRecognising;
   int32_t acquiringFailures_ = 0;
   int32_t acquiringAttempts_ = kAcquiringFailureLimit;
+  bool acquireOnRecognisedFrame_ = false;
   std::string recognition_;
   const std::string hint_;
 };

@@ -6,6 +6,8 @@
 #include "manager/profiler.h"
 #include "tracking/feature_matching.h"
 #include "tracking/homography.h"
+#include "tracking/rigid_fit.h"
+#include "tracking/se3.h"
 
 namespace vornik {
 
@@ -13,7 +15,7 @@ int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32
                             const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
                             int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix,
                             int32_t rescueIterations, const FrameWindow& window, int32_t minPairs,
-                            std::vector<uint8_t>* spentPairs) {
+                            std::vector<uint8_t>* spentPairs, bool rigidFit) {
   startTimer(kTimerInitPoseMatching);
   std::vector<FeaturePtr> pairs = matchFeaturesMutual(targetFeatures, frameFeatures);
   stopTimer(kTimerInitPoseMatching);
@@ -82,6 +84,20 @@ int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32
 
   startTimer(kTimerInitPoseCalcPoseDecomposition);
   MatrixPtr pose = g ? decomposeHomography(cameraWidth, cameraHeight, *g) : nullptr;
+  if (pose && rigidFit) {
+    // Fitted where the consensus lies: the homography is right there.
+    std::vector<int32_t> inliers;
+    countInliers(*h, normalized, kRansacThreshold, &inliers, nullptr);
+    const size_t stride = inliers.size() / kRigidFitMaxPoints + 1;
+    std::vector<float> plane;
+    for (size_t i = 0; i < inliers.size(); i += stride) {
+      const Feature& t = *pairs[2 * static_cast<size_t>(inliers[i])];
+      plane.push_back(static_cast<float>(t.x) / static_cast<float>(targetWidth));
+      plane.push_back(static_cast<float>(t.y) / static_cast<float>(targetWidth));
+    }
+    Mat44f fitted = se3Exp(se3Ln(toMat44f(*pose)));
+    if (fitRigidPose(*g, plane, cameraWidth, cameraHeight, &fitted)) pose = fromMat44f(fitted);
+  }
   stopTimer(kTimerInitPoseCalcPoseDecomposition);
   stopTimer(kTimerInitPoseCalcPose);
   if (!pose) return kInitialPoseFailed;

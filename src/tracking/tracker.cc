@@ -313,7 +313,7 @@ int32_t Tracker::estimateFromFeatures(const std::vector<FeaturePtr>& features,
     code = estimateInitialPose(targetFeatures_, targetWidth_, features, featureExtractor_->width(),
                                featureExtractor_->height(), random_, &poseMatrix_,
                                initialPoseOptions_.ransacRescueIterations, window,
-                               initialPoseOptions_.minMatches, spent);
+                               initialPoseOptions_.minMatches, spent, initialPoseOptions_.rigidFit);
     if (code != kInitialPoseOk) return code;
     code = confirmPose(code, pixels, id);
     if (code == kInitialPoseOk || confirmBuildCode_ != kDbOk) return code;

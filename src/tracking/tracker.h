@@ -91,6 +91,11 @@ struct InitialPoseOptions {
   // foreshortened along one direction, which squeezing the other way
   // partly undoes, so that its features look more like the stored ones.
   bool tiltViews = false;
+  // The homography's decomposed pose is replaced by the rigid pose that
+  // best reproduces the homography where its consensus lies: a distant
+  // target's decomposition is often several times further off than the
+  // homography, more than the refinement's search closes.
+  bool rigidFit = false;
 };
 constexpr int32_t kMaxConsensusRetries = 4;
 
