@@ -70,7 +70,6 @@ bool fitRigidPose(const Matrix& g, const std::vector<float>& planeXY, int32_t wi
   const double startSum = sum;
   std::vector<SixVector> jacobians(2 * count);
   std::vector<float> nextResiduals;
-  LeastSquares6 normal;
   // Levenberg-Marquardt damping, relative to the normal matrix's diagonal: a
   // distant target's rotation and translation nearly trade for each other,
   // and a plain Gauss-Newton step from a start 10-20 px off overshoots.
@@ -92,32 +91,34 @@ bool fitRigidPose(const Matrix& g, const std::vector<float>& planeXY, int32_t wi
         jacobians[r][k] = (plus[r] - minus[r]) / (2.0f * kDerivativeStep);
       }
     }
-    bool lowered = false;
-    for (int attempt = 0; attempt < kDampingAttempts && !lowered; ++attempt) {
-      normal.clear(0.0f);
-      for (size_t r = 0; r < 2 * count; ++r) {
-        normal.addMeasurement(-residuals[r], jacobians[r], 1.0f);
-      }
-      float diagonal = 0.0f;
-      for (int k = 0; k < 6; ++k) diagonal += normal.normal(k, k);
-      normal.addToDiagonal(damping * diagonal / 6.0f);
-      double nextSum = 0.0;
-      if (normal.solve() &&
-          residualsOf(se3Exp(normal.solution()) * current, planeXY, targets, width, height,
-                      &nextResiduals, &nextSum) &&
-          nextSum < sum) {
-        const bool settled = nextSum > 0.999 * sum;
-        current = se3Exp(normal.solution()) * current;
-        residuals.swap(nextResiduals);
-        sum = nextSum;
-        damping = std::max(damping * 0.1f, kMinDamping);
-        lowered = true;
-        if (settled) iteration = kRigidFitIterations;
-      } else {
-        damping *= 10.0f;
-      }
+    LeastSquares6 undamped;
+    for (size_t r = 0; r < 2 * count; ++r) {
+      undamped.addMeasurement(-residuals[r], jacobians[r], 1.0f);
     }
-    if (!lowered) break;
+    float diagonal = 0.0f;
+    for (int k = 0; k < 6; ++k) diagonal += undamped.normal(k, k);
+    bool lowered = false;
+    bool settled = false;
+    for (int attempt = 0; attempt < kDampingAttempts && !lowered; ++attempt) {
+      LeastSquares6 damped = undamped;
+      damped.addToDiagonal(damping * diagonal / 6.0f);
+      double nextSum = 0.0;
+      if (damped.solve()) {
+        const Mat44f next = se3Exp(damped.solution()) * current;
+        if (residualsOf(next, planeXY, targets, width, height, &nextResiduals, &nextSum) &&
+            nextSum < sum) {
+          settled = nextSum > 0.999 * sum;
+          current = next;
+          residuals.swap(nextResiduals);
+          sum = nextSum;
+          damping = std::max(damping * 0.1f, kMinDamping);
+          lowered = true;
+          continue;
+        }
+      }
+      damping *= 10.0f;
+    }
+    if (!lowered || settled) break;
   }
   if (!(sum < startSum)) return false;
   *pose = current;
