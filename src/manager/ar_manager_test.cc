@@ -44,7 +44,7 @@ class ScriptedEngines : public TrackingEngines {
                     std::string& result, std::string hint) override {
     return gated("recognize " + size(width, height, pixelFormat), [&] {
       EXPECT_TRUE(hint.empty());
-      lastFrameByte = pixels[static_cast<size_t>(width) * height - 1];
+      recognisedSerial = serialOf(pixels);
       const int32_t status = pop(recognizeResults, 10);
       if (status == 0) result = kRecognition;
       return status;
@@ -55,7 +55,7 @@ class ScriptedEngines : public TrackingEngines {
     return gated("track", [&] {
       EXPECT_TRUE(hint.empty());
       EXPECT_EQ(recognition, kRecognition);
-      lastFrameByte = pixels[0];
+      trackedSerial = serialOf(pixels);
       const int32_t status = pop(trackResults, 12);
       if (status == 0) {
         for (int i = 0; i < 16; ++i) trackable.pose()[i] = nextPoseBase + i;
@@ -84,7 +84,8 @@ class ScriptedEngines : public TrackingEngines {
   std::deque<int32_t> trackResults;      // empty: lost (12)
   int32_t initResult = 0;
   std::string loaded;  // asset and app data folders, groups
-  uint8_t lastFrameByte = 0;
+  int recognisedSerial = -1;  // the delivery the last call saw
+  int trackedSerial = -1;
   float nextPoseBase = 1.0f;
 
  private:
@@ -110,6 +111,7 @@ class ScriptedEngines : public TrackingEngines {
   static std::string size(int32_t w, int32_t h, int32_t f) {
     return std::to_string(w) + "x" + std::to_string(h) + "/" + std::to_string(f);
   }
+  static int serialOf(const uint8_t* pixels) { return pixels[1] | pixels[2] << 8; }
   static int32_t pop(std::deque<int32_t>& queue, int32_t fallback) {
     if (queue.empty()) return fallback;
     const int32_t v = queue.front();
@@ -133,19 +135,26 @@ class ARManagerTest : public ::testing::Test {
 
   void deliver(int32_t width, int32_t height, uint8_t fill) {
     std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 3, fill);
+    // Every delivery is told apart by its serial: a frame delivered while the
+    // thread was busy may be the one it takes next.
+    if (frame.size() >= 3) {
+      frame[1] = static_cast<uint8_t>(nextSerial_);
+      frame[2] = static_cast<uint8_t>(nextSerial_ >> 8);
+      ++nextSerial_;
+    }
     manager_->onPreviewFrame(frame.data(), static_cast<int32_t>(frame.size()), width, height, 0);
   }
 
   // Delivers frames until `done` holds. Polls: a frame that found the thread
-  // busy wakes nobody.
+  // busy wakes nobody. Each frame is delivered under the engines' lock, so
+  // the thread cannot make the awaited call meanwhile: no surplus frame can
+  // wake it once `done` holds and run into the next step.
   template <typename Done>
   void deliverUntil(std::unique_lock<std::mutex>& lock, int32_t width, int32_t height, uint8_t fill,
                     Done done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!done()) {
-      lock.unlock();
       deliver(width, height, fill);
-      lock.lock();
       script_->changed.wait_for(lock, std::chrono::milliseconds(5));
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "tracking thread never called";
     }
@@ -202,6 +211,7 @@ class ARManagerTest : public ::testing::Test {
   }
 
   ScriptedEngines* script_ = nullptr;
+  int nextSerial_ = 0;
   std::unique_ptr<ARManager> manager_;
 };
 
@@ -286,15 +296,16 @@ TEST_F(ARManagerTest, AcquireOnRecognisedFramePosesTheSameFrame) {
   manager_->setAcquisitionOptions(options);
   startAndInit();
   scriptResults({0, 0}, {12, 12, 0, 0});
-  step(64, 48, 1);  // recognised ...
-  step(64, 48, 2);  // ... and not posed on that frame: stays Acquiring
-  EXPECT_EQ(script_->lastFrameByte, 1);
-  step(64, 48, 3);  // fails twice -> Recognising
-  step(64, 48, 4);  // recognised ...
-  step(64, 48, 5);  // ... and posed on that frame -> Tracking, nothing published yet
-  EXPECT_EQ(script_->lastFrameByte, 4);
+  step();  // recognised ...
+  step();  // ... and not posed on that frame: stays Acquiring
+  EXPECT_EQ(script_->trackedSerial, script_->recognisedSerial);
+  step();  // fails on a later frame -> Recognising
+  EXPECT_NE(script_->trackedSerial, script_->recognisedSerial);
+  step();  // recognised ...
+  step();  // ... and posed on that frame -> Tracking, nothing published yet
+  EXPECT_EQ(script_->trackedSerial, script_->recognisedSerial);
   EXPECT_EQ(resultCount(), 0);
-  step(64, 48, 6);  // tracked
+  step();  // tracked
   EXPECT_EQ(resultCount(), 1);
   EXPECT_EQ(takeCalls(), (Calls{"recognize 64x48/0", "track", "track", "clearKeyframe",
                                 "recognize 64x48/0", "track", "track"}));
@@ -302,20 +313,19 @@ TEST_F(ARManagerTest, AcquireOnRecognisedFramePosesTheSameFrame) {
 
 TEST_F(ARManagerTest, FramesThatArriveWhileBusyAreDroppedAndTheNewestIsTaken) {
   startAndInit();
-  step(64, 48, 42);
-  EXPECT_EQ(script_->lastFrameByte, 42);
   {
-    // The thread works on 50 ...
+    // The thread works on a frame ...
     std::unique_lock<std::mutex> lock(script_->mutex);
     deliverUntil(lock, 64, 48, 50, [&] { return script_->blocked; });
   }
+  const int firstBusy = nextSerial_;
   deliver(64, 48, 51);  // ... and these two find it busy
   deliver(64, 48, 52);
-  step(64, 48, 53);  // finishes 50
-  EXPECT_EQ(script_->lastFrameByte, 50);
-  step(64, 48, 53);
-  EXPECT_EQ(script_->lastFrameByte, 53);
-  EXPECT_EQ(takeCalls(), Calls(3, "recognize 64x48/0"));
+  step();  // finishes that frame
+  EXPECT_LT(script_->recognisedSerial, firstBusy);
+  step();  // the newest: the second busy frame or one delivered since, never the first
+  EXPECT_GT(script_->recognisedSerial, firstBusy);
+  EXPECT_EQ(takeCalls(), Calls(2, "recognize 64x48/0"));
 }
 
 TEST_F(ARManagerTest, FrameSizeChangeReinitialisesTheTrackerOnTheTrackingThread) {
