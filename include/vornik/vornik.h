@@ -194,7 +194,10 @@ struct AcquisitionOptions {
   // agree. A distant or small target's decomposed pose is often several
   // times further off than the homography (10-20 px at its corners), more
   // than refineInitialPose's search closes; fitted, it starts from the
-  // homography's few pixels. Well under a millisecond per pose. Off by
+  // homography's few pixels. Well under a millisecond per fit. With
+  // initialPoseAgreement on, both poses of every consensus (and of each
+  // consensus retry) are refined and checked, and the one that agrees best
+  // with the frame is kept: a few milliseconds more per pose. Off by
   // default.
   bool initialPoseRigidFit = false;
 };

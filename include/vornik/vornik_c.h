@@ -117,8 +117,9 @@ VORNIK_API void setRecognitionCandidateVotes(int votes);
 VORNIK_API void setAcquireOnRecognisedFrame(int enabled);
 /* enabled != 0: the initial pose fits a rigid pose to its homography
  * where its matches agree, rather than taking the homography's
- * decomposition, which is far off for distant targets (off, 0, by
- * default). */
+ * decomposition, which is far off for distant targets; with the agreement
+ * check on, whichever of the two agrees best with the frame, over every
+ * consensus retry, is kept (off, 0, by default). */
 VORNIK_API void setInitialPoseRigidFit(int enabled);
 /* FAST corners the recognizer keeps per frame, 200 by default; more
  * recognise small and steep targets in busy scenes more often, and name a

@@ -15,7 +15,7 @@ int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32
                             const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
                             int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix,
                             int32_t rescueIterations, const FrameWindow& window, int32_t minPairs,
-                            std::vector<uint8_t>* spentPairs, bool rigidFit) {
+                            std::vector<uint8_t>* spentPairs, MatrixPtr* fittedPose) {
   startTimer(kTimerInitPoseMatching);
   std::vector<FeaturePtr> pairs = matchFeaturesMutual(targetFeatures, frameFeatures);
   stopTimer(kTimerInitPoseMatching);
@@ -84,7 +84,8 @@ int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32
 
   startTimer(kTimerInitPoseCalcPoseDecomposition);
   MatrixPtr pose = g ? decomposeHomography(cameraWidth, cameraHeight, *g) : nullptr;
-  if (pose && rigidFit) {
+  if (fittedPose != nullptr) *fittedPose = nullptr;
+  if (pose && fittedPose != nullptr) {
     // Fitted where the consensus lies: the homography is right there.
     std::vector<int32_t> inliers;
     countInliers(*h, normalized, kRansacThreshold, &inliers, nullptr);
@@ -96,7 +97,9 @@ int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32
       plane.push_back(static_cast<float>(t.y) / static_cast<float>(targetWidth));
     }
     Mat44f fitted = se3Exp(se3Ln(toMat44f(*pose)));
-    if (fitRigidPose(*g, plane, cameraWidth, cameraHeight, &fitted)) pose = fromMat44f(fitted);
+    if (fitRigidPose(*g, plane, cameraWidth, cameraHeight, &fitted)) {
+      *fittedPose = fromMat44f(fitted);
+    }
   }
   stopTimer(kTimerInitPoseCalcPoseDecomposition);
   stopTimer(kTimerInitPoseCalcPose);

@@ -55,13 +55,15 @@ constexpr int32_t kMinInitialPoseMatches = 10;
 // left out, and the pairs of the consensus found are flagged. A caller that
 // refuses a pose calls again with it to get the next consensus of the same
 // matches (sized afresh, all unflagged, where its size is not the pairs').
-// `rigidFit`: the decomposed pose is replaced by the rigid pose that best
-// reproduces the homography at the consensus's target points (fitRigidPose).
+// `fittedPose`, where given: receives the rigid pose that best reproduces
+// the homography at the consensus's target points (fitRigidPose), or null
+// where the fit fails; *poseMatrix still receives the decomposed pose.
 int32_t estimateInitialPose(const std::vector<FeaturePtr>& targetFeatures, int32_t targetWidth,
                             const std::vector<FeaturePtr>& frameFeatures, int32_t cameraWidth,
                             int32_t cameraHeight, Random& random, MatrixPtr* poseMatrix,
                             int32_t rescueIterations = 0, const FrameWindow& window = {},
                             int32_t minPairs = kInitialPoseMinPairs,
-                            std::vector<uint8_t>* spentPairs = nullptr, bool rigidFit = false);
+                            std::vector<uint8_t>* spentPairs = nullptr,
+                            MatrixPtr* fittedPose = nullptr);
 
 }  // namespace vornik

@@ -94,7 +94,9 @@ struct InitialPoseOptions {
   // The homography's decomposed pose is replaced by the rigid pose that
   // best reproduces the homography where its consensus lies: a distant
   // target's decomposition is often several times further off than the
-  // homography, more than the refinement's search closes.
+  // homography, more than the refinement's search closes. With
+  // minAgreement on, every consensus's decomposed and fitted poses are
+  // refined and scored, and the best agreement is kept.
   bool rigidFit = false;
 };
 constexpr int32_t kMaxConsensusRetries = 4;
@@ -169,6 +171,16 @@ class Tracker {
   // where that fails it returns kTrackFailed and keeps the database code in
   // confirmBuildCode_ for trackInitialPose to return.
   int32_t confirmPose(int32_t code, const uint8_t* pixels, const std::string& id);
+  // poseMatrix_ refined (when refine is on) into *refined and *matrix, and
+  // its agreement with the frame; false where the keyframe for `id` cannot
+  // be built (the code in confirmBuildCode_).
+  bool scorePose(const uint8_t* pixels, const std::string& id, float* agreement, Mat44f* refined,
+                 MatrixPtr* matrix);
+  // estimateFromFeatures with the rigid fit and minAgreement on: every
+  // consensus's decomposed and fitted pose scored, the best agreement kept.
+  int32_t bestOfConsensuses(const std::vector<FeaturePtr>& features, const FrameWindow& window,
+                            const uint8_t* pixels, const std::string& id,
+                            std::vector<uint8_t>* spent);
   bool confirming() const { return initialPoseOptions_.minAgreement > 0.0f; }
   // Decodes the target image of `id` and makes it the keyframe; the database
   // code on failure (the keyframe in place then stays).
