@@ -324,17 +324,23 @@ int32_t Tracker::estimateFromFeatures(const std::vector<FeaturePtr>& features,
   int32_t code = kTrackFailed;
   for (int32_t attempt = 0; attempt <= initialPoseOptions_.consensusRetries; ++attempt) {
     MatrixPtr fitted;
-    code = estimateInitialPose(targetFeatures_, targetWidth_, features, featureExtractor_->width(),
-                               featureExtractor_->height(), random_, &poseMatrix_,
-                               initialPoseOptions_.ransacRescueIterations, window,
-                               initialPoseOptions_.minMatches, spent,
-                               initialPoseOptions_.rigidFit ? &fitted : nullptr);
+    code = estimateConsensus(features, window, spent,
+                             initialPoseOptions_.rigidFit ? &fitted : nullptr);
     if (code != kInitialPoseOk) return code;
     if (fitted) poseMatrix_ = fitted;
     code = confirmPose(code, pixels, id);
     if (code == kInitialPoseOk || confirmBuildCode_ != kDbOk) return code;
   }
   return code;
+}
+
+int32_t Tracker::estimateConsensus(const std::vector<FeaturePtr>& features,
+                                   const FrameWindow& window, std::vector<uint8_t>* spent,
+                                   MatrixPtr* fitted) {
+  return estimateInitialPose(targetFeatures_, targetWidth_, features, featureExtractor_->width(),
+                             featureExtractor_->height(), random_, &poseMatrix_,
+                             initialPoseOptions_.ransacRescueIterations, window,
+                             initialPoseOptions_.minMatches, spent, fitted);
 }
 
 int32_t Tracker::bestOfConsensuses(const std::vector<FeaturePtr>& features,
@@ -351,10 +357,7 @@ int32_t Tracker::bestOfConsensuses(const std::vector<FeaturePtr>& features,
   int32_t code = kTrackFailed;
   for (int32_t attempt = 0; attempt <= initialPoseOptions_.consensusRetries; ++attempt) {
     MatrixPtr fitted;
-    code = estimateInitialPose(targetFeatures_, targetWidth_, features, featureExtractor_->width(),
-                               featureExtractor_->height(), random_, &poseMatrix_,
-                               initialPoseOptions_.ransacRescueIterations, window,
-                               initialPoseOptions_.minMatches, spent, &fitted);
+    code = estimateConsensus(features, window, spent, &fitted);
     if (code != kInitialPoseOk) break;
     const MatrixPtr starts[2] = {poseMatrix_, fitted};
     for (const MatrixPtr& start : starts) {

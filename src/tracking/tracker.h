@@ -176,6 +176,10 @@ class Tracker {
   // be built (the code in confirmBuildCode_).
   bool scorePose(const uint8_t* pixels, const std::string& id, float* agreement, Mat44f* refined,
                  MatrixPtr* matrix);
+  // The next consensus of `features` into poseMatrix_ (estimateInitialPose
+  // with this tracker's options), its rigid fit into *fitted where given.
+  int32_t estimateConsensus(const std::vector<FeaturePtr>& features, const FrameWindow& window,
+                            std::vector<uint8_t>* spent, MatrixPtr* fitted);
   // estimateFromFeatures with the rigid fit and minAgreement on: every
   // consensus's decomposed and fitted pose scored, the best agreement kept.
   int32_t bestOfConsensuses(const std::vector<FeaturePtr>& features, const FrameWindow& window,
