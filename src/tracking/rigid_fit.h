@@ -7,7 +7,8 @@
 
 namespace vornik {
 
-// Gauss-Newton steps at most, and the fewest plane points, of fitRigidPose.
+// Damped (Levenberg-Marquardt) steps at most, and the fewest plane points,
+// of fitRigidPose.
 constexpr int32_t kRigidFitIterations = 10;
 constexpr int32_t kRigidFitMinPoints = 4;
 // Plane points a caller needs to pass at most: more add time, not accuracy.
@@ -15,8 +16,8 @@ constexpr int32_t kRigidFitMaxPoints = 64;
 
 // The rigid pose whose projection best matches homography `g` (target plane
 // in units of the target width to camera pixels) at the plane points
-// `planeXY` (x0, y0, x1, y1, ...), starting from `*pose`: Gauss-Newton over
-// the pose's motion vector, in the pinhole model of focal length `width`.
+// `planeXY` (x0, y0, x1, y1, ...), starting from `*pose`: Levenberg-Marquardt
+// over the pose's motion vector, in the pinhole model of focal length `width`.
 // A homography fitted to the matches of a small or distant target is right
 // where its matches are, while its decomposition (whose first two columns
 // are then far from orthogonal) can put the target's corners several times
