@@ -9,7 +9,7 @@
 //                    [--csv FILE] [--plot FILE] [--seed S]
 //                    [--training-views N] [--budget VOTES] [--max-keys N]
 //                    [--tracking-views N] [--max-tracking N] [--variants]
-//                    [--small-candidates]
+//                    [--small-candidates] [--second-look PERCENT]
 //                    [--pose-features N] [--refine] [--attempts N]
 //                    [--rescue N] [--enlarged] [--vote-window N] [--corners N]
 //                    [--recognition-window VOTES] [--vote-disc PERCENT]
@@ -58,9 +58,9 @@
 // --tilt-views the initial pose's squeezed frames (InitialPoseOptions::
 // tiltViews), --same-frame the live thread's initial pose on the frame it
 // recognised (the library's acquireOnRecognisedFrame), --rigid-fit the
-// initial pose's rigid fit to its homography (InitialPoseOptions::rigidFit).
-// The
-// frames are split over T worker threads (default 2); the figures do not
+// initial pose's rigid fit to its homography (InitialPoseOptions::rigidFit),
+// --second-look P its later images below an agreement of P % (InitialPose-
+// Options::secondLookAgreement). The frames are split over T worker threads (default 2); the figures do not
 // depend on T. Writes one CSV row per frame (--csv, default
 // acquisition_eval.csv) and a bar plot of the posed shares
 // (--plot, default acquisition_eval.png).
@@ -737,7 +737,7 @@ int usage() {
       "                        [--csv FILE] [--plot FILE] [--seed S]\n"
       "                        [--training-views N] [--budget VOTES] [--max-keys N]\n"
       "                        [--tracking-views N] [--max-tracking N] [--variants]\n"
-      "                        [--small-candidates]\n"
+      "                        [--small-candidates] [--second-look PERCENT]\n"
       "                        [--pose-features N] [--refine] [--attempts N]\n"
       "                        [--rescue N] [--enlarged] [--vote-window N] [--corners N]\n"
       "                        [--recognition-window VOTES] [--vote-disc PERCENT]\n"
@@ -826,6 +826,8 @@ int run(int argc, char** argv) {
       options.build.smallCandidateViews = true;
     } else if (arg == "--tilt-views") {
       options.pose.tiltViews = true;
+    } else if (arg == "--second-look" && hasValue) {
+      options.pose.secondLookAgreement = std::clamp(std::atoi(argv[++i]), 0, 100) / 100.0f;
     } else if (arg == "--rigid-fit") {
       options.pose.rigidFit = true;
     } else if (arg == "--same-frame") {
@@ -905,7 +907,7 @@ int run(int argc, char** argv) {
       "attempts; %d recognition corners (%d in training), recognition window at %d votes, vote "
       "disc %d %%, %d pose candidates at %d votes, pose agreement %.2f, %d matches per pose, near "
       "keys within "
-      "%d steps, %d consensus retries, tilted views %s, acquiring on the recognised frame %s, rigid fit %s; keyframe level range %d, keyframe fine "
+      "%d steps, %d consensus retries, tilted views %s, acquiring on the recognised frame %s, rigid fit %s, second look below %.2f; keyframe level range %d, keyframe fine "
       "templates below "
       "%d inliers\n",
       options.build.trainingViews, options.build.trackingTrainingViews,
@@ -920,6 +922,7 @@ int run(int argc, char** argv) {
       options.pose.minAgreement, options.pose.minMatches, options.recognition.nearKeySteps,
       options.pose.consensusRetries, options.pose.tiltViews ? "on" : "off",
       options.acquireOnRecognisedFrame ? "on" : "off", options.pose.rigidFit ? "on" : "off",
+      options.pose.secondLookAgreement,
       options.tracking.keyframeLevelRange, options.tracking.keyframeFineBelowInliers);
   std::printf("Training (%d views per target, 2 threads):", options.build.trainingViews);
   for (size_t i = 0; i < photos.size(); ++i) {

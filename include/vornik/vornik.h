@@ -200,6 +200,15 @@ struct AcquisitionOptions {
   // with the frame is kept: a few milliseconds more per pose. Off by
   // default.
   bool initialPoseRigidFit = false;
+  // Percent, 0 (off) by default. With initialPoseAgreement on: where the
+  // pose found on an image (the frame, then the vote windows, the doubled
+  // frame and the tilted views, as far as those are on) agrees with the
+  // frame less than this, the later images are tried as well and the pose
+  // that agrees best of all is kept, rather than the first one above
+  // initialPoseAgreement. The whole frame often poses a small target a few
+  // pixels off, where its enlarged vote window poses it right. Costs the
+  // later images' time on such frames. Clamped to 0 .. 100.
+  int initialPoseSecondLook = 0;
 };
 
 // Opt-in tracking range and search threads; the defaults track as described.

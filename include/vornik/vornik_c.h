@@ -121,6 +121,12 @@ VORNIK_API void setAcquireOnRecognisedFrame(int enabled);
  * check on, whichever of the two agrees best with the frame, over every
  * consensus retry, is kept (off, 0, by default). */
 VORNIK_API void setInitialPoseRigidFit(int enabled);
+/* percent > 0, with setInitialPoseAgreement on: where the pose found on an
+ * image agrees with the frame less than this, the initial pose's later
+ * images (vote windows, doubled frame, tilted views) are tried as well and
+ * the best-agreeing pose of all is kept (0, off, by default; clamped to
+ * 0 .. 100; takes effect like the acquisition options). */
+VORNIK_API void setInitialPoseSecondLook(int percent);
 /* FAST corners the recognizer keeps per frame, 200 by default; more
  * recognise small and steep targets in busy scenes more often, and name a
  * wrong one more often too. Clamped to 50 .. 2000; takes effect like the

@@ -206,6 +206,9 @@ TEST(FlatApi, RecognitionOptionsReachTheManagerClamped) {
     EXPECT_EQ(manager->recognitionOptions().poseCandidates, std::clamp(c.first, 0, 8)) << c.first;
     ::setInitialPoseAgreement(c.first);
     EXPECT_FLOAT_EQ(manager->initialPoseOptions().minAgreement, 0.01f * c.second) << c.first;
+    ::setInitialPoseSecondLook(c.first);
+    EXPECT_FLOAT_EQ(manager->initialPoseOptions().secondLookAgreement, 0.01f * c.second)
+        << c.first;
   }
   for (const auto& c : {std::make_pair(12, 12), std::make_pair(3, 10), std::make_pair(40, 17),
                         std::make_pair(17, 17)}) {

@@ -47,6 +47,7 @@ void setAcquisitionOptions(const AcquisitionOptions& options) {
   clamped.recognitionCandidateVotes =
       std::clamp(options.recognitionCandidateVotes, kMinCandidateVotes, kMinimumVotesExclusive);
   clamped.initialPoseAgreement = std::clamp(options.initialPoseAgreement, 0, 100);
+  clamped.initialPoseSecondLook = std::clamp(options.initialPoseSecondLook, 0, 100);
   clamped.recognitionNearKeySteps =
       std::clamp(options.recognitionNearKeySteps, 0, kMaxNearKeySteps);
   clamped.initialPoseMinMatches =

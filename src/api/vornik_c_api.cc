@@ -152,6 +152,12 @@ void setInitialPoseRigidFit(int enabled) {
   vornik::setAcquisitionOptions(options);
 }
 
+void setInitialPoseSecondLook(int percent) {
+  vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
+  options.initialPoseSecondLook = percent;
+  vornik::setAcquisitionOptions(options);
+}
+
 void setRecognitionCorners(int corners) {
   vornik::AcquisitionOptions options = vornik::getAcquisitionOptions();
   options.recognitionCorners = corners;

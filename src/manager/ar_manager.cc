@@ -361,6 +361,7 @@ InitialPoseOptions ARManager::initialPoseOptions() const {
   pose.consensusRetries = options.initialPoseConsensusRetries;
   pose.tiltViews = options.initialPoseTiltViews;
   pose.rigidFit = options.initialPoseRigidFit;
+  pose.secondLookAgreement = 0.01f * static_cast<float>(options.initialPoseSecondLook);
   return pose;
 }
 

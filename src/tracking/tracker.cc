@@ -153,22 +153,50 @@ int32_t Tracker::trackInitialPose(const uint8_t* pixels, Trackable& result, cons
   // The frame's pyramid serves every target tried on it.
   if (!sameFrame_) confirmFrameBuilt_ = false;
   confirmBuildCode_ = kDbOk;
-  int32_t code = kept != nullptr ? estimateFromFeatures(*kept, FrameWindow{}, pixels, id)
-                                 : estimateOnImage(featureExtractor_.get(), pixels, FrameWindow{},
-                                                   kWholeFrame, pixels, id);
-  if (code != kInitialPoseOk && initialPoseOptions_.voteWindowEnlargement > 1) {
+  // With the second look on, a pose that agrees less than its bar lets the
+  // later images be tried too, and the best-agreeing pose of all is kept:
+  // the whole frame often poses a small target a few pixels off where its
+  // enlarged window poses it right.
+  const float secondLook = initialPoseOptions_.secondLookAgreement;
+  bool found = false;
+  float bestAgreement = 0.0f;
+  Mat44f bestPose;
+  MatrixPtr bestMatrix;
+  const auto consider = [&](int32_t c) {
+    if (c == kInitialPoseOk && confirming() && (!found || confirmedAgreement_ > bestAgreement)) {
+      found = true;
+      bestAgreement = confirmedAgreement_;
+      bestPose = confirmedPose_;
+      bestMatrix = confirmedMatrix_;
+    }
+    return c;
+  };
+  int32_t code = kTrackFailed;
+  const auto settled = [&]() {
+    if (!confirming() || secondLook <= 0.0f) return code == kInitialPoseOk;
+    return found && bestAgreement >= secondLook;
+  };
+  code = consider(kept != nullptr ? estimateFromFeatures(*kept, FrameWindow{}, pixels, id)
+                                  : estimateOnImage(featureExtractor_.get(), pixels, FrameWindow{},
+                                                    kWholeFrame, pixels, id));
+  if (!settled() && initialPoseOptions_.voteWindowEnlargement > 1) {
     // The quarter window first: it suits a target a tenth of the frame wide,
     // and the half window then takes those too wide for it.
     if (initialPoseOptions_.voteWindowEnlargement >= 4) {
-      code = estimateAroundVotes(pixels, 4, id);
+      code = consider(estimateAroundVotes(pixels, 4, id));
     }
-    if (code != kInitialPoseOk) code = estimateAroundVotes(pixels, 2, id);
+    if (!settled()) code = consider(estimateAroundVotes(pixels, 2, id));
   }
-  if (code != kInitialPoseOk && initialPoseOptions_.retryEnlarged) {
-    code = estimateOnEnlargedFrame(pixels, id);
+  if (!settled() && initialPoseOptions_.retryEnlarged) {
+    code = consider(estimateOnEnlargedFrame(pixels, id));
   }
-  if (code != kInitialPoseOk && initialPoseOptions_.tiltViews) {
-    code = estimateOnTiltedFrames(pixels, id);
+  if (!settled() && initialPoseOptions_.tiltViews) {
+    code = consider(estimateOnTiltedFrames(pixels, id));
+  }
+  if (found) {
+    code = kInitialPoseOk;
+    confirmedPose_ = bestPose;
+    confirmedMatrix_ = bestMatrix;
   }
   stopTimer(kTimerInitPoseTotal);
   if (code != kInitialPoseOk) {
@@ -209,6 +237,7 @@ int32_t Tracker::confirmPose(int32_t code, const uint8_t* pixels, const std::str
   }
   confirmedPose_ = pose;
   confirmedMatrix_ = matrix;
+  confirmedAgreement_ = agreement;
   return kInitialPoseOk;
 }
 
@@ -376,7 +405,10 @@ int32_t Tracker::bestOfConsensuses(const std::vector<FeaturePtr>& features,
     }
   }
   if (!scored) return code;
-  if (best >= initialPoseOptions_.minAgreement) return kInitialPoseOk;
+  if (best >= initialPoseOptions_.minAgreement) {
+    confirmedAgreement_ = best;
+    return kInitialPoseOk;
+  }
   std::printf("### Initial pose refused: agreement %.2f\n", best);
   return kTrackFailed;
 }

@@ -98,6 +98,10 @@ struct InitialPoseOptions {
   // minAgreement on, every consensus's decomposed and fitted poses are
   // refined and scored, and the best agreement is kept.
   bool rigidFit = false;
+  // 0: off. With minAgreement on: where the best pose of an image agrees
+  // less than this, the later images (vote windows, doubled frame, tilted
+  // views) are tried as well, and the best-agreeing pose of all is kept.
+  float secondLookAgreement = 0.0f;
 };
 constexpr int32_t kMaxConsensusRetries = 4;
 
@@ -277,6 +281,7 @@ class Tracker {
   int32_t confirmBuildCode_ = 0;  // the keyframe's database code
   Mat44f confirmedPose_ = Mat44f::identity();
   MatrixPtr confirmedMatrix_;  // what the result reports of it
+  float confirmedAgreement_ = 0.0f;
   std::map<std::string, std::string> nameCache_;
   ProgressiveTracking progressive_;
   Random random_;  // RANSAC samples of the initial pose

@@ -541,6 +541,13 @@ TEST_F(TrackerTest, InitialPoseAgreementPassesRightPosesAndRefusesBelowItsBar) {
       EXPECT_EQ(confirmed, plain) << distance;
     }
     EXPECT_LT(confirmed, 1.5f) << distance;
+    // A second look that no pose satisfies tries every image and still
+    // keeps the best pose found.
+    options.secondLookAgreement = 1.0f;
+    float looked = -1.0f;
+    ASSERT_EQ(initialPose(view.data(), options, truth, &looked), kTrackOk) << distance;
+    EXPECT_LT(looked, 1.5f) << distance;
+    options.secondLookAgreement = 0.0f;
 
     options.minAgreement = 1.0f;
     Tracker tracker;
